@@ -1,0 +1,158 @@
+#include "app/Queue.h"
+
+#include "app/Preferences.h"
+#include "media/MediaProbe.h"
+
+namespace tovix {
+
+using protocol::Target;
+
+namespace {
+
+const char* flagKey(Target target) { return protocol::info(target).typeKey; }
+
+const char* preferenceKey(Target target) {
+  switch (target) {
+    case Target::iPhone:
+      return Preferences::iPhoneExportSwitch;
+    case Target::iPod:
+      return Preferences::iPodExportSwitch;
+    case Target::AppleTV:
+      return Preferences::AppleTVExportSwitch;
+    case Target::QuickTime:
+      break;
+  }
+  return Preferences::QTExportSwitch;
+}
+
+QString flagIn(const QVariantMap& entry, Target target) {
+  return stringValue(entry, flagKey(target)).value_or(QLatin1String(flag::OffDone));
+}
+
+bool isExactly(const QVariantMap& entry, Target target, const char* value) {
+  return stringValue(entry, flagKey(target)) == QLatin1String(value);
+}
+
+// The completion rule: the target becomes "OnDone"; earlier "Off" targets
+// become "OffDone"; later targets become "OffDone" when all of them are "Off",
+// which completes the entry, else they stay and the entry is started.
+QVariantMap settled(QVariantMap entry, Target done, protocol::ExportResult result) {
+  bool laterAllOff = true;
+  for (const auto& other : protocol::kTargets) {
+    if (other.target > done && !isExactly(entry, other.target, flag::Off)) laterAllOff = false;
+  }
+  for (const auto& other : protocol::kTargets) {
+    const bool turnsOffDone = other.target < done ? isExactly(entry, other.target, flag::Off)
+                                                  : other.target > done && laterAllOff;
+    if (turnsOffDone) entry.insert(QLatin1String(other.typeKey), QLatin1String(flag::OffDone));
+  }
+  entry.insert(QLatin1String(flagKey(done)), QLatin1String(flag::OnDone));
+  const bool alreadyFailed = stringValue(entry, protocol::QUEUE_ENTRY_STATUS_KEY) ==
+                             QLatin1String(status::Failed);
+  const char* newStatus = laterAllOff ? status::Complete : status::Started;
+  if (alreadyFailed || result == protocol::ExportResult::Failed) newStatus = status::Failed;
+  entry.insert(QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(newStatus));
+  return entry;
+}
+
+}  // namespace
+
+Queue::Queue(PlistListStore store, const Preferences& prefs)
+    : store_(std::move(store)), prefs_(prefs) {}
+
+std::unique_ptr<Queue> Queue::init(const Preferences& prefs) {
+  auto store = PlistListStore::open(QStringLiteral("Queue"), QStringLiteral("Queue.xml"));
+  if (!store) return nullptr;
+  return std::unique_ptr<Queue>(new Queue(std::move(*store), prefs));
+}
+
+std::optional<QString> Queue::movie(int i) const {
+  return store_.string(i, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+}
+
+std::optional<QString> Queue::movieDisplayName(int i) const {
+  return store_.string(i, protocol::QUEUE_ENTRY_DISPLAY_KEY);
+}
+
+std::optional<QString> Queue::status(int i) const {
+  return store_.string(i, protocol::QUEUE_ENTRY_STATUS_KEY);
+}
+
+QString Queue::flag(int i, Target target) const {
+  const auto found = store_.entry(i);
+  return found ? flagIn(*found, target) : QLatin1String(flag::OffDone);
+}
+
+void Queue::addMovie(const QString& moviePath) {
+  if (moviePath.isEmpty()) return;
+  QVariantMap entry{
+      {QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY), moviePath},
+      {QLatin1String(protocol::QUEUE_ENTRY_DISPLAY_KEY), media::movieDisplayName(moviePath)},
+      {QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(status::Queued)},
+  };
+  for (const auto& target : protocol::kTargets) {
+    const bool on = prefs_.boolForKey(preferenceKey(target.target));
+    entry.insert(QLatin1String(target.typeKey), QLatin1String(on ? flag::On : flag::Off));
+  }
+  store_.append(entry);
+}
+
+std::optional<QVariantMap> Queue::findMatchingEntry(const QVariantMap& d, int* index) const {
+  const auto path = stringValue(d, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+  const auto type = stringValue(d, protocol::EXPORT_TYPE_KEY);
+  if (!path || !type) return std::nullopt;
+  const auto target = protocol::targetForTypeKey(*type);
+  int firstWithPath = -1;
+  for (int i = 0; i < count(); ++i) {
+    const auto candidate = store_.entry(i);
+    if (!candidate || stringValue(*candidate, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY) != *path)
+      continue;
+    if (firstWithPath < 0) firstWithPath = i;
+    if (target && isExactly(*candidate, *target, flag::On)) {
+      firstWithPath = i;
+      break;
+    }
+  }
+  if (firstWithPath < 0) return std::nullopt;
+  if (index) *index = firstWithPath;
+  return store_.entry(firstWithPath);
+}
+
+void Queue::updateMovie(const QVariantMap& completion) {
+  int index = -1;
+  const auto matched = findMatchingEntry(completion, &index);
+  if (!matched) return;
+  const auto target =
+      protocol::targetForTypeKey(stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
+  if (!target) return;
+  const auto result = protocol::resultFromText(
+      stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  if (result == protocol::ExportResult::Cancelled) {
+    // A cancelled export is still to do: only its flag goes back to "On".
+    QVariantMap entry = *matched;
+    entry.insert(QLatin1String(flagKey(*target)), QLatin1String(flag::On));
+    store_.replace(index, entry);
+    return;
+  }
+  store_.replace(index, settled(*matched, *target, result));
+}
+
+void Queue::toggle(int i, Target target) {
+  auto found = store_.entry(i);
+  if (!found) return;
+  const QString old = flagIn(*found, target);
+  if (old == QLatin1String(flag::OnDone) || old == QLatin1String(flag::OffDone)) return;
+  const bool wasOn = old == QLatin1String(flag::On);
+  found->insert(QLatin1String(flagKey(target)), QLatin1String(wasOn ? flag::Off : flag::On));
+  store_.replace(i, *found);
+}
+
+void Queue::clearFinished() {
+  QVariantList kept;
+  for (int i = 0; i < count(); ++i) {
+    if (status(i) != QLatin1String(status::Complete)) kept.append(store_.items().at(i));
+  }
+  store_.setItems(std::move(kept));
+}
+
+}  // namespace tovix

@@ -1,0 +1,32 @@
+#include "app/QueueLog.h"
+
+namespace tovix {
+
+QString logTimeText(const QDateTime& moment) {
+  const QDateTime local = moment.toLocalTime();
+  const int offset = local.offsetFromUtc();
+  const int minutes = std::abs(offset) / 60;
+  return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
+         QStringLiteral("%1%2%3")
+             .arg(offset < 0 ? u'-' : u'+')
+             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QVariantMap logEntry(const QDateTime& moment, const QString& file, const QString& action) {
+  return {{QLatin1String(LOG_ENTRY_TIME_KEY), logTimeText(moment)},
+          {QLatin1String(LOG_ENTRY_FILE_KEY), file},
+          {QLatin1String(LOG_ENTRY_ACTION_KEY), action}};
+}
+
+std::unique_ptr<QueueLog> QueueLog::init() {
+  auto store = PlistListStore::open(QStringLiteral("Log"), QStringLiteral("Log.xml"));
+  if (!store) return nullptr;
+  return std::unique_ptr<QueueLog>(new QueueLog(std::move(*store)));
+}
+
+void QueueLog::write(const std::optional<QVariantMap>& entry) {
+  if (entry) store_.append(*entry);
+}
+
+}  // namespace tovix

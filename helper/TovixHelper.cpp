@@ -1,0 +1,200 @@
+#include "helper/TovixHelper.h"
+
+#include "media/ExportPreset.h"
+#include "media/Exporter.h"
+#include "platform/ProcessSignals.h"
+#include "platform/SystemLog.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+namespace tovix {
+
+using protocol::Target;
+
+namespace {
+
+constexpr int kQuitTimerMilliseconds = 2000;
+
+struct ExportConstants {
+  uint32_t typeCode;
+  const char* logLine;
+};
+
+ExportConstants constantsFor(Target target) {
+  switch (target) {
+    case Target::iPhone:
+      return {media::kTypeCodeiPhone, "exportiPhone:"};
+    case Target::iPod:
+      return {media::kTypeCodeiPod, "exportiPod:"};
+    case Target::AppleTV:
+      return {media::kTypeCodeAppleTV, "exportAppleTV:"};
+    case Target::QuickTime:
+      break;
+  }
+  return {media::kTypeCodeMovie, "exportQT:"};
+}
+
+std::optional<QString> stringIn(const QVariantMap& map, const char* key) {
+  const auto it = map.constFind(QLatin1String(key));
+  if (it == map.cend() || it->typeId() != QMetaType::QString) return std::nullopt;
+  return it->toString();
+}
+
+// Removes a flag file; answers whether it was there.
+bool takeFlag(const QString& path) {
+  if (!QFile::exists(path)) return false;
+  QFile::remove(path);
+  return true;
+}
+
+}  // namespace
+
+TovixHelper::TovixHelper(NotificationCenter& center, QObject* parent)
+    : QObject(parent), notificationCenter(center) {}
+
+bool TovixHelper::init() {
+  systemLog(QStringLiteral("TovixHelper launched."));
+  abort = false;
+  quit = false;
+  const bool observing =
+      notificationCenter.observe(QLatin1String(protocol::kExportRequest),
+                                 [this](const UserInfo& info) { exportRequest(info); }) &&
+      notificationCenter.observe(QLatin1String(protocol::kExportAbort),
+                                 [this](const UserInfo&) { exportAbort(); });
+  appDir = protocol::stopFlagPath();
+  quitPath = protocol::quitFlagPath();
+  connect(&quitTimer, &QTimer::timeout, this, &TovixHelper::checkQuit);
+  quitTimer.start(kQuitTimerMilliseconds);
+  return observing;
+}
+
+void TovixHelper::end(int status) {
+  quitTimer.stop();
+  QCoreApplication::exit(status);
+}
+
+void TovixHelper::checkQuit() {
+  if (!quit || exporting) return;
+  systemLog(QStringLiteral("checkQuit detected quit command."));
+  end(1);
+}
+
+void TovixHelper::terminate() {
+  if (!exporting) process::endByTermination();
+}
+
+void TovixHelper::exportRequest(const UserInfo& userInfo) {
+  if (exporting) {
+    // Requests that arrive while an export runs are handled after it, in turn.
+    waiting.push_back(userInfo);
+    return;
+  }
+  abort = false;
+  if (!userInfo) {
+    sendErrorNotification(std::nullopt);
+    return;
+  }
+  if (takeFlag(quitPath)) {
+    end(1);
+    return;
+  }
+  systemLog(QStringLiteral("exportRequest: %1").arg(protocol::describe(*userInfo)));
+  const auto moviePath = stringIn(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+  const auto type = stringIn(*userInfo, protocol::EXPORT_TYPE_KEY);
+  const auto target = type ? protocol::targetForTypeKey(*type) : std::nullopt;
+  if (!moviePath || !target) {
+    sendErrorNotification(userInfo);
+    return;
+  }
+  switch (*target) {
+    case Target::iPhone:
+      exportiPhone(*moviePath, *userInfo);
+      break;
+    case Target::iPod:
+      exportiPod(*moviePath, *userInfo);
+      break;
+    case Target::AppleTV:
+      exportAppleTV(*moviePath, *userInfo);
+      break;
+    case Target::QuickTime:
+      exportQT(*moviePath, *userInfo);
+      break;
+  }
+}
+
+void TovixHelper::exportAbort() { abort = true; }
+
+void TovixHelper::sendErrorNotification(const UserInfo& userInfo) {
+  notificationCenter.post(QLatin1String(protocol::kExportError), userInfo);
+}
+
+void TovixHelper::sendCompletionNotification(const UserInfo& userInfo) {
+  if (userInfo) notificationCenter.post(QLatin1String(protocol::kExportComplete), userInfo);
+}
+
+void TovixHelper::exportiPhone(const QString& moviePath, const QVariantMap& info) {
+  exportMovie(Target::iPhone, moviePath, info);
+}
+
+void TovixHelper::exportiPod(const QString& moviePath, const QVariantMap& info) {
+  exportMovie(Target::iPod, moviePath, info);
+}
+
+void TovixHelper::exportAppleTV(const QString& moviePath, const QVariantMap& info) {
+  exportMovie(Target::AppleTV, moviePath, info);
+}
+
+void TovixHelper::exportQT(const QString& moviePath, const QVariantMap& info) {
+  exportMovie(Target::QuickTime, moviePath, info);
+}
+
+void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVariantMap& info) {
+  const ExportConstants constants = constantsFor(target);
+  const QString output =
+      protocol::outputPath(moviePath, target, stringIn(info, protocol::EXPORT_DIRECTORY_KEY));
+  systemLog(QLatin1String(constants.logLine));
+  media::ExportJob job;
+  job.source = moviePath;
+  job.output = output;
+  job.typeCode = constants.typeCode;
+  job.progress = [this](double fraction) { return movie(fraction); };
+  job.interrupt = &process::terminationRequested();
+  exporting = true;
+  const media::ExportOutcome outcome = media::exportMovie(job);
+  exporting = false;
+  if (process::terminationRequested()) process::endByTermination();
+  if (outcome.status == media::ExportStatus::Failed)
+    systemLog(QStringLiteral("Export of %1 to %2 failed: %3").arg(moviePath, output, outcome.reason));
+  QVariantMap completion = info;
+  const auto result = outcome.status == media::ExportStatus::Finished ? protocol::ExportResult::Finished
+                      : outcome.status == media::ExportStatus::Failed ? protocol::ExportResult::Failed
+                                                                       : protocol::ExportResult::Cancelled;
+  completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(result));
+  sendCompletionNotification(completion);
+  if (!waiting.empty()) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);
+}
+
+void TovixHelper::takeWaitingRequest() {
+  if (waiting.empty()) return;
+  const UserInfo next = waiting.front();
+  waiting.pop_front();
+  exportRequest(next);
+}
+
+bool TovixHelper::movie(double fraction) {
+  // Lets "TovixExportAbort" reach a running export; other handlers see
+  // `exporting` and wait for the export to end.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (takeFlag(quitPath)) {
+    abort = true;
+    quit = true;
+  }
+  if (takeFlag(appDir)) abort = true;
+  if (abort) return false;
+  notificationCenter.post(QLatin1String(protocol::kExportProgress),
+                          QVariantMap{{QLatin1String(protocol::EXPORT_PROGRESS_KEY), fraction}});
+  return true;
+}
+
+}  // namespace tovix

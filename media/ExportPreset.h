@@ -1,0 +1,37 @@
+#pragma once
+// What each export type code produces.
+#include <cstdint>
+#include <optional>
+
+namespace tovix::media {
+
+// A four-character code: its four bytes, most significant first.
+constexpr uint32_t fourCharCode(const char (&code)[5]) {
+  return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
+         (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
+}
+
+inline constexpr uint32_t kTypeCodeiPhone = fourCharCode("M4VP");
+inline constexpr uint32_t kTypeCodeiPod = fourCharCode("M4V ");
+inline constexpr uint32_t kTypeCodeAppleTV = fourCharCode("M4VH");
+inline constexpr uint32_t kTypeCodeMovie = fourCharCode("MooV");
+
+struct ExportPreset {
+  const char* muxer;          // FFmpeg muxer name
+  int boxWidth, boxHeight;    // picture fits within; 0 keeps the source size
+  int maxFrameRate;           // 0 keeps the source rate
+  bool streamCopyWhenPossible;
+  const char* profile;        // x264 profile
+  int level;                  // H.264 level times ten; 0 leaves it to x264
+  int crf;
+  int maxRateKbps;            // 0 for none
+  int referenceFrames;        // 0 for x264's default
+  int audioKbps;
+};
+
+std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);
+
+// The x264 speed preset every export uses unless a caller overrides it.
+inline constexpr const char* kDefaultSpeedPreset = "fast";
+
+}  // namespace tovix::media

@@ -1,0 +1,535 @@
+#include "media/Exporter.h"
+
+#include "media/ExportPreset.h"
+#include "media/FFmpegPtr.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <QFile>
+#include <QFileInfo>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace tovix::media {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Error = std::optional<QString>;
+
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr int kAudioChannels = 2;
+
+bool isMovCompatibleVideo(AVCodecID id) {
+  return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG4 ||
+         id == AV_CODEC_ID_PRORES || id == AV_CODEC_ID_MJPEG;
+}
+
+bool isMovCompatibleAudio(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_ALAC:
+    case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S16BE:
+    case AV_CODEC_ID_PCM_S24LE:
+    case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S32LE:
+    case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_F32LE:
+    case AV_CODEC_ID_PCM_F32BE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int evenAtLeastTwo(double value) { return std::max(2, static_cast<int>(std::lround(value / 2)) * 2); }
+
+struct PictureSize {
+  int width;
+  int height;
+  AVRational sampleAspect;
+};
+
+// Fits the displayed picture into the preset's box with square pixels, never
+// enlarging it; without a box the stored size is kept (made even).
+PictureSize fitPicture(int width, int height, AVRational sar, const ExportPreset& preset) {
+  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+  if (preset.boxWidth == 0) return {std::max(2, width & ~1), std::max(2, height & ~1), sar};
+  const double displayWidth = width * av_q2d(sar);
+  const double scale = std::min({1.0, preset.boxWidth / displayWidth,
+                                 preset.boxHeight / static_cast<double>(height)});
+  return {std::min(evenAtLeastTwo(displayWidth * scale), preset.boxWidth),
+          std::min(evenAtLeastTwo(height * scale), preset.boxHeight), {1, 1}};
+}
+
+int aacSampleRate(int sourceRate) {
+  for (int rate : {48000, 44100, 32000, 24000, 22050, 16000}) {
+    if (rate == sourceRate) return rate;
+  }
+  return 48000;
+}
+
+// The default audio stream when one is marked, else FFmpeg's best guess.
+int chooseAudioStream(AVFormatContext* input) {
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+        (stream->disposition & AV_DISPOSITION_DEFAULT) &&
+        avcodec_find_decoder(stream->codecpar->codec_id))
+      return static_cast<int>(i);
+  }
+  return av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+}
+
+int chooseVideoStream(AVFormatContext* input) {
+  const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0 || (input->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return -1;
+  return index;
+}
+
+// Phone clips carry their rotation as a display matrix; the output keeps it.
+void copyDisplayMatrix(const AVStream* from, AVStream* to) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (!matrix) return;
+  if (uint8_t* copy = av_stream_new_side_data(to, AV_PKT_DATA_DISPLAYMATRIX, size))
+    std::memcpy(copy, matrix, size);
+}
+
+Error failure(const QString& what, int code) {
+  return QStringLiteral("%1: %2").arg(what, errorText(code));
+}
+
+class Transcoder {
+ public:
+  Transcoder(const ExportJob& job, const ExportPreset& preset)
+      : job_(job), preset_(preset), temporary_(temporaryOutputPath(job.output)) {}
+
+  ExportOutcome run();
+
+ private:
+  struct Stream {
+    AVStream* in = nullptr;
+    AVStream* out = nullptr;
+    CodecContextPtr decoder;
+    CodecContextPtr encoder;
+    bool copy = false;
+    int64_t startOffset = 0;  // the movie's start, in this stream's time base
+  };
+  struct VideoStream : Stream {
+    PictureSize size{};
+    SwsPtr scaler;
+    FramePtr picture;
+    int64_t lastPts = AV_NOPTS_VALUE;
+    int64_t lastSlot = INT64_MIN;
+  };
+  struct AudioStream : Stream {
+    SwrPtr resampler;
+    AudioFifoPtr fifo;
+    int64_t nextPts = AV_NOPTS_VALUE;
+  };
+
+  Error openSource();
+  Error openOutput();
+  Error addStream(Stream& stream, int index, bool copyAllowed);
+  Error openVideoEncoder(VideoStream& video);
+  Error openAudioEncoder(AudioStream& audio);
+  Error writeHeader();
+  Error convertPackets();
+  Error handlePacket(AVPacket* packet);
+  Error copyPacket(Stream& stream, AVPacket* packet);
+  Error decode(Stream& stream, const AVPacket* packet);
+  Error onVideoFrame(AVFrame* frame);
+  Error onAudioFrame(AVFrame* frame);
+  Error encodeBufferedAudio(bool final);
+  Error encode(Stream& stream, const AVFrame* frame);
+  Error writePacket(AVPacket* packet);
+  Error flush();
+  Error finish();
+  bool reportProgress(double fraction, bool force);
+  bool interrupted() const { return job_.interrupt && job_.interrupt->load(); }
+  ExportOutcome abandon(ExportStatus status, const QString& reason);
+
+  const ExportJob& job_;
+  const ExportPreset preset_;
+  const QString temporary_;
+  InputPtr input_;
+  OutputPtr output_;
+  PacketPtr packet_{av_packet_alloc()};
+  FramePtr frame_{av_frame_alloc()};
+  VideoStream video_;
+  AudioStream audio_;
+  const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
+  int64_t duration_ = 0;                // AV_TIME_BASE units
+  double lastFraction_ = 0;
+  Clock::time_point lastProgress_{};
+  int64_t packetsWritten_ = 0;
+  bool cancelled_ = false;
+};
+
+Error Transcoder::openSource() {
+  input_ = openInput(job_.source);
+  if (!input_) return QStringLiteral("cannot open %1 as a movie").arg(job_.source);
+  duration_ = input_->duration > 0 ? input_->duration : 0;
+  return std::nullopt;
+}
+
+Error Transcoder::openOutput() {
+  AVFormatContext* raw = nullptr;
+  const int rc = avformat_alloc_output_context2(&raw, nullptr, preset_.muxer,
+                                                fileUrl(temporary_).constData());
+  if (rc < 0) return failure(QStringLiteral("cannot set up the output"), rc);
+  output_.reset(raw);
+  return std::nullopt;
+}
+
+Error Transcoder::addStream(Stream& stream, int index, bool copyAllowed) {
+  stream.in = input_->streams[index];
+  stream.copy = preset_.streamCopyWhenPossible && copyAllowed;
+  const int64_t start = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
+  stream.startOffset = av_rescale_q(start, AV_TIME_BASE_Q, stream.in->time_base);
+  stream.out = avformat_new_stream(output_.get(), nullptr);
+  if (!stream.out) return QStringLiteral("cannot add an output stream");
+  copyDisplayMatrix(stream.in, stream.out);
+  if (stream.copy) {
+    const int rc = avcodec_parameters_copy(stream.out->codecpar, stream.in->codecpar);
+    if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);
+    stream.out->codecpar->codec_tag = 0;
+    stream.out->time_base = stream.in->time_base;
+    stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
+    return std::nullopt;
+  }
+  stream.decoder = openDecoder(stream.in);
+  if (!stream.decoder) return QStringLiteral("no decoder for stream %1").arg(index);
+  return std::nullopt;
+}
+
+Error Transcoder::openVideoEncoder(VideoStream& video) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) return QStringLiteral("the H.264 encoder is missing");
+  video.encoder.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* encoder = video.encoder.get();
+  if (!encoder) return QStringLiteral("out of memory");
+  const AVCodecContext* decoder = video.decoder.get();
+  video.size = fitPicture(decoder->width, decoder->height, video.in->sample_aspect_ratio.num
+                                                               ? video.in->sample_aspect_ratio
+                                                               : decoder->sample_aspect_ratio,
+                          preset_);
+  encoder->width = video.size.width;
+  encoder->height = video.size.height;
+  encoder->sample_aspect_ratio = video.size.sampleAspect;
+  encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+  encoder->time_base = video.in->time_base;
+  AVRational rate = av_guess_frame_rate(input_.get(), video.in, nullptr);
+  if (rate.num <= 0 || rate.den <= 0) rate = {30, 1};
+  if (preset_.maxFrameRate && av_q2d(rate) > preset_.maxFrameRate) rate = {preset_.maxFrameRate, 1};
+  encoder->framerate = rate;
+  encoder->thread_count = 0;
+  if (preset_.level) encoder->level = preset_.level;
+  if (preset_.referenceFrames) encoder->refs = preset_.referenceFrames;
+  if (preset_.maxRateKbps) {
+    encoder->rc_max_rate = int64_t(preset_.maxRateKbps) * 1000;
+    encoder->rc_buffer_size = preset_.maxRateKbps * 2000;
+  }
+  if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* options = nullptr;
+  const QByteArray speed =
+      job_.speedPreset.isEmpty() ? QByteArray(kDefaultSpeedPreset) : job_.speedPreset.toUtf8();
+  av_dict_set(&options, "preset", speed.constData(), 0);
+  av_dict_set(&options, "profile", preset_.profile, 0);
+  av_dict_set_int(&options, "crf", preset_.crf, 0);
+  const int rc = avcodec_open2(encoder, codec, &options);
+  av_dict_free(&options);
+  if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);
+  video.out->time_base = encoder->time_base;
+  video.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
+  video.picture.reset(av_frame_alloc());
+  if (!video.picture) return QStringLiteral("out of memory");
+  video.picture->format = encoder->pix_fmt;
+  video.picture->width = encoder->width;
+  video.picture->height = encoder->height;
+  if (av_frame_get_buffer(video.picture.get(), 0) < 0) return QStringLiteral("out of memory");
+  const int described = avcodec_parameters_from_context(video.out->codecpar, encoder);
+  if (described < 0) return failure(QStringLiteral("cannot describe the video stream"), described);
+  return std::nullopt;
+}
+
+Error Transcoder::openAudioEncoder(AudioStream& audio) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (!codec) return QStringLiteral("the AAC encoder is missing");
+  audio.encoder.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* encoder = audio.encoder.get();
+  if (!encoder) return QStringLiteral("out of memory");
+  encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  encoder->sample_rate = aacSampleRate(audio.decoder->sample_rate);
+  av_channel_layout_default(&encoder->ch_layout, kAudioChannels);
+  encoder->bit_rate = int64_t(preset_.audioKbps) * 1000;
+  encoder->profile = FF_PROFILE_AAC_LOW;
+  encoder->time_base = {1, encoder->sample_rate};
+  if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int rc = avcodec_open2(encoder, codec, nullptr);
+  if (rc < 0) return failure(QStringLiteral("cannot open the AAC encoder"), rc);
+  audio.out->time_base = encoder->time_base;
+  rc = avcodec_parameters_from_context(audio.out->codecpar, encoder);
+  if (rc < 0) return failure(QStringLiteral("cannot describe the audio stream"), rc);
+  audio.resampler.reset(swr_alloc());
+  audio.fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, kAudioChannels, encoder->frame_size));
+  if (!audio.resampler || !audio.fifo) return QStringLiteral("out of memory");
+  return std::nullopt;
+}
+
+Error Transcoder::writeHeader() {
+  int rc = avio_open(&output_->pb, fileUrl(temporary_).constData(), AVIO_FLAG_WRITE);
+  if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", "+faststart", 0);
+  rc = avformat_write_header(output_.get(), &options);
+  av_dict_free(&options);
+  if (rc < 0) return failure(QStringLiteral("cannot write the movie header"), rc);
+  return std::nullopt;
+}
+
+bool Transcoder::reportProgress(double fraction, bool force) {
+  const auto now = Clock::now();
+  if (!force && now - lastProgress_ < kProgressInterval) return true;
+  lastProgress_ = now;
+  if (job_.progress && !job_.progress(fraction)) cancelled_ = true;
+  return !cancelled_;
+}
+
+Error Transcoder::writePacket(AVPacket* packet) {
+  const int rc = av_interleaved_write_frame(output_.get(), packet);
+  if (rc < 0) return failure(QStringLiteral("cannot write to %1").arg(temporary_), rc);
+  ++packetsWritten_;
+  return std::nullopt;
+}
+
+Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= stream.startOffset;
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= stream.startOffset;
+  av_packet_rescale_ts(packet, stream.in->time_base, stream.out->time_base);
+  packet->stream_index = stream.out->index;
+  packet->pos = -1;
+  return writePacket(packet);
+}
+
+Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
+  int rc = avcodec_send_frame(stream.encoder.get(), frame);
+  if (rc < 0 && rc != AVERROR_EOF) return failure(QStringLiteral("cannot encode"), rc);
+  PacketPtr packet(av_packet_alloc());
+  if (!packet) return QStringLiteral("out of memory");
+  for (;;) {
+    rc = avcodec_receive_packet(stream.encoder.get(), packet.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return std::nullopt;
+    if (rc < 0) return failure(QStringLiteral("cannot encode"), rc);
+    if (packet->duration == 0 && stream.encoder->framerate.num > 0)
+      packet->duration = av_rescale_q(1, av_inv_q(stream.encoder->framerate), stream.encoder->time_base);
+    av_packet_rescale_ts(packet.get(), stream.encoder->time_base, stream.out->time_base);
+    packet->stream_index = stream.out->index;
+    if (Error error = writePacket(packet.get())) return error;
+  }
+}
+
+Error Transcoder::onVideoFrame(AVFrame* frame) {
+  VideoStream& video = video_;
+  int64_t pts = frame->best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE) pts = video.lastPts == AV_NOPTS_VALUE ? 0 : video.lastPts + 1;
+  else pts -= video.startOffset;
+  if (video.lastPts != AV_NOPTS_VALUE && pts <= video.lastPts) return std::nullopt;
+  if (preset_.maxFrameRate) {
+    // At most one frame for each 1/maxFrameRate slot, by the nearest slot, so
+    // jittery variable-rate timestamps are not mistaken for extra frames.
+    const int64_t slot = av_rescale_q_rnd(pts, video.in->time_base, {1, preset_.maxFrameRate},
+                                          AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    if (slot <= video.lastSlot) return std::nullopt;
+    video.lastSlot = slot;
+  }
+  video.lastPts = pts;
+  SwsContext* scaler = sws_getCachedContext(
+      video.scaler.release(), frame->width, frame->height, AVPixelFormat(frame->format),
+      video.size.width, video.size.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  video.scaler.reset(scaler);
+  if (!scaler) return QStringLiteral("cannot scale the picture");
+  if (av_frame_make_writable(video.picture.get()) < 0) return QStringLiteral("out of memory");
+  sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, video.picture->data,
+            video.picture->linesize);
+  video.picture->pts = pts;
+  return encode(video, video.picture.get());
+}
+
+Error Transcoder::onAudioFrame(AVFrame* frame) {
+  AudioStream& audio = audio_;
+  const AVCodecContext* encoder = audio.encoder.get();
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    const int channels = frame->ch_layout.nb_channels;
+    av_channel_layout_uninit(&frame->ch_layout);
+    av_channel_layout_default(&frame->ch_layout, channels);
+  }
+  if (audio.nextPts == AV_NOPTS_VALUE) {
+    const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE
+                            ? 0
+                            : frame->best_effort_timestamp - audio.startOffset;
+    audio.nextPts = std::max<int64_t>(0, av_rescale_q(pts, audio.in->time_base, encoder->time_base));
+  }
+  FramePtr converted(av_frame_alloc());
+  if (!converted) return QStringLiteral("out of memory");
+  converted->format = encoder->sample_fmt;
+  converted->sample_rate = encoder->sample_rate;
+  av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
+  int rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+  if (rc == AVERROR_INPUT_CHANGED) {
+    swr_close(audio.resampler.get());
+    rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+  }
+  if (rc < 0) return failure(QStringLiteral("cannot resample the sound"), rc);
+  if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),
+                          converted->nb_samples) < converted->nb_samples)
+    return QStringLiteral("out of memory");
+  return encodeBufferedAudio(false);
+}
+
+Error Transcoder::encodeBufferedAudio(bool final) {
+  AudioStream& audio = audio_;
+  const AVCodecContext* encoder = audio.encoder.get();
+  for (;;) {
+    const int buffered = av_audio_fifo_size(audio.fifo.get());
+    if (buffered == 0 || (!final && buffered < encoder->frame_size)) return std::nullopt;
+    FramePtr chunk(av_frame_alloc());
+    if (!chunk) return QStringLiteral("out of memory");
+    chunk->nb_samples = std::min(buffered, encoder->frame_size);
+    chunk->format = encoder->sample_fmt;
+    chunk->sample_rate = encoder->sample_rate;
+    av_channel_layout_copy(&chunk->ch_layout, &encoder->ch_layout);
+    if (av_frame_get_buffer(chunk.get(), 0) < 0) return QStringLiteral("out of memory");
+    av_audio_fifo_read(audio.fifo.get(), reinterpret_cast<void**>(chunk->data), chunk->nb_samples);
+    chunk->pts = audio.nextPts;
+    audio.nextPts += chunk->nb_samples;
+    if (Error error = encode(audio, chunk.get())) return error;
+  }
+}
+
+// Damaged packets are skipped rather than failing the whole export.
+Error Transcoder::decode(Stream& stream, const AVPacket* packet) {
+  if (avcodec_send_packet(stream.decoder.get(), packet) < 0 && packet) return std::nullopt;
+  for (;;) {
+    const int rc = avcodec_receive_frame(stream.decoder.get(), frame_.get());
+    if (rc < 0) return std::nullopt;
+    Error error = &stream == &video_ ? onVideoFrame(frame_.get()) : onAudioFrame(frame_.get());
+    av_frame_unref(frame_.get());
+    if (error) return error;
+  }
+}
+
+Error Transcoder::handlePacket(AVPacket* packet) {
+  for (Stream* stream : {static_cast<Stream*>(&video_), static_cast<Stream*>(&audio_)}) {
+    if (!stream->in || packet->stream_index != stream->in->index) continue;
+    if (stream->in == timeline_ && duration_ > 0 && packet->pts != AV_NOPTS_VALUE) {
+      const int64_t position =
+          av_rescale_q(packet->pts - stream->startOffset, stream->in->time_base, AV_TIME_BASE_Q);
+      lastFraction_ = std::clamp(double(position) / double(duration_), lastFraction_, 1.0);
+    }
+    return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
+  }
+  return std::nullopt;  // subtitle, data and unchosen streams are left out
+}
+
+Error Transcoder::convertPackets() {
+  for (;;) {
+    if (interrupted()) {
+      cancelled_ = true;
+      return std::nullopt;
+    }
+    const int rc = av_read_frame(input_.get(), packet_.get());
+    if (rc == AVERROR_EOF) return std::nullopt;
+    if (rc < 0) return failure(QStringLiteral("cannot read %1").arg(job_.source), rc);
+    Error error = handlePacket(packet_.get());
+    av_packet_unref(packet_.get());
+    if (error) return error;
+    if (!reportProgress(lastFraction_, false)) return std::nullopt;
+  }
+}
+
+Error Transcoder::flush() {
+  if (video_.decoder) {
+    if (Error error = decode(video_, nullptr)) return error;
+    if (Error error = encode(video_, nullptr)) return error;
+  }
+  if (audio_.decoder) {
+    if (Error error = decode(audio_, nullptr)) return error;
+    if (Error error = encodeBufferedAudio(true)) return error;
+    if (Error error = encode(audio_, nullptr)) return error;
+  }
+  return std::nullopt;
+}
+
+Error Transcoder::finish() {
+  if (packetsWritten_ == 0) return QStringLiteral("nothing in %1 could be decoded").arg(job_.source);
+  int rc = av_write_trailer(output_.get());
+  if (rc < 0) return failure(QStringLiteral("cannot finish the movie"), rc);
+  rc = avio_closep(&output_->pb);
+  if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
+  output_.reset();
+  if (std::rename(QFile::encodeName(temporary_).constData(),
+                  QFile::encodeName(job_.output).constData()) != 0)
+    return QStringLiteral("cannot rename the finished movie to %1: %2")
+        .arg(job_.output, QString::fromLocal8Bit(std::strerror(errno)));
+  return std::nullopt;
+}
+
+ExportOutcome Transcoder::abandon(ExportStatus status, const QString& reason) {
+  output_.reset();
+  QFile::remove(temporary_);
+  return {status, reason};
+}
+
+ExportOutcome Transcoder::run() {
+  if (!packet_ || !frame_) return {ExportStatus::Failed, QStringLiteral("out of memory")};
+  if (Error error = openSource()) return {ExportStatus::Failed, *error};
+  const int videoIndex = chooseVideoStream(input_.get());
+  const int audioIndex = chooseAudioStream(input_.get());
+  if (videoIndex < 0 && audioIndex < 0)
+    return {ExportStatus::Failed, QStringLiteral("%1 has no sound or picture").arg(job_.source)};
+  Error error = openOutput();
+  if (!error && videoIndex >= 0) {
+    error = addStream(video_, videoIndex,
+                      isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id));
+    if (!error && !video_.copy) error = openVideoEncoder(video_);
+  }
+  if (!error && audioIndex >= 0) {
+    error = addStream(audio_, audioIndex,
+                      isMovCompatibleAudio(input_->streams[audioIndex]->codecpar->codec_id));
+    if (!error && !audio_.copy) error = openAudioEncoder(audio_);
+  }
+  timeline_ = video_.in ? video_.in : audio_.in;
+  if (!error) error = writeHeader();
+  if (error) return abandon(ExportStatus::Failed, *error);
+  if (reportProgress(0.0, true)) error = convertPackets();
+  if (!error && !cancelled_) error = flush();
+  if (error) return abandon(ExportStatus::Failed, *error);
+  if (cancelled_ || interrupted() || !reportProgress(1.0, true))
+    return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
+  if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
+  return {ExportStatus::Finished, {}};
+}
+
+}  // namespace
+
+QString temporaryOutputPath(const QString& output) {
+  const QFileInfo file(output);
+  return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
+}
+
+ExportOutcome exportMovie(const ExportJob& job) {
+  const auto preset = presetForTypeCode(job.typeCode);
+  if (!preset) return {ExportStatus::Failed, QStringLiteral("unknown export type")};
+  av_log_set_level(AV_LOG_ERROR);
+  Transcoder transcoder(job, *preset);
+  return transcoder.run();
+}
+
+}  // namespace tovix::media

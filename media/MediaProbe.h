@@ -1,0 +1,48 @@
+#pragma once
+// What the rest of Tovix asks of a movie file: whether it can be converted,
+// its name, size, copyright, tracks and duration.
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tovix::media {
+
+// A duration as a count of ticks of a time scale.
+struct MediaTime {
+  int64_t value = 0;
+  int32_t scale = 1000;
+};
+
+// The movie-open test: true only for a regular file that FFmpeg opens and in
+// which at least one audio or video stream decodes.
+bool canOpen(const QString& path);
+
+// The name shown for a movie: the file's name.
+QString movieDisplayName(const QString& path);
+
+// "days:hh:mm:ss.ticks/scale", for example "0:01:23:45.250/1000".
+QString timeText(MediaTime time);
+
+class Movie {
+ public:
+  // The opened movie, or null when FFmpeg cannot open the file.
+  static std::unique_ptr<Movie> open(const QString& path);
+  ~Movie();
+
+  QString displayName() const;
+  std::optional<QString> copyright() const;
+  std::optional<int64_t> dataSize() const;
+  // One entry per track in file order: a short format text ("H.264, 1280 ×
+  // 720", "AAC, Stereo, 48.000 kHz"), or nullopt for tracks without one.
+  std::vector<std::optional<QString>> trackFormatSummaries() const;
+  MediaTime duration() const;
+
+ private:
+  struct Impl;
+  explicit Movie(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tovix::media

@@ -1,0 +1,52 @@
+#pragma once
+// Well-known names on the session bus: one running Tovix and one running
+// TovixHelper per user session, and the way the helper says it is listening.
+#include <QObject>
+#include <QString>
+
+class QDBusServiceWatcher;
+
+namespace tovix {
+
+inline constexpr const char* kApplicationBusName = "org.tovix.Tovix";
+inline constexpr const char* kHelperBusName = "org.tovix.TovixHelper";
+
+// Claims name for this process; false when another process holds it.
+bool claimBusName(const QString& name);
+
+// Whether some process holds name now.
+bool isBusNameOwned(const QString& name);
+
+// Tells when a well-known name gains or loses its owner.
+class BusNameWatcher : public QObject {
+  Q_OBJECT
+ public:
+  explicit BusNameWatcher(const QString& name, QObject* parent = nullptr);
+ signals:
+  void ownerAppeared();
+  void ownerVanished();
+
+ private:
+  QDBusServiceWatcher* watcher_;
+};
+
+// The running application answers "Activate" calls from a second start, which
+// then exits; activateRequested() is emitted in the running one.
+class SingleInstance : public QObject {
+  Q_OBJECT
+ public:
+  explicit SingleInstance(QObject* parent = nullptr);
+  // Claims the application name and answers activations; false when another
+  // Tovix already runs.
+  bool claim();
+  // Asks the running Tovix to bring its window to the front.
+  static bool activateRunning();
+
+ public slots:
+  Q_SCRIPTABLE void Activate();
+
+ signals:
+  void activateRequested();
+};
+
+}  // namespace tovix

@@ -1,0 +1,40 @@
+#pragma once
+// Session-wide notifications between Tovix and TovixHelper, carried as D-Bus
+// signals: one signal per notification name on one object path and interface,
+// with either no argument (no userInfo) or one a{sv} argument (the userInfo),
+// so "no dictionary" and "empty dictionary" stay distinct.
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <functional>
+#include <optional>
+
+namespace tovix {
+
+using UserInfo = std::optional<QVariantMap>;
+
+class NotificationCenter : public QObject {
+  Q_OBJECT
+ public:
+  using Handler = std::function<void(const UserInfo&)>;
+
+  static constexpr const char* kObjectPath = "/org/tovix/Tovix";
+  static constexpr const char* kInterface = "org.tovix.Tovix";
+
+  explicit NotificationCenter(QObject* parent = nullptr);
+
+  // Whether the user's session bus could be reached.
+  bool isConnected() const;
+
+  // Posts a notification to every observer of the session; returns whether it
+  // was handed to the bus.
+  bool post(const QString& name, const UserInfo& userInfo = std::nullopt) const;
+
+  // Calls handler on this thread's event loop for every notification of that
+  // name from any sender. A signal with arguments other than none or one a{sv}
+  // is refused with a log line; values that are not strings, numbers or
+  // booleans are left out of the dictionary.
+  bool observe(const QString& name, Handler handler);
+};
+
+}  // namespace tovix

@@ -1,0 +1,84 @@
+#pragma once
+// What Tovix and TovixHelper share: notification names, dictionary keys, the
+// flag files and the rule that names an export's output file.
+#include <QString>
+#include <QVariantMap>
+#include <array>
+#include <optional>
+
+namespace tovix::protocol {
+
+// Notification names.
+inline constexpr const char* kExportRequest = "TovixExportRequest";
+inline constexpr const char* kExportAbort = "TovixExportAbort";
+inline constexpr const char* kExportProgress = "TovixExportProgress";
+inline constexpr const char* kExportComplete = "TovixExportComplete";
+inline constexpr const char* kExportError = "TovixExportError";
+
+// Queue entry keys; the four target keys also name targets in requests.
+inline constexpr const char* QUEUE_ENTRY_MOVIE_PATH_KEY = "QUEUE_ENTRY_MOVIE_PATH_KEY";
+inline constexpr const char* QUEUE_ENTRY_DISPLAY_KEY = "QUEUE_ENTRY_DISPLAY_KEY";
+inline constexpr const char* QUEUE_ENTRY_IPHONE_KEY = "QUEUE_ENTRY_IPHONE_KEY";
+inline constexpr const char* QUEUE_ENTRY_IPOD_KEY = "QUEUE_ENTRY_IPOD_KEY";
+inline constexpr const char* QUEUE_ENTRY_APPLETV_KEY = "QUEUE_ENTRY_APPLETV_KEY";
+inline constexpr const char* QUEUE_ENTRY_QT_KEY = "QUEUE_ENTRY_QT_KEY";
+inline constexpr const char* QUEUE_ENTRY_STATUS_KEY = "QUEUE_ENTRY_STATUS_KEY";
+
+// Request, progress and completion keys.
+inline constexpr const char* EXPORT_TYPE_KEY = "EXPORT_TYPE_KEY";
+inline constexpr const char* EXPORT_DIRECTORY_KEY = "EXPORT_DIRECTORY_KEY";
+inline constexpr const char* EXPORT_PROGRESS_KEY = "EXPORT_PROGRESS_KEY";
+inline constexpr const char* EXPORT_RESULT_KEY = "EXPORT_RESULT_KEY";
+
+// Values of EXPORT_RESULT_KEY in a completion; an absent key reads as finished.
+inline constexpr const char* kResultFinished = "Finished";
+inline constexpr const char* kResultFailed = "Failed";
+inline constexpr const char* kResultCancelled = "Cancelled";
+
+enum class ExportResult { Finished, Failed, Cancelled };
+QString resultText(ExportResult result);
+// The outcome a completion dictionary's result value stands for.
+ExportResult resultFromText(const QString& text);
+
+// The four targets, in target order.
+enum class Target { iPhone, iPod, AppleTV, QuickTime };
+
+struct TargetInfo {
+  Target target;
+  const char* typeKey;     // value of EXPORT_TYPE_KEY, and the queue flag key
+  const char* fileSuffix;  // appended to the base name for the output file
+};
+
+inline constexpr std::array<TargetInfo, 4> kTargets{{
+    {Target::iPhone, QUEUE_ENTRY_IPHONE_KEY, "_iPhone.m4v"},
+    {Target::iPod, QUEUE_ENTRY_IPOD_KEY, "_iPod.m4v"},
+    {Target::AppleTV, QUEUE_ENTRY_APPLETV_KEY, "_ATV.m4v"},
+    {Target::QuickTime, QUEUE_ENTRY_QT_KEY, "_QT.mov"},
+}};
+
+const TargetInfo& info(Target target);
+
+// The target whose key equals typeKey exactly; nullopt for any other text.
+std::optional<Target> targetForTypeKey(const QString& typeKey);
+
+// Flag files in the application data folder.
+QString stopFlagPath();
+QString quitFlagPath();
+
+// The output file of an export: with a directory, directory + "/" + base name
+// + suffix (the directory string unchanged); without one, the movie path with
+// its last extension removed + suffix, beside the movie.
+QString outputPath(const QString& moviePath, Target target,
+                   const std::optional<QString>& directory);
+
+// Path helpers with the semantics the naming rule relies on.
+QString lastPathComponent(const QString& path);
+QString deletingPathExtension(const QString& path);
+
+}  // namespace tovix::protocol
+
+namespace tovix::protocol {
+// A dictionary as one log-safe line: {KEY = "value"; KEY = 0.5; }, with
+// quotes, backslashes and control characters escaped.
+QString describe(const QVariantMap& dictionary);
+}  // namespace tovix::protocol

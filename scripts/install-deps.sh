@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Tovix need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # Qt 6
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
+  libqt6multimediawidgets6 libqt6dbus6 libqt6network6 qt6-tools-dev-tools
+  # media
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libx264-dev ffmpeg
+  # property lists
+  libplist-dev
+  # session bus and test peers
+  dbus dbus-bin libglib2.0-bin
+  # display for screenshots and manual runs
+  xvfb x11-apps imagemagick
+  # tests
+  libgtest-dev libgmock-dev googletest python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
