@@ -7,8 +7,8 @@ QString logTimeText(const QDateTime& moment) {
   const int offset = local.offsetFromUtc();
   const int minutes = std::abs(offset) / 60;
   return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
-         QStringLiteral("%1%2%3")
-             .arg(offset < 0 ? u'-' : u'+')
+         (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+         QStringLiteral("%1%2")
              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }

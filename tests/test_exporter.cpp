@@ -1,0 +1,256 @@
+// The export engine: the four presets on generated clips, checked with
+// ffprobe and a full decode, plus cancellation and failure clean-up.
+#include "media/ExportPreset.h"
+#include "media/Exporter.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+
+using namespace tovix;
+using media::ExportStatus;
+
+namespace {
+
+// Top-level atom names of an MP4/MOV file, in file order.
+QStringList topLevelAtoms(const QString& path) {
+  QFile file(path);
+  QStringList atoms;
+  if (!file.open(QIODevice::ReadOnly)) return atoms;
+  qint64 start = 0;
+  while (file.seek(start)) {
+    const QByteArray header = file.read(16);
+    if (header.size() < 8) break;
+    quint64 size = 0;
+    for (int i = 0; i < 4; ++i) size = (size << 8) | quint8(header[i]);
+    if (size == 1 && header.size() == 16) {
+      size = 0;
+      for (int i = 8; i < 16; ++i) size = (size << 8) | quint8(header[i]);
+    }
+    atoms << QString::fromLatin1(header.mid(4, 4));
+    if (size < 8) break;
+    start += qint64(size);
+  }
+  return atoms;
+}
+
+// Errors printed by a full decode of the file; empty when it decodes cleanly.
+QByteArray decodeErrors(const QString& path) {
+  QProcess ffmpeg;
+  ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"});
+  ffmpeg.waitForFinished(120000);
+  return ffmpeg.readAllStandardError() + (ffmpeg.exitCode() ? QByteArray("exit status") : QByteArray());
+}
+
+double durationOf(const QJsonObject& probed) {
+  return probed.value("format").toObject().value("duration").toString().toDouble();
+}
+
+class ExporterTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = new QTemporaryDir;
+    test::writeFile(path("subs.srt"), "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n");
+  }
+  static void TearDownTestSuite() { delete dir; }
+  static QString path(const QString& name) { return dir->path() + "/" + name; }
+
+  // Makes the clip once per suite.
+  static QString clip(const QString& name, const QStringList& arguments) {
+    const QString target = path(name);
+    if (QFile::exists(target)) return target;
+    return test::makeClip(target, arguments);
+  }
+
+  media::ExportOutcome run(const QString& source, uint32_t typeCode, const QString& output) {
+    progress.clear();
+    media::ExportJob job;
+    job.source = source;
+    job.output = output;
+    job.typeCode = typeCode;
+    job.progress = [this](double fraction) {
+      progress.push_back(fraction);
+      return answer(progress.size());
+    };
+    job.interrupt = &interrupt;
+    return media::exportMovie(job);
+  }
+
+  // Exports and checks what every output must be: finished, faststart,
+  // decodable without errors, the source's duration, no temporary file.
+  QJsonObject exportAndCheck(const QString& source, uint32_t typeCode, const QString& output) {
+    const auto outcome = run(source, typeCode, output);
+    EXPECT_EQ(outcome.status, ExportStatus::Finished) << outcome.reason.toStdString();
+    const QStringList atoms = topLevelAtoms(output);
+    EXPECT_TRUE(atoms.contains("moov") && atoms.indexOf("moov") < atoms.indexOf("mdat"))
+        << atoms.join(' ').toStdString();
+    EXPECT_EQ(decodeErrors(output), QByteArray());
+    const QJsonObject probed = test::probe(output);
+    EXPECT_NEAR(durationOf(probed), durationOf(test::probe(source)), 0.1);
+    EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+    return probed;
+  }
+
+  static QTemporaryDir* dir;
+  std::vector<double> progress;
+  std::function<bool(size_t)> answer = [](size_t) { return true; };
+  std::atomic_bool interrupt{false};
+};
+QTemporaryDir* ExporterTest::dir = nullptr;
+
+QStringList withCodecs(QStringList arguments, const QStringList& codecs) { return arguments + codecs; }
+
+}  // namespace
+
+TEST_F(ExporterTest, iPhoneGetsHighProfileH264AndStereoAac) {
+  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}));
+  const QJsonObject probed = exportAndCheck(source, media::kTypeCodeiPhone, path("av_iPhone.m4v"));
+  const QJsonObject video = test::firstStream(probed, "video");
+  EXPECT_EQ(video.value("codec_name").toString(), "h264");
+  EXPECT_EQ(video.value("profile").toString(), "High");
+  EXPECT_EQ(video.value("level").toInt(), 31);
+  EXPECT_EQ(video.value("width").toInt(), 160);
+  const QJsonObject audio = test::firstStream(probed, "audio");
+  EXPECT_EQ(audio.value("codec_name").toString(), "aac");
+  EXPECT_EQ(audio.value("profile").toString(), "LC");
+  EXPECT_EQ(audio.value("channels").toInt(), 2);
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.front(), 0.0);
+  EXPECT_EQ(progress.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
+  const QString big = clip("big.mp4", {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=1",
+                                      "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+  QJsonObject video = test::firstStream(exportAndCheck(big, media::kTypeCodeiPhone, path("big_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 1280);
+  EXPECT_EQ(video.value("height").toInt(), 720);
+  video = test::firstStream(exportAndCheck(big, media::kTypeCodeiPod, path("big_iPod.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 640);
+  EXPECT_EQ(video.value("height").toInt(), 360);
+  EXPECT_EQ(video.value("profile").toString(), "Constrained Baseline");
+  EXPECT_EQ(video.value("level").toInt(), 30);
+  EXPECT_EQ(video.value("refs").toInt(), 1);
+  video = test::firstStream(exportAndCheck(big, media::kTypeCodeAppleTV, path("big_ATV.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 1920);
+  EXPECT_EQ(video.value("level").toInt(), 40);
+
+  const QString odd = clip("odd.mkv", {"-f", "lavfi", "-i", "testsrc2=size=161x121:rate=25:duration=1",
+                                      "-c:v", "ffv1"});
+  video = test::firstStream(exportAndCheck(odd, media::kTypeCodeiPhone, path("odd_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt() % 2, 0);
+  EXPECT_EQ(video.value("height").toInt() % 2, 0);
+  EXPECT_NEAR(video.value("width").toInt(), 161, 1);
+
+  const QString anamorphic = clip("wide.mkv", {"-f", "lavfi", "-i", "testsrc2=size=720x480:rate=25:duration=1",
+                                             "-vf", "setsar=32/27", "-c:v", "ffv1"});
+  video = test::firstStream(exportAndCheck(anamorphic, media::kTypeCodeiPod, path("wide_iPod.m4v")), "video");
+  EXPECT_EQ(video.value("sample_aspect_ratio").toString(), "1:1");
+  EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 * 32 / 27 / 480, 0.02);
+}
+
+TEST_F(ExporterTest, FrameRateIsCappedAndVariableRatesSurvive) {
+  const QString fast = clip("sixty.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=60:duration=2", "-c:v", "ffv1"});
+  QJsonObject video = test::firstStream(exportAndCheck(fast, media::kTypeCodeiPhone, path("sixty_iPhone.m4v")), "video");
+  EXPECT_NEAR(video.value("nb_frames").toString().toInt(), 60, 2);
+
+  const QString vfr = clip("vfr.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=3",
+                                      "-vf", "select='not(mod(n\\,3))+lt(n\\,20)'", "-vsync", "vfr", "-c:v", "ffv1"});
+  exportAndCheck(vfr, media::kTypeCodeAppleTV, path("vfr_ATV.m4v"));
+}
+
+TEST_F(ExporterTest, RotationIsKept) {
+  // A phone clip: the picture is stored sideways with a 90° display matrix.
+  const QString plain = clip("plain.mp4", withCodecs(test::standardClipArguments(1), {"-c:v", "libx264", "-c:a", "aac"}));
+  const QString rotated = clip("phone.mov", {"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+  const QJsonObject video = test::firstStream(exportAndCheck(rotated, media::kTypeCodeiPhone, path("phone_iPhone.m4v")), "video");
+  const QJsonArray sideData = video.value("side_data_list").toArray();
+  ASSERT_FALSE(sideData.isEmpty());
+  EXPECT_EQ(std::abs(sideData.at(0).toObject().value("rotation").toInt()), 90);
+}
+
+TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
+  const QString wav = clip("tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "1"});
+  QJsonObject probed = exportAndCheck(wav, media::kTypeCodeiPod, path("tone_iPod.m4v"));
+  EXPECT_TRUE(test::firstStream(probed, "video").isEmpty());
+  EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 2);
+
+  const QString silent = clip("silent.mp4", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2", "-c:v", "libx264"});
+  probed = exportAndCheck(silent, media::kTypeCodeAppleTV, path("silent_ATV.m4v"));
+  EXPECT_TRUE(test::firstStream(probed, "audio").isEmpty());
+
+  // Two sound tracks, the second marked default; a subtitle and a data track.
+  const QString busy = clip("busy.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2",
+                                        "-f", "lavfi", "-i", "sine=frequency=300:sample_rate=22050:duration=2",
+                                        "-f", "lavfi", "-i", "sine=frequency=600:sample_rate=44100:duration=2",
+                                        "-f", "srt", "-i", path("subs.srt"),
+                                        "-map", "0", "-map", "1", "-map", "2", "-map", "3",
+                                        "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt",
+                                        "-disposition:a:0", "0", "-disposition:a:1", "default"});
+  probed = exportAndCheck(busy, media::kTypeCodeiPhone, path("busy_iPhone.m4v"));
+  EXPECT_EQ(test::firstStream(probed, "audio").value("sample_rate").toString(), "44100");
+  EXPECT_TRUE(test::firstStream(probed, "subtitle").isEmpty());
+  EXPECT_EQ(probed.value("streams").toArray().size(), 2);
+}
+
+TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
+  const QString baseline = clip("base.mp4", withCodecs(test::standardClipArguments(2),
+                                                      {"-c:v", "libx264", "-profile:v", "baseline", "-c:a", "aac"}));
+  QJsonObject probed = exportAndCheck(baseline, media::kTypeCodeMovie, path("base_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("profile").toString(), "Constrained Baseline")
+      << "H.264 is copied, not encoded again";
+  EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac");
+
+  const QString old = clip("old.avi", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "libmp3lame"}));
+  probed = exportAndCheck(old, media::kTypeCodeMovie, path("old_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "mpeg4");
+  EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac");
+
+  const QString flash = clip("flash.flv", withCodecs(test::standardClipArguments(2), {"-c:v", "flv1", "-ar", "44100"}));
+  probed = exportAndCheck(flash, media::kTypeCodeMovie, path("flash_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
+}
+
+TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
+  const QString source = clip("long.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30:duration=8", "-c:v", "ffv1"});
+  const QString output = path("long_iPhone.m4v");
+  answer = [](size_t call) { return call < 3; };
+  auto outcome = run(source, media::kTypeCodeiPhone, output);
+  EXPECT_EQ(outcome.status, ExportStatus::Cancelled);
+  EXPECT_EQ(progress.size(), 3u) << "no progress call after the one that answered no";
+  EXPECT_FALSE(QFile::exists(output));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+
+  answer = [](size_t) { return true; };
+  interrupt = true;
+  outcome = run(source, media::kTypeCodeiPhone, output);
+  EXPECT_EQ(outcome.status, ExportStatus::Cancelled);
+  EXPECT_FALSE(QFile::exists(output));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+}
+
+TEST_F(ExporterTest, FailuresLeaveNothingBehindAndKeepAnOldOutput) {
+  test::writeFile(path("fake.avi"), "not a movie");
+  auto outcome = run(path("fake.avi"), media::kTypeCodeiPhone, path("fake_iPhone.m4v"));
+  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_FALSE(outcome.reason.isEmpty());
+  EXPECT_FALSE(QFile::exists(path("fake_iPhone.m4v")));
+
+  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}));
+  outcome = run(source, media::kTypeCodeiPhone, path("no such folder/av_iPhone.m4v"));
+  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+
+  test::writeFile(path("keep_QT.mov"), "previous export");
+  answer = [](size_t call) { return call < 2; };
+  run(source, media::kTypeCodeMovie, path("keep_QT.mov"));
+  QFile kept(path("keep_QT.mov"));
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), QByteArray("previous export")) << "a cancelled export leaves the old file alone";
+
+  EXPECT_EQ(run(source, 0x12345678, path("x.m4v")).status, ExportStatus::Failed);
+}

@@ -1,0 +1,347 @@
+// The queue store, the log store, the preferences and property-list files.
+#include "app/Preferences.h"
+#include "app/Queue.h"
+#include "app/QueueLog.h"
+#include "platform/PropertyList.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+using namespace tovix;
+using protocol::Target;
+
+namespace {
+
+QVariantMap completion(const QString& path, const char* typeKey, const char* result = nullptr) {
+  QVariantMap d{{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, path}, {protocol::EXPORT_TYPE_KEY, QString(typeKey)}};
+  if (result) d.insert(protocol::EXPORT_RESULT_KEY, QString(result));
+  return d;
+}
+
+QStringList flags(const Queue& q, int i) {
+  return {q.iPhone(i), q.iPod(i), q.appletv(i), q.qt(i), q.status(i).value_or("<none>")};
+}
+
+// Queue.xml as an independent reader (Python's plistlib) sees it.
+QJsonArray readWithPlistlib(const QString& path) {
+  QByteArray json;
+  test::runProgram("python3",
+                   {"-c", "import json,plistlib,sys; print(json.dumps(plistlib.load(open(sys.argv[1],'rb'))))",
+                    path},
+                   &json);
+  return QJsonDocument::fromJson(json).array();
+}
+
+class QueueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    prefs.setBool(Preferences::iPhoneExportSwitch, true);
+    prefs.setBool(Preferences::iPodExportSwitch, false);
+    prefs.setBool(Preferences::AppleTVExportSwitch, true);
+    prefs.setBool(Preferences::QTExportSwitch, false);
+    q = Queue::init(prefs);
+    ASSERT_TRUE(q);
+  }
+  // Adds a movie whose flags are exactly on (the rest off).
+  void addWith(const QString& path, std::initializer_list<Target> on) {
+    for (const auto& t : protocol::kTargets) {
+      const char* key = t.target == Target::iPhone ? Preferences::iPhoneExportSwitch
+                        : t.target == Target::iPod ? Preferences::iPodExportSwitch
+                        : t.target == Target::AppleTV ? Preferences::AppleTVExportSwitch
+                                                      : Preferences::QTExportSwitch;
+      prefs.setBool(key, std::find(on.begin(), on.end(), t.target) != on.end());
+    }
+    q->addMovie(path);
+  }
+  test::TemporaryHome home;
+  Preferences prefs;
+  std::unique_ptr<Queue> q;
+};
+
+}  // namespace
+
+TEST_F(QueueTest, NewEntryTakesItsFlagsFromThePreferencesAndIsWrittenAsSevenStrings) {
+  q->addMovie("/Movies/Trip.mov");
+  EXPECT_EQ(flags(*q, 0), QStringList({"On", "Off", "On", "Off", "Queued"}));
+  EXPECT_EQ(q->movieDisplayName(0), "Trip.mov");
+  EXPECT_EQ(q->qPath(), home.dataFolder() + "/Queue/Queue.xml");
+  const QJsonArray stored = readWithPlistlib(q->qPath());
+  ASSERT_EQ(stored.size(), 1);
+  const QJsonObject entry = stored.at(0).toObject();
+  EXPECT_EQ(entry.size(), 7);
+  for (const QString& key : entry.keys()) EXPECT_TRUE(entry.value(key).isString()) << key.toStdString();
+  EXPECT_EQ(entry.value("QUEUE_ENTRY_MOVIE_PATH_KEY").toString(), "/Movies/Trip.mov");
+}
+
+TEST_F(QueueTest, CompletionRuleSettlesEarlierAndLaterTargets) {
+  q->addMovie("/Movies/Trip.mov");
+  q->updateMovie(completion("/Movies/Trip.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "Off", "On", "Off", "Started"}));
+  q->updateMovie(completion("/Movies/Trip.mov", protocol::QUEUE_ENTRY_APPLETV_KEY));
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "OffDone", "OnDone", "OffDone", "Complete"}));
+
+  addWith("/a.mov", {Target::iPhone});
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  EXPECT_EQ(flags(*q, 1), QStringList({"OnDone", "OffDone", "OffDone", "OffDone", "Complete"}));
+
+  addWith("/b.mov", {Target::QuickTime});
+  q->updateMovie(completion("/b.mov", protocol::QUEUE_ENTRY_QT_KEY));
+  EXPECT_EQ(flags(*q, 2), QStringList({"OffDone", "OffDone", "OffDone", "OnDone", "Complete"}));
+
+  addWith("/c.mov", {Target::iPod, Target::QuickTime});
+  q->toggleqt(3);  // QuickTime off: the iPod completion now leaves every later target off
+  q->updateMovie(completion("/c.mov", protocol::QUEUE_ENTRY_IPOD_KEY));
+  EXPECT_EQ(flags(*q, 3), QStringList({"OffDone", "OnDone", "OffDone", "OffDone", "Complete"}));
+}
+
+TEST_F(QueueTest, TargetSwitchedOffDuringItsExportStillBecomesOnDone) {
+  addWith("/a.mov", {Target::iPhone, Target::AppleTV});
+  q->toggleiPhone(0);
+  EXPECT_EQ(q->iPhone(0), "Off");
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "Off", "On", "Off", "Started"}));
+}
+
+TEST_F(QueueTest, FailedAndCancelledOutcomes) {
+  addWith("/a.mov", {Target::iPhone, Target::AppleTV});
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_IPHONE_KEY, "Cancelled"));
+  EXPECT_EQ(flags(*q, 0), QStringList({"On", "Off", "On", "Off", "Queued"}));
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_IPHONE_KEY, "Failed"));
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "Off", "On", "Off", "Failed"}));
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_APPLETV_KEY, "Finished"));
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "OffDone", "OnDone", "OffDone", "Failed"}));
+  q->clearFinished();
+  EXPECT_EQ(q->count(), 1) << "a failed entry is not finished";
+}
+
+TEST_F(QueueTest, CompletionForTheSecondOfTwoEntriesWithOnePathSettlesThatEntry) {
+  addWith("/same.mov", {Target::iPhone});
+  addWith("/same.mov", {Target::iPhone});
+  q->updateMovie(completion("/same.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  EXPECT_EQ(q->iPhone(0), "OnDone");
+  EXPECT_EQ(q->iPhone(1), "On");
+  int index = -1;
+  ASSERT_TRUE(q->findMatchingEntry(completion("/same.mov", protocol::QUEUE_ENTRY_IPHONE_KEY), &index));
+  EXPECT_EQ(index, 1);
+  q->updateMovie(completion("/same.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  EXPECT_EQ(q->iPhone(1), "OnDone");
+  // Neither flag is "On" now: the first entry with the path takes it.
+  ASSERT_TRUE(q->findMatchingEntry(completion("/same.mov", protocol::QUEUE_ENTRY_IPHONE_KEY), &index));
+  EXPECT_EQ(index, 0);
+}
+
+TEST_F(QueueTest, CompletionsThatMatchNothingChangeNothing) {
+  q->addMovie("/a.mov");
+  QFile::remove(q->qPath());
+  q->updateMovie(completion("/gone.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  q->updateMovie(completion("/a.mov", "QUEUE_ENTRY_BOGUS_KEY"));
+  q->updateMovie({{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, "/a.mov"}});
+  q->updateMovie({{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, 5}, {protocol::EXPORT_TYPE_KEY, 7}});
+  EXPECT_EQ(flags(*q, 0), QStringList({"On", "Off", "On", "Off", "Queued"}));
+  EXPECT_FALSE(QFile::exists(q->qPath())) << "nothing may be saved";
+  int index = 42;
+  EXPECT_FALSE(q->findMatchingEntry(completion("/gone.mov", protocol::QUEUE_ENTRY_IPHONE_KEY), &index));
+  EXPECT_EQ(index, 42);
+}
+
+TEST_F(QueueTest, FlipsChangeOnlyOpenFlagsAndOnlyValidRows) {
+  addWith("/a.mov", {Target::iPhone});
+  q->toggleiPod(0);
+  EXPECT_EQ(q->iPod(0), "On");
+  q->toggleiPod(0);
+  EXPECT_EQ(q->iPod(0), "Off");
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  QFile::remove(q->qPath());
+  q->toggleiPhone(0);  // OnDone
+  q->toggleiPod(0);    // OffDone
+  q->toggleqt(-1);
+  q->toggleqt(1);
+  EXPECT_EQ(flags(*q, 0), QStringList({"OnDone", "OffDone", "OffDone", "OffDone", "Complete"}));
+  EXPECT_FALSE(QFile::exists(q->qPath())) << "flipping a done flag does not rewrite Queue.xml";
+  EXPECT_EQ(q->iPhone(-1), "OffDone");
+  EXPECT_EQ(q->movie(1), std::nullopt);
+  EXPECT_EQ(q->entry(-1), std::nullopt);
+  q->deleteMovie(5);
+  EXPECT_EQ(q->count(), 1);
+}
+
+TEST_F(QueueTest, ClearFinishedKeepsUnfinishedEntriesInOrder) {
+  for (const char* path : {"/1.mov", "/2.mov", "/3.mov", "/4.mov"}) addWith(path, {Target::iPhone, Target::QuickTime});
+  q->updateMovie(completion("/1.mov", protocol::QUEUE_ENTRY_QT_KEY));
+  q->updateMovie(completion("/2.mov", protocol::QUEUE_ENTRY_IPHONE_KEY));
+  q->updateMovie(completion("/4.mov", protocol::QUEUE_ENTRY_QT_KEY));
+  q->clearFinished();
+  ASSERT_EQ(q->count(), 2);
+  EXPECT_EQ(q->movie(0), "/2.mov");
+  EXPECT_EQ(q->status(0), "Started");
+  EXPECT_EQ(q->movie(1), "/3.mov");
+  EXPECT_EQ(q->status(1), "Queued");
+}
+
+TEST_F(QueueTest, SurvivesARestartAndAFailedSave) {
+  const QString odd = QString::fromUtf8("/tmp/it's \"odd\"\n fïlm & <x>.mov");
+  q->addMovie(odd);
+  addWith("/b.mov", {Target::iPod});
+  q->updateMovie(completion(odd, protocol::QUEUE_ENTRY_IPHONE_KEY));
+  auto reloaded = Queue::init(prefs);
+  ASSERT_EQ(reloaded->count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(reloaded->entry(i), q->entry(i));
+  }
+  EXPECT_EQ(reloaded->movie(0), odd);
+
+  // Make the folder unwritable by putting a file where it was: saves fail
+  // silently, memory keeps the change, and the next change after repair saves.
+  const QString folder = home.dataFolder() + "/Queue";
+  QDir(folder).removeRecursively();
+  test::writeFile(folder, "not a folder");
+  q->deleteMovie(0);
+  EXPECT_EQ(q->count(), 1);
+  QFile::remove(folder);
+  QDir().mkpath(folder);
+  q->toggleiPhone(0);
+  EXPECT_EQ(Queue::init(prefs)->count(), 1);
+}
+
+TEST_F(QueueTest, DamagedQueueFilesLoadAsTheyStand) {
+  const QString path = q->qPath();
+  const auto countAfterWriting = [&](const QByteArray& bytes) {
+    test::writeFile(path, bytes);
+    return Queue::init(prefs)->count();
+  };
+  EXPECT_EQ(countAfterWriting("<?xml version=\"1.0\"?><plist><array><dict><key>QUEUE_ENTRY_MOV"), 0);
+  EXPECT_EQ(countAfterWriting(QByteArray("\x00\xff\x13garbage\x01", 12)), 0);
+  EXPECT_EQ(countAfterWriting("<plist version=\"1.0\"><dict><key>a</key><string>b</string></dict></plist>"), 0);
+  EXPECT_EQ(countAfterWriting(""), 0);
+
+  // Entries with a missing or non-string value, and an element that is no
+  // dictionary at all, are kept; readers answer none or "OffDone".
+  test::writeFile(path, "<plist version=\"1.0\"><array>"
+                        "<dict><key>QUEUE_ENTRY_MOVIE_PATH_KEY</key><integer>3</integer>"
+                        "<key>QUEUE_ENTRY_IPHONE_KEY</key><string>Weird</string></dict>"
+                        "<string>stray</string></array></plist>");
+  auto damaged = Queue::init(prefs);
+  ASSERT_EQ(damaged->count(), 2);
+  EXPECT_EQ(damaged->movie(0), std::nullopt);
+  EXPECT_EQ(damaged->iPod(0), "OffDone");
+  EXPECT_EQ(damaged->iPhone(0), "Weird");
+  damaged->toggleiPhone(0);
+  EXPECT_EQ(damaged->iPhone(0), "On") << "an unknown flag flips to On";
+  EXPECT_EQ(damaged->iPhone(1), "OffDone");
+  damaged->addMovie("/new.mov");
+  EXPECT_EQ(Queue::init(prefs)->count(), 3) << "nothing of the damaged file is lost";
+}
+
+TEST_F(QueueTest, ReadsABinaryPropertyList) {
+  test::runProgram("python3", {"-c",
+                               "import plistlib,sys; open(sys.argv[1],'wb').write(plistlib.dumps("
+                               "[{'QUEUE_ENTRY_MOVIE_PATH_KEY':'/x.mov','QUEUE_ENTRY_STATUS_KEY':'Queued'}],"
+                               "fmt=plistlib.FMT_BINARY))",
+                               q->qPath()});
+  auto loaded = Queue::init(prefs);
+  ASSERT_EQ(loaded->count(), 1);
+  EXPECT_EQ(loaded->movie(0), "/x.mov");
+}
+
+TEST(QueueInit, FailsWhenTheDataFolderCannotBeMade) {
+  test::TemporaryHome home;
+  QDir().mkpath(home.path() + "/Library/Application Support");
+  test::writeFile(home.dataFolder(), "a file where the folder belongs");
+  Preferences prefs;
+  EXPECT_EQ(Queue::init(prefs), nullptr);
+  EXPECT_EQ(QueueLog::init(), nullptr);
+}
+
+TEST(QueueLogTest, AppendsClearsAndSurvivesRestarts) {
+  test::TemporaryHome home;
+  auto log = QueueLog::init();
+  ASSERT_TRUE(log);
+  EXPECT_EQ(log->logPath(), home.dataFolder() + "/Log/Log.xml");
+  log->write(logEntry(QDateTime::currentDateTime(), "/Movies/Trip.mov", "Starting iPhone export ..."));
+  log->write(logEntry(QDateTime::currentDateTime(), "/Movies/Trip.mov", "Export finished."));
+  log->write(logEntry(QDateTime::currentDateTime(), "/b.mov", "Export failed."));
+  auto reloaded = QueueLog::init();
+  ASSERT_EQ(reloaded->count(), 3);
+  EXPECT_EQ(reloaded->action(0), "Starting iPhone export ...");
+  EXPECT_EQ(reloaded->action(1), "Export finished.");
+  EXPECT_EQ(reloaded->file(2), "/b.mov");
+  EXPECT_EQ(reloaded->time(-1), std::nullopt);
+  EXPECT_EQ(reloaded->time(3), std::nullopt);
+
+  QFile::remove(log->logPath());
+  log->write(std::nullopt);
+  EXPECT_FALSE(QFile::exists(log->logPath())) << "writing no entry does not rewrite the file";
+  log->clear();
+  EXPECT_EQ(QueueLog::init()->count(), 0);
+  auto stored = plist::readFile(log->logPath());
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->typeId(), QMetaType::QVariantList);
+}
+
+TEST(QueueLogTest, TimeTextHasTheFixedFormInLocalTime) {
+  const QString text = logTimeText(QDateTime::currentDateTime());
+  EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}$").match(text).hasMatch())
+      << text.toStdString();
+  const QDateTime fixed(QDate(2008, 3, 15), QTime(14, 2, 11), QTimeZone(-5 * 3600));
+  const QString local = logTimeText(fixed);
+  EXPECT_EQ(QDateTime::fromString(local.left(19), "yyyy-MM-dd HH:mm:ss").toString("yyyy"), "2008");
+  const QString zoneless = QDateTime(QDate(2008, 3, 15), QTime(19, 2, 11), QTimeZone::utc())
+                               .toLocalTime().toString("yyyy-MM-dd HH:mm:ss");
+  EXPECT_EQ(local.left(19), zoneless);
+}
+
+TEST(PreferencesTest, FirstRunDefaultsNeverOverwriteAStoredValue) {
+  test::TemporaryHome home;
+  Preferences prefs;
+  EXPECT_FALSE(prefs.hasValue(Preferences::iPhoneExportSwitch));
+  EXPECT_TRUE(prefs.softwareUpdateCheck());
+  prefs.setBool(Preferences::AppleTVExportSwitch, false);
+  prefs.storeFirstRunDefaults();
+  EXPECT_TRUE(prefs.boolForKey(Preferences::iPhoneExportSwitch));
+  EXPECT_FALSE(prefs.boolForKey(Preferences::iPodExportSwitch));
+  EXPECT_FALSE(prefs.boolForKey(Preferences::AppleTVExportSwitch));
+  EXPECT_TRUE(prefs.hasValue(Preferences::QTExportSwitch));
+  EXPECT_FALSE(prefs.hasValue(Preferences::PrefDockBounce));
+  EXPECT_FALSE(prefs.hasValue(Preferences::SoftwareUpdateCheck));
+  EXPECT_TRUE(prefs.fileName().startsWith(home.path())) << prefs.fileName().toStdString();
+
+  prefs.setBool(Preferences::SoftwareUpdateCheck, false);
+  EXPECT_FALSE(Preferences().softwareUpdateCheck());
+}
+
+TEST(PreferencesTest, HandEditedValuesReadSafely) {
+  test::TemporaryHome home;
+  QDir().mkpath(QFileInfo(Preferences().fileName()).path());
+  test::writeFile(Preferences().fileName(),
+                  "[General]\nPrefDockBounce=banana\nPrefExportCompletePref=true\n"
+                  "PrefExportDirectory=\niPhoneExportSwitch=1\n");
+  Preferences prefs;
+  EXPECT_FALSE(prefs.boolForKey(Preferences::PrefDockBounce));
+  EXPECT_TRUE(prefs.boolForKey(Preferences::PrefExportCompletePref));
+  EXPECT_TRUE(prefs.boolForKey(Preferences::iPhoneExportSwitch));
+  EXPECT_EQ(prefs.stringForKey(Preferences::PrefExportDirectory), std::nullopt);
+}
+
+TEST(PropertyListTest, RoundTripsEveryValueKind) {
+  const QVariantMap value{{"s", QString::fromUtf8("tëxt <&>")}, {"b", true}, {"i", 42},
+                          {"r", 0.25}, {"d", QByteArray("\x01\x02", 2)},
+                          {"l", QVariantList{QString("a"), 1}}};
+  const auto parsed = plist::parse(plist::toXml(value));
+  ASSERT_TRUE(parsed);
+  const QVariantMap back = parsed->toMap();
+  EXPECT_EQ(back.value("s").toString(), value.value("s").toString());
+  EXPECT_EQ(back.value("b").toBool(), true);
+  EXPECT_EQ(back.value("i").toLongLong(), 42);
+  EXPECT_DOUBLE_EQ(back.value("r").toDouble(), 0.25);
+  EXPECT_EQ(back.value("d").toByteArray(), QByteArray("\x01\x02", 2));
+  EXPECT_EQ(back.value("l").toList().size(), 2);
+  EXPECT_FALSE(plist::parse("not a plist"));
+  EXPECT_FALSE(plist::parse({}));
+}
