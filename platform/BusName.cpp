@@ -37,17 +37,16 @@ BusNameWatcher::BusNameWatcher(const QString& name, QObject* parent)
           });
 }
 
-SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
+ApplicationService::ApplicationService(QObject* parent) : QObject(parent) {}
 
-bool SingleInstance::claim() {
+bool ApplicationService::claim() {
   if (!claimBusName(QLatin1String(kApplicationBusName))) return false;
-  QDBusConnection::sessionBus().registerObject(QLatin1String(kActivationPath),
-                                               QLatin1String(kActivationInterface), this,
+  QDBusConnection::sessionBus().registerObject(QLatin1String(kActivationPath), this,
                                                QDBusConnection::ExportScriptableSlots);
   return true;
 }
 
-bool SingleInstance::activateRunning() {
+bool ApplicationService::activateRunning() {
   const QDBusMessage call = QDBusMessage::createMethodCall(
       QLatin1String(kApplicationBusName), QLatin1String(kActivationPath),
       QLatin1String(kActivationInterface), QStringLiteral("Activate"));
@@ -55,6 +54,8 @@ bool SingleInstance::activateRunning() {
          QDBusMessage::ReplyMessage;
 }
 
-void SingleInstance::Activate() { emit activateRequested(); }
+void ApplicationService::Activate() { emit activateRequested(); }
+void ApplicationService::StartQueue() { emit startRequested(); }
+void ApplicationService::StopQueue() { emit stopRequested(); }
 
 }  // namespace tovix

@@ -30,23 +30,30 @@ class BusNameWatcher : public QObject {
   QDBusServiceWatcher* watcher_;
 };
 
-// The running application answers "Activate" calls from a second start, which
-// then exits; activateRequested() is emitted in the running one.
-class SingleInstance : public QObject {
+// The running application's object on the bus, org.tovix.Application at
+// /org/tovix/Application: "Activate" (a second start brings the window
+// forward, then exits), "StartQueue" and "StopQueue" (the Start and Stop
+// commands, for scripts and tests). Each call only emits a signal here.
+class ApplicationService : public QObject {
   Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.tovix.Application")
  public:
-  explicit SingleInstance(QObject* parent = nullptr);
-  // Claims the application name and answers activations; false when another
-  // Tovix already runs.
+  explicit ApplicationService(QObject* parent = nullptr);
+  // Claims the application name and answers calls; false when another Tovix
+  // already runs.
   bool claim();
   // Asks the running Tovix to bring its window to the front.
   static bool activateRunning();
 
  public slots:
   Q_SCRIPTABLE void Activate();
+  Q_SCRIPTABLE void StartQueue();
+  Q_SCRIPTABLE void StopQueue();
 
  signals:
   void activateRequested();
+  void startRequested();
+  void stopRequested();
 };
 
 }  // namespace tovix

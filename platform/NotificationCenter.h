@@ -22,19 +22,20 @@ class NotificationCenter : public QObject {
   static constexpr const char* kInterface = "org.tovix.Tovix";
 
   explicit NotificationCenter(QObject* parent = nullptr);
+  ~NotificationCenter() override = default;
 
   // Whether the user's session bus could be reached.
   bool isConnected() const;
 
   // Posts a notification to every observer of the session; returns whether it
   // was handed to the bus.
-  bool post(const QString& name, const UserInfo& userInfo = std::nullopt) const;
+  virtual bool post(const QString& name, const UserInfo& userInfo = std::nullopt) const;
 
   // Calls handler on this thread's event loop for every notification of that
   // name from any sender. A signal with arguments other than none or one a{sv}
   // is refused with a log line; values that are not strings, numbers or
   // booleans are left out of the dictionary.
-  bool observe(const QString& name, Handler handler);
+  virtual bool observe(const QString& name, Handler handler);
 };
 
 }  // namespace tovix

@@ -1,0 +1,181 @@
+// The queue runner: one export request at a time, in queue and target order,
+// driven by the helper's progress, completion and error notifications.
+#include "app/Controller.h"
+
+#include "platform/SystemLog.h"
+#include "protocol/Protocol.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace tovix {
+
+using protocol::Target;
+
+namespace {
+
+constexpr int kProgressSteps = 1000;  // the bar's range stands for 0.0 to 1.0
+
+QString startActionText(Target target) {
+  switch (target) {
+    case Target::iPhone:
+      return QStringLiteral("Starting iPhone export ...");
+    case Target::iPod:
+      return QStringLiteral("Starting iPod export ...");
+    case Target::AppleTV:
+      return QStringLiteral("Starting Apple TV export ...");
+    case Target::QuickTime:
+      break;
+  }
+  return QStringLiteral("Starting QuickTime export ...");
+}
+
+QString finishActionText(const QVariantMap& completion) {
+  const auto result = protocol::resultFromText(stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  switch (result) {
+    case protocol::ExportResult::Failed:
+      return QStringLiteral("Export failed.");
+    case protocol::ExportResult::Cancelled:
+      return QStringLiteral("Export cancelled.");
+    case protocol::ExportResult::Finished:
+      break;
+  }
+  return QStringLiteral("Export finished.");
+}
+
+}  // namespace
+
+void Controller::startQ() {
+  if (qRunning()) return;
+  if (!helperTask_->isRunning()) helperTask_->start();
+  qHandler();
+}
+
+void Controller::qHandler() {
+  updateqRunning(true);
+  sendQuitAtEnd_ = true;
+  qHandlerNextEntry();
+  updateabortQHandler(false);
+}
+
+void Controller::qHandler(const UserInfo& error) {
+  // The helper refused the request without exporting: the run ends here
+  // instead of waiting for a completion that will never come.
+  systemLog(QStringLiteral("TovixHelper refused an export request: %1")
+                .arg(error ? protocol::describe(*error) : QStringLiteral("(no dictionary)")));
+  outstandingRequest_.reset();
+  hideExportWidgets();
+  updateqRunning(false);
+  updateabortQHandler(false);
+}
+
+void Controller::qHandlerNextEntry() {
+  if (!q_ || q_->count() == 0) {
+    updateqRunning(false);
+    return;
+  }
+  for (int i = 0; i < q_->count(); ++i) {
+    if (qHandlerFindExportRequest(i)) return;
+  }
+  endRun();
+}
+
+void Controller::endRun() {
+  if (prefs_.boolForKey(Preferences::PrefExportCompletePref)) {
+    if (playFinishedSound) playFinishedSound();
+    if (prefs_.boolForKey(Preferences::PrefDockBounce) && requestAttention) requestAttention();
+  }
+  updateqRunning(false);
+}
+
+std::optional<QString> Controller::exportDirectoryForRequest() const {
+  if (!prefs_.boolForKey(Preferences::PrefExportDiffDirectory)) return std::nullopt;
+  const auto directory = prefs_.stringForKey(Preferences::PrefExportDirectory);
+  if (!directory || !QFileInfo(*directory).isDir()) return std::nullopt;
+  return directory;
+}
+
+bool Controller::qHandlerFindExportRequest(int i) {
+  const QDateTime now = QDateTime::currentDateTime();
+  const auto moviePath = q_->movie(i);
+  std::optional<Target> pending;
+  for (const auto& target : protocol::kTargets) {
+    if (q_->flag(i, target.target) == QLatin1String(flag::On)) {
+      pending = target.target;
+      break;
+    }
+  }
+  // An entry without a movie path (only a damaged Queue.xml has one) has
+  // nothing a helper could export.
+  if (!pending || !moviePath) return false;
+  exportProgress()->setValue(0);
+  exportProgress()->show();
+  showInFinderButton()->show();
+  if (qLog_) {
+    qLog_->write(logEntry(now, *moviePath, startActionText(*pending)));
+    reloadLogTable();
+  }
+  QVariantMap request{{QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY), *moviePath},
+                      {QLatin1String(protocol::EXPORT_TYPE_KEY), QLatin1String(protocol::info(*pending).typeKey)}};
+  const auto directory = exportDirectoryForRequest();
+  if (directory) request.insert(QLatin1String(protocol::EXPORT_DIRECTORY_KEY), *directory);
+  postExportRequest(request);
+  showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
+  currentExportFilename()->setText(showInFinderPath_);
+  currentExportFilename()->show();
+  return true;
+}
+
+void Controller::hideExportWidgets() {
+  currentExportLabel()->hide();
+  exportProgress()->hide();
+  showInFinderButton()->hide();
+  currentExportFilename()->hide();
+}
+
+void Controller::qHandlerCompletionReceived(const UserInfo& userInfo) {
+  if (shuttingDown_) return;
+  const QDateTime now = QDateTime::currentDateTime();
+  hideExportWidgets();
+  if (!userInfo) return;
+  systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(*userInfo)));
+  outstandingRequest_.reset();
+  if (q_) q_->updateMovie(*userInfo);
+  reloadQueueTable();
+  if (qLog_) {
+    qLog_->write(logEntry(now, stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
+                          finishActionText(*userInfo)));
+    reloadLogTable();
+  }
+  if (abortQHandler())
+    updateqRunning(false);
+  else
+    qHandlerNextEntry();
+  sendQuitAtEnd_ = false;
+}
+
+void Controller::qHandlerExportProgress(const UserInfo& userInfo) {
+  if (!userInfo) return;
+  const auto value = userInfo->constFind(QLatin1String(protocol::EXPORT_PROGRESS_KEY));
+  if (value == userInfo->cend()) return;
+  bool numeric = false;
+  const double fraction = value->toDouble(&numeric);
+  if (!numeric) return;
+  currentExportLabel()->show();
+  exportProgress()->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kProgressSteps));
+}
+
+void Controller::stopQ() {
+  updateabortQHandler(true);
+  // Only a running export has anything to stop; a flag left while idle would
+  // cancel the next export at its first step.
+  if (!qRunning()) return;
+  QFile flag(protocol::stopFlagPath());
+  flag.open(QIODevice::WriteOnly);
+}
+
+}  // namespace tovix

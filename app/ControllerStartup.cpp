@@ -1,0 +1,128 @@
+// Start-up, the fade-in of the main window, and the orderly end when the main
+// window closes.
+#include "app/Controller.h"
+
+#include "app/TableModels.h"
+#include "platform/SystemLog.h"
+#include "protocol/Protocol.h"
+#include "ui_MainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QThread>
+#include <cmath>
+
+namespace tovix {
+
+namespace {
+
+constexpr int kFadeIntervalMs = 50;
+constexpr double kFadeStep = 0.05;
+constexpr double kFadeEnd = 1.1;
+
+}  // namespace
+
+std::optional<QString> minimumSystemRefusal(double version) {
+  const double whole = std::floor(version);
+  const std::pair<double, const char*> rows[] = {
+      {577, "Running on Mac OS X 10.0"}, {620, "Running on Mac OS X 10.1"},
+      {663, "Running on Mac OS X 10.2"}, {743, "Running on Mac OS X 10.3"},
+      {824, "Running on Mac OS X 10.4"},
+  };
+  for (const auto& [limit, line] : rows) {
+    if (whole <= limit) return QLatin1String(line);
+  }
+  return std::nullopt;
+}
+
+double interfaceFrameworkVersion() {
+  return QT_VERSION_MAJOR * 1000 + QT_VERSION_MINOR * 10 + QT_VERSION_PATCH;
+}
+
+void Controller::init() {
+  previewIsPlaying_ = false;
+  sendQuitAtEnd_ = false;
+  updateqRunning(false);
+  updateabortQHandler(false);
+  notificationCenter_.observe(QLatin1String(protocol::kExportProgress),
+                              [this](const UserInfo& info) { qHandlerExportProgress(info); });
+  notificationCenter_.observe(QLatin1String(protocol::kExportComplete),
+                              [this](const UserInfo& info) { qHandlerCompletionReceived(info); });
+  notificationCenter_.observe(QLatin1String(protocol::kExportError),
+                              [this](const UserInfo& info) { qHandler(info); });
+  removeStaleFlagFiles();
+}
+
+void Controller::removeStaleFlagFiles() {
+  for (const QString& path : {protocol::stopFlagPath(), protocol::quitFlagPath()}) {
+    if (QFile::exists(path)) QFile::remove(path);
+  }
+}
+
+bool Controller::awakeFromNib() {
+  controllerWindow_->setWindowOpacity(0.0);
+  fadeLevel_ = 0.0f;
+  connect(&fadeInTimer_, &QTimer::timeout, this, &Controller::fadeinMainWindow, Qt::UniqueConnection);
+  fadeInTimer_.start(kFadeIntervalMs);
+  if (const auto refusal = minimumSystemRefusal(interfaceFrameworkVersion())) {
+    systemLog(*refusal);
+    return false;
+  }
+  helperTask_->start();
+  q_ = Queue::init(prefs_);
+  if (!q_) {
+    systemLog(QStringLiteral("Unable to initialize queue object, exiting."));
+    return false;
+  }
+  qLog_ = QueueLog::init();
+  queueModel_->setQueue(q_.get());
+  logModel_->setLog(qLog_.get());
+  qTable()->setModel(queueModel_);
+  qTable()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  qTable()->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  qTable()->verticalHeader()->hide();
+  reloadQueueTable();
+  prefs_.storeFirstRunDefaults();
+  hideExportWidgets();
+  controllerWindow_->installEventFilter(this);
+  controllerWindow_->show();
+  return true;
+}
+
+void Controller::fadeinMainWindow() {
+  ++fadeTicks_;
+  const float next = static_cast<float>(static_cast<double>(fadeLevel_) + kFadeStep);
+  if (next >= kFadeEnd) {
+    fadeInTimer_.stop();
+    fadeFinished_ = true;
+    controllerWindow_->setWindowOpacity(1.0);
+    controllerWindow_->raise();
+    controllerWindow_->activateWindow();
+    return;
+  }
+  fadeLevel_ = next;
+  controllerWindow_->setWindowOpacity(std::min(1.0, static_cast<double>(next)));
+}
+
+bool Controller::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Close) windowWillClose(watched);
+  return QObject::eventFilter(watched, event);
+}
+
+void Controller::windowWillClose(QObject* window) {
+  if (window != controllerWindow_ || shuttingDown_) return;
+  shuttingDown_ = true;
+  if (sendQuitAtEnd_) {
+    QFile flag(protocol::quitFlagPath());
+    flag.open(QIODevice::WriteOnly);
+  }
+  notificationCenter_.post(QLatin1String(protocol::kExportAbort));
+  QThread::sleep(1);
+  helperTask_->terminate();
+  QCoreApplication::exit(0);
+}
+
+}  // namespace tovix

@@ -1,0 +1,47 @@
+#pragma once
+// Starts TovixHelper, tells when it hears requests (it holds its bus name),
+// when a listening helper went away, and starts it again; gives up after a
+// few starts that never got as far as listening.
+#include "platform/BusName.h"
+
+#include <QObject>
+#include <QProcess>
+
+namespace tovix {
+
+class HelperSupervisor : public QObject {
+  Q_OBJECT
+ public:
+  explicit HelperSupervisor(QString program, QObject* parent = nullptr);
+  ~HelperSupervisor() override;
+
+  // Starts the helper, its own path as its one argument.
+  virtual void start();
+  // Sends SIGTERM, waits up to two seconds, then kills; no restart follows.
+  virtual void terminate();
+  // Whether a helper listens for requests now.
+  virtual bool isReady() const { return ready_; }
+  virtual bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+
+ signals:
+  void ready();
+  // A helper that listened has gone (crashed, killed or ended itself).
+  void lost();
+  // The helper cannot be started; reason is a sentence for the user.
+  void unavailable(const QString& reason);
+
+ protected:
+  HelperSupervisor() = default;  // for test doubles
+
+ private:
+  void onFinished();
+  QString program_;
+  QProcess process_;
+  BusNameWatcher* watcher_ = nullptr;
+  bool ready_ = false;
+  bool stopping_ = false;
+  bool readySinceStart_ = false;
+  int failedStarts_ = 0;
+};
+
+}  // namespace tovix

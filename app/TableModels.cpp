@@ -1,0 +1,164 @@
+#include "app/TableModels.h"
+
+#include "app/Queue.h"
+#include "app/QueueLog.h"
+
+#include <QIcon>
+
+namespace tovix {
+
+namespace {
+
+enum QueueColumn { Indicator, Movie, IPhone, IPod, AppleTV, QuickTime, Status, Remove, QueueColumnCount };
+
+QString indicatorImage(const std::optional<QString>& status) {
+  if (status == QLatin1String(status::Complete)) return QStringLiteral(":/images/LI_encoded_ok.png");
+  if (status == QLatin1String(status::Failed)) return QStringLiteral(":/images/LI_encode_failed.png");
+  return QStringLiteral(":/images/LI_ok_to_encode2.png");
+}
+
+QString statusToolTip(const std::optional<QString>& status) {
+  if (status == QLatin1String(status::Complete)) return QObject::tr("Every chosen export is done.");
+  if (status == QLatin1String(status::Failed)) return QObject::tr("An export of this movie failed; see the log.");
+  if (status == QLatin1String(status::Started)) return QObject::tr("Some exports are done, others still to do.");
+  return QObject::tr("Waiting to be converted.");
+}
+
+}  // namespace
+
+const QStringList& QueueTableModel::columnIdentifiers() {
+  static const QStringList identifiers{
+      QStringLiteral("QUEUE_INDICATOR"),         QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY),
+      QLatin1String(protocol::QUEUE_ENTRY_IPHONE_KEY), QLatin1String(protocol::QUEUE_ENTRY_IPOD_KEY),
+      QLatin1String(protocol::QUEUE_ENTRY_APPLETV_KEY), QLatin1String(protocol::QUEUE_ENTRY_QT_KEY),
+      QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QStringLiteral("QUEUE_REMOVE")};
+  return identifiers;
+}
+
+std::optional<protocol::Target> QueueTableModel::targetOfColumn(int column) {
+  if (column < IPhone || column > QuickTime) return std::nullopt;
+  return static_cast<protocol::Target>(column - IPhone);
+}
+
+void QueueTableModel::setQueue(const Queue* queue) {
+  beginResetModel();
+  queue_ = queue;
+  endResetModel();
+}
+
+void QueueTableModel::reload() {
+  beginResetModel();
+  endResetModel();
+}
+
+int QueueTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() || !queue_ ? 0 : queue_->count();
+}
+
+int QueueTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : QueueColumnCount;
+}
+
+QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
+  if (!queue_ || !index.isValid()) return {};
+  const int row = index.row();
+  if (const auto target = targetOfColumn(index.column())) {
+    const QString flag = queue_->flag(row, *target);
+    if (role == Qt::CheckStateRole)
+      return (flag == QLatin1String(flag::On) || flag == QLatin1String(flag::OnDone)) ? Qt::Checked
+                                                                                      : Qt::Unchecked;
+    if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole)
+      return headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString() + QStringLiteral(": ") + flag;
+    return {};
+  }
+  switch (index.column()) {
+    case Indicator:
+      if (role == Qt::DecorationRole) return QIcon(indicatorImage(queue_->status(row)));
+      if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) return statusToolTip(queue_->status(row));
+      return {};
+    case Movie:
+      if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return queue_->movieDisplayName(row).value_or(QString());
+      if (role == Qt::ToolTipRole) return queue_->movie(row).value_or(QString());
+      return {};
+    case Status:
+      if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return queue_->status(row).value_or(QString());
+      return {};
+    case Remove:
+      if (role == Qt::DecorationRole) return QIcon(QStringLiteral(":/images/b_remove_red_up.png"));
+      if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) return tr("Delete this movie from the queue.");
+      return {};
+    default:
+      return {};
+  }
+}
+
+QVariant QueueTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const QStringList titles{QString(), tr("Movie"), tr("iPhone"), tr("iPod"), tr("Apple TV"),
+                                  tr("QuickTime"), tr("Status"), QString()};
+  return titles.value(section);
+}
+
+Qt::ItemFlags QueueTableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDropEnabled;
+  const auto target = targetOfColumn(index.column());
+  if (!queue_ || !target) return flags;
+  const QString flag = queue_->flag(index.row(), *target);
+  const bool clickable = flag == QLatin1String(flag::On) || flag == QLatin1String(flag::Off);
+  flags |= Qt::ItemIsUserCheckable;
+  if (!clickable) flags &= ~Qt::ItemIsEnabled;
+  return flags;
+}
+
+bool QueueTableModel::setData(const QModelIndex& index, const QVariant&, int role) {
+  const auto target = targetOfColumn(index.column());
+  if (role != Qt::CheckStateRole || !target) return false;
+  emit toggleRequested(index.row(), *target);
+  return true;
+}
+
+const QStringList& LogTableModel::columnIdentifiers() {
+  static const QStringList identifiers{QLatin1String(LOG_ENTRY_TIME_KEY), QLatin1String(LOG_ENTRY_FILE_KEY),
+                                       QLatin1String(LOG_ENTRY_ACTION_KEY)};
+  return identifiers;
+}
+
+void LogTableModel::setLog(const QueueLog* log) {
+  beginResetModel();
+  log_ = log;
+  endResetModel();
+}
+
+void LogTableModel::reload() {
+  beginResetModel();
+  endResetModel();
+}
+
+int LogTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() || !log_ ? 0 : log_->count();
+}
+
+int LogTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant LogTableModel::data(const QModelIndex& index, int role) const {
+  if (!log_ || !index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole &&
+                                    role != Qt::ToolTipRole))
+    return {};
+  switch (index.column()) {
+    case 0:
+      return log_->time(index.row()).value_or(QString());
+    case 1:
+      return log_->file(index.row()).value_or(QString());
+    default:
+      return log_->action(index.row()).value_or(QString());
+  }
+}
+
+QVariant LogTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const QStringList titles{tr("Time"), tr("Movie"), tr("Action")};
+  return titles.value(section);
+}
+
+}  // namespace tovix

@@ -1,0 +1,60 @@
+#pragma once
+// The queue table and the log table read their rows from the stores every
+// time the view asks; a reload is all it takes to show a change.
+#include "protocol/Protocol.h"
+
+#include <QAbstractTableModel>
+#include <functional>
+
+namespace tovix {
+
+class Queue;
+class QueueLog;
+
+class QueueTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  // Column identifiers, in display order.
+  static const QStringList& columnIdentifiers();
+
+  explicit QueueTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void setQueue(const Queue* queue);
+  void reload();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // A click on a target check box asks for the flip instead of setting it.
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+  // The target a column shows, if it shows one.
+  static std::optional<protocol::Target> targetOfColumn(int column);
+
+ signals:
+  void toggleRequested(int row, protocol::Target target);
+
+ private:
+  const Queue* queue_ = nullptr;
+};
+
+class LogTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  static const QStringList& columnIdentifiers();
+
+  explicit LogTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void setLog(const QueueLog* log);
+  void reload();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const QueueLog* log_ = nullptr;
+};
+
+}  // namespace tovix

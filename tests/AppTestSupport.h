@@ -1,0 +1,62 @@
+#pragma once
+// Test doubles for the application: a notification centre that records what
+// is posted and delivers what the test scripts, and a helper that is ready at
+// once without any process.
+#include "app/Controller.h"
+#include "TestSupport.h"
+
+#include <map>
+
+namespace tovix::test {
+
+class FakeCenter : public NotificationCenter {
+ public:
+  bool post(const QString& name, const UserInfo& userInfo) const override {
+    posted.push_back({name, userInfo});
+    return true;
+  }
+  bool observe(const QString& name, Handler handler) override {
+    handlers[name] = std::move(handler);
+    return true;
+  }
+  // Delivers a notification to the observer registered for name.
+  void deliver(const QString& name, const UserInfo& userInfo) { handlers.at(name)(userInfo); }
+  std::vector<QVariantMap> requests() const {
+    std::vector<QVariantMap> found;
+    for (const auto& [name, info] : posted)
+      if (name == "TovixExportRequest" && info) found.push_back(*info);
+    return found;
+  }
+  mutable std::vector<std::pair<QString, UserInfo>> posted;
+  std::map<QString, Handler> handlers;
+};
+
+class FakeHelper : public HelperSupervisor {
+ public:
+  void start() override { ++starts; }
+  void terminate() override { ++terminations; }
+  bool isReady() const override { return readyNow; }
+  bool isRunning() const override { return true; }
+  bool readyNow = true;
+  int starts = 0;
+  int terminations = 0;
+};
+
+// A Controller started with the fakes in a temporary home.
+struct ControllerHarness {
+  ControllerHarness();
+  // Appends an entry with exactly these targets on.
+  void add(const QString& path, std::initializer_list<protocol::Target> on);
+  // Answers the latest request as the helper would, with result.
+  void complete(const char* result = "Finished");
+  QStringList logActions() const;
+
+  TemporaryHome home;
+  FakeCenter center;
+  FakeHelper* helper;
+  std::unique_ptr<Controller> controller;
+  int sounds = 0;
+  int attentions = 0;
+};
+
+}  // namespace tovix::test

@@ -1,0 +1,228 @@
+// The queue runner and start-up against a scripted fake helper, in-process.
+#include "AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+
+using namespace tovix;
+using protocol::Target;
+namespace p = tovix::protocol;
+
+namespace {
+
+QString requestText(const QVariantMap& request) {
+  return request.value(p::QUEUE_ENTRY_MOVIE_PATH_KEY).toString() + " " + request.value(p::EXPORT_TYPE_KEY).toString();
+}
+
+}  // namespace
+
+TEST(Runner, ExportsEntriesInQueueAndTargetOrderOneAtATime) {
+  test::ControllerHarness h;
+  h.add("/A.mov", {Target::iPhone, Target::AppleTV});
+  h.add("/B.mov", {Target::iPod});
+  h.controller->startQ();
+  ASSERT_EQ(h.center.requests().size(), 1u);
+  h.controller->startQ();
+  EXPECT_EQ(h.center.requests().size(), 1u) << "Start while running posts nothing";
+  EXPECT_TRUE(h.controller->exportProgress()->isVisibleTo(h.controller->controllerWindow()));
+  EXPECT_EQ(h.controller->currentExportFilename()->text(), "/A_iPhone.m4v");
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.5}});
+  EXPECT_EQ(h.controller->exportProgress()->value(), 500);
+  EXPECT_TRUE(h.controller->currentExportLabel()->isVisibleTo(h.controller->controllerWindow()));
+  h.complete();
+  EXPECT_FALSE(h.controller->currentExportLabel()->isVisibleTo(h.controller->controllerWindow()));
+  h.complete();
+  h.complete();
+  QStringList order;
+  for (const auto& r : h.center.requests()) order << requestText(r);
+  EXPECT_EQ(order, QStringList({"/A.mov QUEUE_ENTRY_IPHONE_KEY", "/A.mov QUEUE_ENTRY_APPLETV_KEY",
+                                "/B.mov QUEUE_ENTRY_IPOD_KEY"}));
+  EXPECT_EQ(h.logActions(), QStringList({"Starting iPhone export ...", "Export finished.",
+                                         "Starting Apple TV export ...", "Export finished.",
+                                         "Starting iPod export ...", "Export finished."}));
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_EQ(h.controller->q()->status(0), "Complete");
+  EXPECT_EQ(h.controller->q()->status(1), "Complete");
+  EXPECT_FALSE(h.controller->sendQuitAtEnd());
+}
+
+TEST(Runner, EndOfRunEffectsFollowThePreferences) {
+  const std::tuple<bool, bool, int, int> cases[] = {
+      {false, false, 0, 0}, {false, true, 0, 0}, {true, false, 1, 0}, {true, true, 1, 1}};
+  for (const auto& [complete, bounce, sounds, attentions] : cases) {
+    test::ControllerHarness h;
+    h.controller->prefs().setBool(Preferences::PrefExportCompletePref, complete);
+    h.controller->prefs().setBool(Preferences::PrefDockBounce, bounce);
+    h.controller->startQ();  // empty queue: no effects at all
+    EXPECT_EQ(h.sounds + h.attentions, 0);
+    h.add("/a.mov", {Target::iPod});
+    h.controller->startQ();
+    h.complete();
+    EXPECT_EQ(h.sounds, sounds);
+    EXPECT_EQ(h.attentions, attentions);
+  }
+}
+
+TEST(Runner, NothingPendingEndsTheRunAtOnceAndALaterStartWorks) {
+  test::ControllerHarness h;
+  h.controller->prefs().setBool(Preferences::PrefExportCompletePref, true);
+  h.add("/a.mov", {});
+  h.controller->startQ();
+  EXPECT_TRUE(h.center.requests().empty());
+  EXPECT_EQ(h.controller->qLog()->count(), 0);
+  EXPECT_EQ(h.sounds, 1) << "a non-empty queue with nothing to do still ends with the sound";
+  EXPECT_FALSE(h.controller->qRunning());
+  h.controller->q()->toggleqt(0);
+  h.controller->startQ();
+  EXPECT_EQ(h.center.requests().size(), 1u);
+}
+
+TEST(Runner, StopCancelsTheRunningExportAndEndsTheRun) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone, Target::iPod});
+  h.controller->stopQ();
+  EXPECT_FALSE(QFile::exists(p::stopFlagPath())) << "nothing to stop while idle";
+  h.controller->startQ();
+  h.controller->stopQ();
+  EXPECT_TRUE(QFile::exists(p::stopFlagPath()));
+  h.complete("Cancelled");
+  EXPECT_EQ(h.center.requests().size(), 1u);
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_EQ(h.controller->q()->iPhone(0), "On") << "a cancelled export is still to do";
+  EXPECT_EQ(h.logActions().last(), "Export cancelled.");
+  h.controller->startQ();
+  ASSERT_EQ(h.center.requests().size(), 2u);
+  EXPECT_EQ(requestText(h.center.requests().back()), "/a.mov QUEUE_ENTRY_IPHONE_KEY");
+}
+
+TEST(Runner, ExportFolderIsSentOnlyWhileItExists) {
+  test::ControllerHarness h;
+  const QString folder = h.home.path() + "/Exports";
+  QDir().mkpath(folder);
+  h.controller->prefs().setBool(Preferences::PrefExportDiffDirectory, true);
+  h.controller->prefs().setString(Preferences::PrefExportDirectory, folder);
+  h.add("/Movies/Trip.mov", {Target::AppleTV, Target::QuickTime});
+  h.controller->startQ();
+  EXPECT_EQ(h.center.requests().back().value(p::EXPORT_DIRECTORY_KEY).toString(), folder);
+  EXPECT_EQ(h.controller->currentExportFilename()->text(), folder + "/Trip_ATV.m4v");
+  QDir(folder).removeRecursively();
+  h.complete();
+  EXPECT_FALSE(h.center.requests().back().contains(p::EXPORT_DIRECTORY_KEY));
+  EXPECT_EQ(h.controller->currentExportFilename()->text(), "/Movies/Trip_QT.mov");
+}
+
+TEST(Runner, EarlierTargetSwitchedOnDuringARunGoesFirst) {
+  test::ControllerHarness h;
+  h.add("/zero.mov", {});
+  h.add("/one.mov", {Target::iPhone, Target::iPod});
+  h.controller->startQ();
+  h.controller->q()->toggleqt(0);
+  h.complete();
+  h.complete();
+  h.complete();
+  QStringList order;
+  for (const auto& r : h.center.requests()) order << requestText(r);
+  EXPECT_EQ(order, QStringList({"/one.mov QUEUE_ENTRY_IPHONE_KEY", "/zero.mov QUEUE_ENTRY_QT_KEY",
+                                "/one.mov QUEUE_ENTRY_IPOD_KEY"}));
+}
+
+TEST(Runner, CompletionsForDeletedMoviesAndEmptyNotifications) {
+  test::ControllerHarness h;
+  h.controller->prefs().setBool(Preferences::PrefExportCompletePref, true);
+  h.add("/a.mov", {Target::iPhone});
+  h.controller->startQ();
+  h.controller->q()->deleteMovie(0);
+  h.center.deliver(p::kExportProgress, std::nullopt);
+  h.center.deliver(p::kExportProgress, QVariantMap{{"OTHER", 1}});
+  EXPECT_EQ(h.controller->exportProgress()->value(), 0);
+  h.center.deliver(p::kExportComplete, std::nullopt);
+  EXPECT_TRUE(h.controller->qRunning()) << "a completion without a dictionary changes nothing";
+  h.complete();
+  EXPECT_EQ(h.logActions().last(), "Export finished.");
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_EQ(h.sounds, 0) << "the queue is empty now: no sound";
+}
+
+TEST(Runner, AnExportErrorEndsTheRun) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone, Target::iPod});
+  h.controller->startQ();
+  h.center.deliver(p::kExportError, h.center.requests().back());
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_EQ(h.center.requests().size(), 1u);
+  EXPECT_EQ(h.controller->q()->iPhone(0), "On");
+  h.controller->startQ();
+  EXPECT_EQ(h.center.requests().size(), 2u) << "a new Start is possible";
+}
+
+TEST(Runner, AHelperLostMidExportFailsThatExportAndTheRunGoesOn) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone});
+  h.add("/b.mov", {Target::iPhone});
+  h.controller->startQ();
+  h.helper->readyNow = false;
+  emit h.helper->lost();
+  EXPECT_EQ(h.logActions(), QStringList({"Starting iPhone export ...", "Export failed.", "Starting iPhone export ..."}));
+  EXPECT_EQ(h.controller->q()->status(0), "Failed");
+  ASSERT_EQ(h.center.requests().size(), 1u) << "the next request waits for a listening helper";
+  h.helper->readyNow = true;
+  emit h.helper->ready();
+  ASSERT_EQ(h.center.requests().size(), 2u);
+  EXPECT_EQ(requestText(h.center.requests().back()), "/b.mov QUEUE_ENTRY_IPHONE_KEY");
+  h.complete();
+  EXPECT_FALSE(h.controller->qRunning());
+}
+
+TEST(Runner, AHelperThatCannotStartEndsTheRunWithAMessage) {
+  test::ControllerHarness h;
+  h.helper->readyNow = false;
+  h.add("/a.mov", {Target::iPhone});
+  h.controller->startQ();
+  EXPECT_TRUE(h.center.requests().empty());
+  emit h.helper->unavailable("The converter TovixHelper could not be started.");
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_TRUE(h.controller->helperMessage()->isVisibleTo(h.controller->controllerWindow()));
+  EXPECT_EQ(h.controller->q()->iPhone(0), "On");
+}
+
+TEST(Startup, RemovesStaleFlagsAndStoresFirstRunDefaults) {
+  test::TemporaryHome home;
+  QDir().mkpath(home.dataFolder());
+  test::writeFile(p::stopFlagPath(), "");
+  test::writeFile(p::quitFlagPath(), "");
+  test::FakeCenter center;
+  Controller controller(center, std::make_unique<test::FakeHelper>());
+  controller.init();
+  EXPECT_FALSE(QFile::exists(p::stopFlagPath()));
+  EXPECT_FALSE(QFile::exists(p::quitFlagPath()));
+  EXPECT_EQ(center.handlers.size(), 3u);
+  controller.prefs().setBool(Preferences::iPhoneExportSwitch, false);
+  ASSERT_TRUE(controller.awakeFromNib());
+  EXPECT_FALSE(controller.prefs().boolForKey(Preferences::iPhoneExportSwitch));
+  EXPECT_TRUE(controller.prefs().boolForKey(Preferences::AppleTVExportSwitch));
+  EXPECT_TRUE(controller.prefs().hasValue(Preferences::QTExportSwitch));
+}
+
+TEST(Startup, FadeInStopsOnTheTwentySecondTickAndOnlyThenActivates) {
+  test::ControllerHarness h;
+  for (int tick = 1; tick <= 21; ++tick) {
+    h.controller->fadeinMainWindow();
+    EXPECT_FALSE(h.controller->fadeFinished()) << tick;
+  }
+  h.controller->fadeinMainWindow();
+  EXPECT_TRUE(h.controller->fadeFinished());
+}
+
+TEST(Startup, MinimumSystemCheckEdges) {
+  EXPECT_EQ(minimumSystemRefusal(577.9), "Running on Mac OS X 10.0");
+  EXPECT_EQ(minimumSystemRefusal(578), "Running on Mac OS X 10.1");
+  EXPECT_EQ(minimumSystemRefusal(743.5), "Running on Mac OS X 10.3");
+  EXPECT_EQ(minimumSystemRefusal(824.99), "Running on Mac OS X 10.4");
+  EXPECT_EQ(minimumSystemRefusal(825), std::nullopt);
+  EXPECT_EQ(minimumSystemRefusal(interfaceFrameworkVersion()), std::nullopt);
+}
