@@ -18,7 +18,7 @@ seconds=12
 frames=$((seconds * 30))
 if [ ! -f "$src" ]; then
   # Moving detail with grain and a tone: something an encoder must work for.
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=$seconds,noise=alls=12:allf=t" \
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=$seconds,noise=alls=4:allf=t" \
     -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=$seconds" -ac 2 \
     -c:v libx264 -preset ultrafast -qp 10 -pix_fmt yuv420p -c:a flac "$src"
 fi

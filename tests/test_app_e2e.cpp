@@ -1,0 +1,242 @@
+// The real Tovix (offscreen) and the real TovixHelper on a private session
+// bus, in a temporary home, converting queues from end to end.
+#include "BusTestSupport.h"
+#include "TestSupport.h"
+#include "app/QueueLog.h"
+#include "media/Exporter.h"
+#include "platform/BusName.h"
+#include "platform/PropertyList.h"
+#include "protocol/Protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <csignal>
+
+using namespace tovix;
+namespace p = tovix::protocol;
+
+namespace {
+
+QString bin(const QString& name) { return qEnvironmentVariable("TOVIX_BIN_DIR") + "/" + name; }
+
+QVariantMap entry(const QString& path, std::initializer_list<const char*> on) {
+  QVariantMap e{{p::QUEUE_ENTRY_MOVIE_PATH_KEY, path},
+                {p::QUEUE_ENTRY_DISPLAY_KEY, QFileInfo(path).fileName()},
+                {p::QUEUE_ENTRY_STATUS_KEY, "Queued"}};
+  for (const auto& t : p::kTargets)
+    e.insert(t.typeKey, std::find_if(on.begin(), on.end(), [&](const char* k) { return QString(k) == t.typeKey; }) != on.end() ? "On" : "Off");
+  return e;
+}
+
+pid_t busNameOwnerPid(const QString& name) {
+  QByteArray out;
+  test::runProgram("gdbus", {"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", name},
+                   &out);
+  const QByteArray digits = out.mid(out.indexOf("uint32 ") + 7);
+  return digits.left(digits.indexOf(',')).toInt();
+}
+
+// A process that has ended, or is only waiting to be reaped, is gone.
+bool processGone(pid_t pid, int timeoutMs = 5000) {
+  return test::waitUntil([pid] {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray fields = stat.readAll();
+    return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
+  }, timeoutMs);
+}
+
+class AppTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    clips = new QTemporaryDir;
+    ASSERT_FALSE(test::makeClip(clips->path() + "/short.mov",
+                                test::standardClipArguments(2) + QStringList{"-c:v", "mpeg4", "-c:a", "aac"}).isEmpty());
+    ASSERT_FALSE(test::makeClip(clips->path() + "/tone.wav",
+                                {"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=44100:duration=2"}).isEmpty());
+    ASSERT_FALSE(test::makeClip(clips->path() + "/long.avi",
+                                {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=8", "-c:v", "mpeg4", "-q:v", "5"}).isEmpty());
+  }
+  static void TearDownTestSuite() { delete clips; }
+
+  void SetUp() override {
+    movies = home.path() + "/My Movies";
+    QDir().mkpath(movies);
+    for (const char* name : {"short.mov", "tone.wav", "long.avi"}) QFile::copy(clips->path() + "/" + name, movies + "/" + name);
+  }
+  void TearDown() override {
+    for (QProcess* process : {&tovix, &second}) {
+      if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished();
+      }
+    }
+    test::waitUntil([] { return !isBusNameOwned(kHelperBusName) && !isBusNameOwned(kApplicationBusName); });
+  }
+
+  void seedQueue(const QVariantList& entries) {
+    QDir().mkpath(home.dataFolder() + "/Queue");
+    ASSERT_TRUE(plist::writeXmlFile(home.dataFolder() + "/Queue/Queue.xml", entries));
+  }
+  void startTovix() {
+    tovix.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tovix.start(bin("Tovix"), {});
+    ASSERT_TRUE(tovix.waitForStarted());
+    ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kApplicationBusName) && isBusNameOwned(kHelperBusName); }));
+  }
+  void call(const char* method) {
+    ASSERT_EQ(test::runProgram("gdbus", {"call", "--session", "--dest", kApplicationBusName, "--object-path",
+                                         "/org/tovix/Application", "--method", QString("org.tovix.Application.") + method}),
+              0);
+  }
+  QVariantList storedQueue() { return plist::readFile(home.dataFolder() + "/Queue/Queue.xml").value_or(QVariant()).toList(); }
+  QString flagOf(int row, const char* key) { return storedQueue().value(row).toMap().value(key).toString(); }
+  QStringList storedLogActions() {
+    QStringList actions;
+    for (const QVariant& e : plist::readFile(home.dataFolder() + "/Log/Log.xml").value_or(QVariant()).toList())
+      actions << e.toMap().value(LOG_ENTRY_ACTION_KEY).toString();
+    return actions;
+  }
+  bool tovixEnded(int timeoutMs = 8000) {
+    return test::waitUntil([this] { return tovix.state() == QProcess::NotRunning; }, timeoutMs);
+  }
+
+  static QTemporaryDir* clips;
+  test::TemporaryHome home;
+  QString movies;
+  QProcess tovix;
+  QProcess second;
+  test::NotificationRecorder recorder{{p::kExportRequest, p::kExportProgress, p::kExportComplete}};
+};
+QTemporaryDir* AppTest::clips = nullptr;
+
+}  // namespace
+
+TEST_F(AppTest, ConvertsAQueueOfTwoClipsWithSeveralTargets) {
+  seedQueue({entry(movies + "/short.mov", {p::QUEUE_ENTRY_IPHONE_KEY, p::QUEUE_ENTRY_QT_KEY}),
+             entry(movies + "/tone.wav", {p::QUEUE_ENTRY_IPOD_KEY, p::QUEUE_ENTRY_APPLETV_KEY})});
+  startTovix();
+  QElapsedTimer clock;
+  clock.start();
+  call("StartQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportRequest, 1, 5000));
+  const qint64 firstRequestMs = clock.elapsed();
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 4, 90000));
+  ASSERT_TRUE(test::waitUntil([this] { return storedLogActions().size() == 8; }));
+  std::printf("[measure] StartQueue call to first request on the bus: %lld ms\n", firstRequestMs);
+
+  EXPECT_EQ(storedLogActions(), QStringList({"Starting iPhone export ...", "Export finished.",
+                                             "Starting QuickTime export ...", "Export finished.",
+                                             "Starting iPod export ...", "Export finished.",
+                                             "Starting Apple TV export ...", "Export finished."}));
+  EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_STATUS_KEY), "Complete");
+  EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_IPOD_KEY), "OffDone");
+  EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_QT_KEY), "OnDone");
+  EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_STATUS_KEY), "Complete");
+  EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_IPHONE_KEY), "OffDone");
+  for (const char* output : {"/short_iPhone.m4v", "/short_QT.mov", "/tone_iPod.m4v", "/tone_ATV.m4v"}) {
+    const QJsonObject probed = test::probe(movies + output);
+    EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac") << output;
+  }
+  EXPECT_TRUE(test::firstStream(test::probe(movies + "/tone_iPod.m4v"), "video").isEmpty());
+  EXPECT_FALSE(recorder.named(p::kExportProgress).empty());
+}
+
+TEST_F(AppTest, StopInMidExportCancelsAtOnceAndALaterStartExportsAgain) {
+  seedQueue({entry(movies + "/long.avi", {p::QUEUE_ENTRY_IPHONE_KEY})});
+  startTovix();
+  call("StartQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2, 10000));
+  QElapsedTimer clock;
+  clock.start();
+  call("StopQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 5000));
+  EXPECT_LT(clock.elapsed(), 1000) << "cancelled within a second";
+  EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_RESULT_KEY), "Cancelled");
+  const QString output = movies + "/long_iPhone.m4v";
+  EXPECT_FALSE(QFile::exists(output));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+  ASSERT_TRUE(test::waitUntil([this] { return storedLogActions().size() == 2; }));
+  EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_IPHONE_KEY), "On");
+  EXPECT_EQ(storedLogActions().last(), "Export cancelled.");
+  test::waitUntil([] { return false; }, 300);
+  EXPECT_EQ(recorder.named(p::kExportRequest).size(), 1u) << "no request after a stop";
+
+  call("StartQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 2, 60000));
+  EXPECT_EQ(recorder.named(p::kExportComplete)[1].userInfo->value(p::EXPORT_RESULT_KEY), "Finished");
+  EXPECT_TRUE(QFile::exists(output));
+}
+
+TEST_F(AppTest, KillingTheHelperMidExportFailsThatExportAndTheRunGoesOn) {
+  seedQueue({entry(movies + "/long.avi", {p::QUEUE_ENTRY_IPHONE_KEY}),
+             entry(movies + "/short.mov", {p::QUEUE_ENTRY_IPOD_KEY})});
+  startTovix();
+  call("StartQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2, 10000));
+  const pid_t helper = busNameOwnerPid(kHelperBusName);
+  ASSERT_GT(helper, 0);
+  kill(helper, SIGKILL);
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 30000));
+  ASSERT_TRUE(test::waitUntil([this] { return storedLogActions().size() == 4; }, 10000));
+  EXPECT_EQ(storedLogActions(), QStringList({"Starting iPhone export ...", "Export failed.",
+                                             "Starting iPod export ...", "Export finished."}));
+  EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_STATUS_KEY), "Failed");
+  EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_STATUS_KEY), "Complete");
+  EXPECT_TRUE(QFile::exists(movies + "/short_iPod.m4v"));
+  EXPECT_NE(busNameOwnerPid(kHelperBusName), helper) << "a new helper serves the session";
+}
+
+TEST_F(AppTest, ClosingEndsBothProcessesAndWritesTheQuitFlagOnlyAfterAStart) {
+  QDir().mkpath(home.dataFolder());
+  test::writeFile(p::stopFlagPath(), "");
+  test::writeFile(p::quitFlagPath(), "");
+  startTovix();
+  EXPECT_FALSE(QFile::exists(p::stopFlagPath())) << "stale flags are gone after start-up";
+  EXPECT_FALSE(QFile::exists(p::quitFlagPath()));
+  pid_t helper = busNameOwnerPid(kHelperBusName);
+  tovix.terminate();
+  ASSERT_TRUE(tovixEnded());
+  EXPECT_EQ(tovix.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(tovix.exitCode(), 0);
+  EXPECT_TRUE(processGone(helper));
+  EXPECT_FALSE(QFile::exists(p::quitFlagPath()));
+
+  startTovix();
+  helper = busNameOwnerPid(kHelperBusName);
+  call("StartQueue");  // nothing to do: the run ends at once, with no completion
+  tovix.terminate();
+  ASSERT_TRUE(tovixEnded());
+  EXPECT_EQ(tovix.exitCode(), 0);
+  EXPECT_TRUE(processGone(helper));
+  EXPECT_TRUE(QFile::exists(p::quitFlagPath()));
+}
+
+TEST_F(AppTest, ASecondStartLeavesOneTovixAndOneHelper) {
+  startTovix();
+  const pid_t app = busNameOwnerPid(kApplicationBusName);
+  const pid_t helper = busNameOwnerPid(kHelperBusName);
+  second.start(bin("Tovix"), {});
+  ASSERT_TRUE(second.waitForFinished(10000));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(busNameOwnerPid(kApplicationBusName), app);
+  EXPECT_EQ(busNameOwnerPid(kHelperBusName), helper);
+  EXPECT_EQ(tovix.state(), QProcess::Running);
+}
+
+TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {
+  seedQueue({entry(movies + "/long.avi", {p::QUEUE_ENTRY_APPLETV_KEY})});
+  startTovix();
+  const pid_t helper = busNameOwnerPid(kHelperBusName);
+  call("StartQueue");
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2, 10000));
+  tovix.kill();
+  tovix.waitForFinished();
+  EXPECT_TRUE(processGone(helper, 3000));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(movies + "/long_ATV.m4v")));
+}
