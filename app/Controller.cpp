@@ -1,13 +1,28 @@
 #include "app/Controller.h"
 
+#include "app/Dialogs.h"
 #include "app/TableModels.h"
+#include "platform/Desktop.h"
+#include "ui_AboutPanel.h"
+#include "ui_GeneralPrefs.h"
+#include "ui_InfoPanel.h"
+#include "ui_LogWindow.h"
 #include "ui_MainWindow.h"
+#include "ui_PreviewPanel.h"
+#include "ui_UpdatePrefs.h"
 
 #include <QApplication>
 #include <QMediaPlayer>
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QToolButton>
+
+// The icons and the chime live in a static library; make sure the linker
+// keeps them. Q_INIT_RESOURCE must be used outside any namespace.
+static void initializeResources() { Q_INIT_RESOURCE(tovix); }
 
 namespace tovix {
 
@@ -34,10 +49,23 @@ Controller::Controller(NotificationCenter& notificationCenter,
       helperTask_(std::move(helperTask)),
       controllerWindow_(new QMainWindow),
       mainUi_(std::make_unique<Ui::MainWindow>()),
+      logUi_(std::make_unique<Ui::LogWindow>()),
+      generalUi_(std::make_unique<Ui::GeneralPrefs>()),
+      updateUi_(std::make_unique<Ui::UpdatePrefs>()),
+      previewUi_(std::make_unique<Ui::PreviewPanel>()),
+      infoUi_(std::make_unique<Ui::InfoPanel>()),
+      aboutUi_(std::make_unique<Ui::AboutPanel>()),
+      dialogs_(std::make_unique<Dialogs>()),
       queueModel_(new QueueTableModel(this)),
       logModel_(new LogTableModel(this)) {
+  initializeResources();
+  // Playback goes through Qt's FFmpeg backend, which Tovix needs anyway; the
+  // GStreamer backend crashes where its plugins are missing.
+  if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
   mainUi_->setupUi(controllerWindow_);
+  buildWindows();
   playFinishedSound = playChime;
+  revealFile = desktop::revealInFileManager;
   requestAttention = [this] { QApplication::alert(controllerWindow_); };
   connect(helperTask_.get(), &HelperSupervisor::ready, this, &Controller::onHelperReady);
   connect(helperTask_.get(), &HelperSupervisor::lost, this, &Controller::onHelperLost);
@@ -45,6 +73,71 @@ Controller::Controller(NotificationCenter& notificationCenter,
 }
 
 Controller::~Controller() { delete controllerWindow_; }
+
+namespace {
+// A window of its own that belongs to the main window.
+template <typename Window>
+Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
+  auto* window = new Window(owner);
+  window->setWindowFlags(kind);
+  return window;
+}
+}  // namespace
+
+void Controller::buildWindows() {
+  logWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
+  logUi_->setupUi(logWindow_);
+  logUi_->logTable->setModel(logModel_);
+  logUi_->logTable->horizontalHeader()->setStretchLastSection(true);
+  logUi_->logTable->verticalHeader()->hide();
+
+  prefsWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
+  prefsWindow_->setWindowTitle(tr("Preferences"));
+  activePrefContentView_ = new QWidget(prefsWindow_);
+  prefsWindow_->setCentralWidget(activePrefContentView_);
+  generalPrefView_ = new QWidget(activePrefContentView_);
+  generalUi_->setupUi(generalPrefView_);
+  generalPrefView_->hide();
+  updatePrefView_ = new QWidget(activePrefContentView_);
+  updateUi_->setupUi(updatePrefView_);
+  updatePrefView_->hide();
+  connectPreferenceControls();
+
+  previewPanel_ = ownedWindow<QWidget>(controllerWindow_, Qt::Tool);
+  previewUi_->setupUi(previewPanel_);
+  player_ = new QMediaPlayer(this);
+  audio_ = new QAudioOutput(this);
+  player_->setAudioOutput(audio_);
+  player_->setVideoOutput(previewUi_->movieView);
+  previewUi_->previewPlayButton->setIcon(QIcon(QStringLiteral(":/images/HUD_Play.png")));
+  previewUi_->previewPlayButton->setProperty("imageName", QStringLiteral("HUD_Play.png"));
+  previewUi_->volumeMuted->setIcon(QIcon(QStringLiteral(":/images/hud_speaker.png")));
+  previewUi_->volumeMuted->setProperty("imageName", QStringLiteral("hud_speaker.png"));
+  connect(previewUi_->previewPlayButton, &QToolButton::clicked, this, &Controller::previewToggle);
+  connect(previewUi_->volumeMuted, &QToolButton::clicked, this, &Controller::volumeToggle);
+  previewPanel_->installEventFilter(this);
+
+  infoWindow_ = ownedWindow<QWidget>(controllerWindow_, Qt::Tool);
+  infoUi_->setupUi(infoWindow_);
+  aboutPanel_ = ownedWindow<QWidget>(controllerWindow_, Qt::Dialog);
+  aboutUi_->setupUi(aboutPanel_);
+
+  controllerWindow_->setWindowIcon(QIcon(QStringLiteral(":/images/tovix.png")));
+  connect(showInFinderButton(), &QPushButton::clicked, this, &Controller::showInFinder);
+  connect(queueModel_, &QueueTableModel::toggleRequested, this, [this](int row, protocol::Target target) {
+    qTable()->selectRow(row);
+    toggleSelected(target);
+  });
+  connect(qTable(), &QTableView::clicked, this, [this](const QModelIndex& index) {
+    if (QueueTableModel::columnIdentifiers().value(index.column()) != QLatin1String("QUEUE_REMOVE")) return;
+    qTable()->selectRow(index.row());
+    deleteFromQ();
+  });
+}
+
+void Controller::setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+
+QTableView* Controller::logTable() const { return logUi_->logTable; }
 
 QTableView* Controller::qTable() const { return mainUi_->qTable; }
 QProgressBar* Controller::exportProgress() const { return mainUi_->exportProgress; }

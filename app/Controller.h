@@ -13,23 +13,52 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
+class QAbstractButton;
+class QAction;
+class QAudioOutput;
 class QLabel;
+class QMenu;
 class QMainWindow;
+class QMediaPlayer;
+class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class QToolBar;
+class QWidget;
 
 namespace Ui {
 class MainWindow;
+class LogWindow;
+class GeneralPrefs;
+class UpdatePrefs;
+class PreviewPanel;
+class InfoPanel;
+class AboutPanel;
 }
 
 namespace tovix {
 
+class Dialogs;
 class LogTableModel;
 class QueueTableModel;
+
+// Whether a dropped path may go on to the movie-open test: it exists (links
+// followed), is not a folder, and its lower-cased extension is in the drop list.
+bool isValidFileForDrop(const QString& path);
+
+// The extensions the drop path accepts (24, lower case, in order compared).
+const QStringList& dropExtensions();
+// The open panel's file types (54, in order).
+const QStringList& openPanelTypes();
+
+// Toolbar identifiers of the standard items.
+inline constexpr const char* kSeparatorItemIdentifier = "SeparatorToolbarItem";
+inline constexpr const char* kFlexibleSpaceItemIdentifier = "FlexibleSpaceToolbarItem";
 
 // The refusal logged for an interface framework older than required, or
 // nullopt when the version is new enough. version is the framework's version
@@ -76,6 +105,68 @@ class Controller : public QObject {
   bool sendQuitAtEnd() const { return sendQuitAtEnd_; }
   const QString& showInFinderPath() const { return showInFinderPath_; }
 
+  // --- ControllerTable.cpp: the queue table and drops ---
+  // Drag over a table: the copy action for the queue table (the drop goes
+  // after the last row), none for any other table.
+  Qt::DropAction tableView(QTableView* table, const QMimeData* dragged) const;
+  // Drop on the queue table: sorted by name, each path that passes the
+  // extension and movie-open tests is queued; true when a file list came.
+  bool tableView(QTableView* table, const QMimeData* dropped, bool accept);
+  void tableViewSelectionDidChange();
+  // The queue table's selected row, or -1.
+  int selectedRow() const;
+
+  // --- ControllerToolbars.cpp: the three toolbars and the menus ---
+  QStringList toolbarDefaultItemIdentifiers(QToolBar* toolbar) const;
+  QStringList toolbarAllowedItemIdentifiers(QToolBar* toolbar) const;
+  QStringList toolbarSelectableItemIdentifiers(QToolBar* toolbar) const;
+  // The stored item for an identifier on behalf of a toolbar, or null.
+  QAction* toolbar(QToolBar* toolbar, const QString& itemIdentifier, bool willBeInserted) const;
+  // Gives an item about to be added its tool tip and action.
+  void toolbarWillAddItem(QAction* item);
+  QToolBar* mainToolbar() const { return toolbar_; }
+  QToolBar* prefsToolbar() const { return prefsToolbar_; }
+  QToolBar* logToolbar() const { return logToolbar_; }
+
+  // --- ControllerCommands.cpp: queue commands and the log window ---
+  void addToQ();
+  void deleteFromQ();
+  void clearQ();
+  void clearFinished();
+  void toggleiPhone();
+  void toggleiPod();
+  void toggleAppleTV();
+  void toggleQT();
+  void openQueueLog();
+  void clearLog();
+
+  // --- ControllerPreview.cpp: preview, movie information, reveal ---
+  void previewMovie();
+  void previewToggle();
+  void previewPlay();
+  void previewPause();
+  void volumeToggle();
+  void showInfo();
+  void movieMetaData();
+  void showInFinder();
+  bool previewIsPlaying() const { return previewIsPlaying_; }
+
+  // --- ControllerPrefs.cpp: the preferences window and the about panel ---
+  void openPrefsWindow();
+  void toggleGeneralPreferenceView();
+  void toggleUpdatePreferenceView();
+  void setActivePrefView(QWidget* view, bool animate);
+  void toggleExportiPhonePref();
+  void toggleExportiPodPref();
+  void toggleExportAppleTVPref();
+  void toggleExportQTPref();
+  void toggleExportDiffLocation();
+  void toggleDockBounce();
+  void toggleSoftwareUpdateCheck();
+  void toggleExportCompletePref();
+  void toggleExportDirectory();
+  void openAboutPanel();
+
   // --- ControllerHelper.cpp: the helper process ---
   // Posts a request now when the helper listens, else once it does.
   void postExportRequest(const QVariantMap& request);
@@ -98,6 +189,25 @@ class Controller : public QObject {
   QLabel* currentExportFilename() const;
   QPushButton* showInFinderButton() const;
   QLabel* helperMessage() const;
+  QMainWindow* logWindow() const { return logWindow_; }
+  QTableView* logTable() const;
+  QMainWindow* prefsWindow() const { return prefsWindow_; }
+  QWidget* generalPrefView() const { return generalPrefView_; }
+  QWidget* updatePrefView() const { return updatePrefView_; }
+  QWidget* activePrefView() const { return activePrefView_; }
+  Ui::GeneralPrefs& generalPrefs() const { return *generalUi_; }
+  Ui::UpdatePrefs& updatePrefs() const { return *updateUi_; }
+  QWidget* previewPanel() const { return previewPanel_; }
+  Ui::PreviewPanel& previewUi() const { return *previewUi_; }
+  QMediaPlayer* moviePlayer() const { return player_; }
+  QAudioOutput* movieAudio() const { return audio_; }
+  QWidget* infoWindow() const { return infoWindow_; }
+  Ui::InfoPanel& infoUi() const { return *infoUi_; }
+  QWidget* aboutPanel() const { return aboutPanel_; }
+  // Replaces the alerts and panels (tests answer them instead of a person).
+  void setDialogs(std::unique_ptr<Dialogs> dialogs);
+  // What reveals a file in the file manager; replaceable by tests.
+  std::function<void(const QString&)> revealFile;
   void reloadQueueTable();
   void reloadLogTable();
 
@@ -105,6 +215,17 @@ class Controller : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void buildWindows();
+  void buildMainToolbar();
+  void buildPrefsToolbar();
+  void buildLogToolbar();
+  void buildMenus();
+  void fillToolbar(QToolBar* toolbar);
+  void connectPreferenceControls();
+  void loadPreferenceSwitches();
+  void storeSwitch(const char* key, bool on);
+  void flipPreference(const char* key, bool currentValue, QAbstractButton* control);
+  void toggleSelected(protocol::Target target);
   void removeStaleFlagFiles();
   void hideExportWidgets();
   void endRun();
@@ -122,6 +243,33 @@ class Controller : public QObject {
   bool fadeFinished_ = false;
   bool shuttingDown_ = false;
   bool previewIsPlaying_ = false;
+
+  // Windows, panels and their controls.
+  QMainWindow* logWindow_ = nullptr;
+  std::unique_ptr<Ui::LogWindow> logUi_;
+  QMainWindow* prefsWindow_ = nullptr;
+  QWidget* activePrefContentView_ = nullptr;
+  QWidget* activePrefView_ = nullptr;
+  QWidget* generalPrefView_ = nullptr;
+  QWidget* updatePrefView_ = nullptr;
+  std::unique_ptr<Ui::GeneralPrefs> generalUi_;
+  std::unique_ptr<Ui::UpdatePrefs> updateUi_;
+  QWidget* previewPanel_ = nullptr;
+  std::unique_ptr<Ui::PreviewPanel> previewUi_;
+  QMediaPlayer* player_ = nullptr;
+  QAudioOutput* audio_ = nullptr;
+  QWidget* infoWindow_ = nullptr;
+  std::unique_ptr<Ui::InfoPanel> infoUi_;
+  QWidget* aboutPanel_ = nullptr;
+  std::unique_ptr<Ui::AboutPanel> aboutUi_;
+  std::unique_ptr<Dialogs> dialogs_;
+
+  // Toolbars; every item is made once and handed out by identifier.
+  QToolBar* toolbar_ = nullptr;
+  QToolBar* prefsToolbar_ = nullptr;
+  QToolBar* logToolbar_ = nullptr;
+  std::map<QString, QAction*> toolbarItems_;
+  QMenu* applicationMenu_ = nullptr;
 
   // Stores and table models.
   std::unique_ptr<Queue> q_;

@@ -8,6 +8,11 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QTableView>
 #include <QCoreApplication>
 #include <QFile>
 #include <QHeaderView>
@@ -67,11 +72,17 @@ bool Controller::awakeFromNib() {
   fadeLevel_ = 0.0f;
   connect(&fadeInTimer_, &QTimer::timeout, this, &Controller::fadeinMainWindow, Qt::UniqueConnection);
   fadeInTimer_.start(kFadeIntervalMs);
+  infoWindow_->setAutoFillBackground(true);
+  QPalette black = infoWindow_->palette();
+  black.setColor(QPalette::Window, Qt::black);
+  infoWindow_->setPalette(black);
   if (const auto refusal = minimumSystemRefusal(interfaceFrameworkVersion())) {
     systemLog(*refusal);
     return false;
   }
   helperTask_->start();
+  buildMainToolbar();
+  buildMenus();
   q_ = Queue::init(prefs_);
   if (!q_) {
     systemLog(QStringLiteral("Unable to initialize queue object, exiting."));
@@ -84,8 +95,17 @@ bool Controller::awakeFromNib() {
   qTable()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   qTable()->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   qTable()->verticalHeader()->hide();
+  qTable()->setIconSize(QSize(16, 16));
+  connect(qTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &Controller::tableViewSelectionDidChange);
+  connect(logTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &Controller::tableViewSelectionDidChange);
   reloadQueueTable();
+  qTable()->viewport()->setAcceptDrops(true);
+  qTable()->viewport()->installEventFilter(this);
+  buildPrefsToolbar();
   prefs_.storeFirstRunDefaults();
+  buildLogToolbar();
   hideExportWidgets();
   controllerWindow_->installEventFilter(this);
   controllerWindow_->show();
@@ -108,11 +128,36 @@ void Controller::fadeinMainWindow() {
 }
 
 bool Controller::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Close) windowWillClose(watched);
+  switch (event->type()) {
+    case QEvent::Close:
+      windowWillClose(watched);
+      break;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      const Qt::DropAction action = drag->mimeData()->hasUrls() ? tableView(qTable(), drag->mimeData())
+                                                                 : Qt::IgnoreAction;
+      drag->setDropAction(action);
+      drag->setAccepted(action != Qt::IgnoreAction);
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      drop->setDropAction(Qt::CopyAction);
+      drop->setAccepted(tableView(qTable(), drop->mimeData(), true));
+      return true;
+    }
+    default:
+      break;
+  }
   return QObject::eventFilter(watched, event);
 }
 
 void Controller::windowWillClose(QObject* window) {
+  if (window == previewPanel_) {
+    previewPause();
+    return;
+  }
   if (window != controllerWindow_ || shuttingDown_) return;
   shuttingDown_ = true;
   if (sendQuitAtEnd_) {

@@ -1,5 +1,6 @@
 // Tovix: the movie converter's window. One per user session.
 #include "app/Controller.h"
+#include "app/Theme.h"
 #include "platform/BusName.h"
 #include "platform/ProcessSignals.h"
 #include "platform/SystemLog.h"
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Tovix"));
   QApplication::setApplicationVersion(QStringLiteral("1.95.32"));
   QApplication::setDesktopFileName(QStringLiteral("tovix"));
+  tovix::applyTheme(application);
 
   tovix::NotificationCenter center;
   if (!center.isConnected()) {

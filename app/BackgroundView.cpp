@@ -1,0 +1,24 @@
+#include "app/BackgroundView.h"
+
+#include <QLinearGradient>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace tovix {
+
+void BackgroundView::drawRect(const QRect&) {
+  const QRectF bounds = rect();
+  QPainterPath path;
+  path.addRoundedRect(bounds, 1.0, 1.0);
+  QLinearGradient gradient(bounds.bottomLeft(), bounds.topLeft());
+  gradient.setColorAt(0.0, QColor::fromRgbF(1.0 / 3, 1.0 / 3, 1.0 / 3));
+  gradient.setColorAt(1.0, Qt::black);
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.fillPath(path, gradient);
+}
+
+void BackgroundView::paintEvent(QPaintEvent* event) { drawRect(event->rect()); }
+
+}  // namespace tovix

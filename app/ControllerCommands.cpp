@@ -1,0 +1,69 @@
+// Queue commands and the log window.
+#include "app/Controller.h"
+
+#include "app/Dialogs.h"
+#include "media/MediaProbe.h"
+#include "ui_LogWindow.h"
+
+#include <QMainWindow>
+
+namespace tovix {
+
+void Controller::addToQ() {
+  const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
+  if (!chosen) return;
+  for (const QString& path : *chosen) {
+    // A file that is no movie ends the command; the files before it stay.
+    if (!media::canOpen(path) || !q_) return;
+    q_->addMovie(path);
+    reloadQueueTable();
+  }
+}
+
+void Controller::deleteFromQ() {
+  const int row = selectedRow();
+  if (!q_ || row < 0) return;
+  q_->deleteMovie(row);
+  reloadQueueTable();
+}
+
+void Controller::clearQ() {
+  if (!q_) return;
+  const int answer =
+      dialogs_->runAlert(controllerWindow_, {tr("The queue will be cleared."), tr("Clear queue"), tr("Cancel")});
+  if (answer != 0) return;
+  q_->clear();
+  reloadQueueTable();
+}
+
+void Controller::clearFinished() {
+  if (!q_) return;
+  q_->clearFinished();
+  reloadQueueTable();
+}
+
+void Controller::toggleSelected(protocol::Target target) {
+  if (!q_) return;
+  q_->toggle(selectedRow(), target);
+  reloadQueueTable();
+}
+
+void Controller::toggleiPhone() { toggleSelected(protocol::Target::iPhone); }
+void Controller::toggleiPod() { toggleSelected(protocol::Target::iPod); }
+void Controller::toggleAppleTV() { toggleSelected(protocol::Target::AppleTV); }
+void Controller::toggleQT() { toggleSelected(protocol::Target::QuickTime); }
+
+void Controller::openQueueLog() {
+  logWindow_->show();
+  logWindow_->raise();
+  logWindow_->activateWindow();
+  reloadLogTable();
+}
+
+void Controller::clearLog() {
+  if (!qLog_) return;
+  qLog_->clear();
+  reloadLogTable();
+}
+
+}  // namespace tovix

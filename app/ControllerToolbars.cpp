@@ -1,0 +1,184 @@
+// The main, preferences and log toolbars, and the menus.
+#include "app/Controller.h"
+
+#include "ui_GeneralPrefs.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QIcon>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QToolBar>
+
+namespace tovix {
+
+namespace {
+
+struct ToolbarItemSpec {
+  const char* identifier;
+  const char* label;
+  const char* image;
+  const char* toolTip;
+  void (Controller::*action)();
+};
+
+// Every toolbar item, in the order in which tool tips and actions are matched.
+const ToolbarItemSpec kToolbarItems[] = {
+    {"AddToQToolbarItem", "Add Movie", "TB_Add.png", "Add a movie to the converter queue.", &Controller::addToQ},
+    {"DeleteFromQToolbarItem", "Delete", "b_remove_red_up.png", "Delete a movie from the converter queue.",
+     &Controller::deleteFromQ},
+    {"PreviewToolbarItem", "Preview", "TB_preview.png", "Preview movie.", &Controller::previewMovie},
+    {"InfoToolbarItem", "Info", "TB_GetInfo.png", "Show movie info.", &Controller::showInfo},
+    {"StartQToolbarItem", "Start", "TB_Start.png", "Start converting the items on the queue.", &Controller::startQ},
+    {"StopQToolbarItem", "Stop", "TB_Stop.png", "Stop the queue.", &Controller::stopQ},
+    {"ClearQToolbarItem", "Clear All", "TB_clear_all.png", "Clear the queue.", &Controller::clearQ},
+    {"ClearFinishedToolbarItem", "Clear Finished", "TB_clear_finished.png", "Clear Finished items from the queue.",
+     &Controller::clearFinished},
+    {"ShowLogToolbarItem", "Show Log", "TB_log.png", "Open Log window.", &Controller::openQueueLog},
+    {"PrefsToolbarItem", "Preferences", "preficon_general.png", "Open the preferences panel.",
+     &Controller::openPrefsWindow},
+    {"GeneralToolbarItem", "General", "preficon_general.png", "General preferences.",
+     &Controller::toggleGeneralPreferenceView},
+    {"UpdateToolbarItem", "Software Update", "preficon_SWUpdate.png", "Software Update.",
+     &Controller::toggleUpdatePreferenceView},
+    {"ClearLogToolbarItem", "Clear Log", "TB_clear_log.png", "Remove all entries from the log.", &Controller::clearLog},
+};
+
+const QStringList kMainItems{"AddToQToolbarItem",      "DeleteFromQToolbarItem", "PreviewToolbarItem",
+                             "InfoToolbarItem",        "StartQToolbarItem",      "StopQToolbarItem",
+                             "ClearQToolbarItem",      "ClearFinishedToolbarItem", "ShowLogToolbarItem",
+                             "PrefsToolbarItem"};
+const QStringList kPrefsItems{"GeneralToolbarItem", "UpdateToolbarItem"};
+const QStringList kLogItems{"ClearLogToolbarItem"};
+
+QToolBar* makeToolbar(const char* identifier, QMainWindow* window, Qt::ToolButtonStyle style) {
+  auto* toolbar = new QToolBar(QString::fromLatin1(identifier), window);
+  toolbar->setObjectName(QLatin1String(identifier));
+  toolbar->setMovable(false);
+  toolbar->setFloatable(false);
+  toolbar->setToolButtonStyle(style);
+  toolbar->setIconSize(QSize(32, 32));
+  toolbar->toggleViewAction()->setEnabled(false);
+  window->addToolBar(Qt::TopToolBarArea, toolbar);
+  return toolbar;
+}
+
+}  // namespace
+
+void Controller::buildMainToolbar() {
+  for (const ToolbarItemSpec& spec : kToolbarItems) {
+    if (!kMainItems.contains(QLatin1String(spec.identifier))) continue;
+    auto* item = new QAction(QIcon(QStringLiteral(":/images/") + spec.image), tr(spec.label), this);
+    item->setObjectName(QLatin1String(spec.identifier));
+    item->setProperty("imageName", QLatin1String(spec.image));
+    toolbarItems_[QLatin1String(spec.identifier)] = item;
+  }
+  toolbar_ = makeToolbar("TovixToolbar", controllerWindow_, Qt::ToolButtonTextUnderIcon);
+  fillToolbar(toolbar_);
+}
+
+void Controller::buildPrefsToolbar() {
+  for (const char* identifier : {"GeneralToolbarItem", "UpdateToolbarItem"}) {
+    const auto* spec = std::find_if(std::begin(kToolbarItems), std::end(kToolbarItems),
+                                    [&](const ToolbarItemSpec& s) { return qstrcmp(s.identifier, identifier) == 0; });
+    auto* item = new QAction(QIcon(QStringLiteral(":/images/") + spec->image), tr(spec->label), this);
+    item->setObjectName(QLatin1String(identifier));
+    item->setProperty("imageName", QLatin1String(spec->image));
+    item->setCheckable(true);
+    toolbarItems_[QLatin1String(identifier)] = item;
+  }
+  prefsToolbar_ = makeToolbar("prefs toolbar", prefsWindow_, Qt::ToolButtonTextUnderIcon);
+  auto* selection = new QActionGroup(prefsToolbar_);
+  selection->setExclusive(true);
+  fillToolbar(prefsToolbar_);
+  for (QAction* item : prefsToolbar_->actions()) selection->addAction(item);
+  setActivePrefView(generalPrefView_, false);
+  toolbarItems_.at(QStringLiteral("GeneralToolbarItem"))->setChecked(true);
+}
+
+void Controller::buildLogToolbar() {
+  auto* item = new QAction(QIcon(QStringLiteral(":/images/TB_clear_log.png")), tr("Clear Log"), this);
+  item->setObjectName(QStringLiteral("ClearLogToolbarItem"));
+  item->setProperty("imageName", QStringLiteral("TB_clear_log.png"));
+  toolbarItems_[QStringLiteral("ClearLogToolbarItem")] = item;
+  logToolbar_ = makeToolbar("log toolbar", logWindow_, Qt::ToolButtonTextUnderIcon);
+  fillToolbar(logToolbar_);
+}
+
+void Controller::fillToolbar(QToolBar* bar) {
+  for (const QString& identifier : toolbarDefaultItemIdentifiers(bar)) {
+    if (identifier == QLatin1String(kSeparatorItemIdentifier)) {
+      bar->addSeparator();
+    } else if (identifier == QLatin1String(kFlexibleSpaceItemIdentifier)) {
+      auto* space = new QWidget(bar);
+      space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+      space->setObjectName(QLatin1String(kFlexibleSpaceItemIdentifier));
+      bar->addWidget(space);
+    } else if (QAction* item = toolbar(bar, identifier, true)) {
+      toolbarWillAddItem(item);
+      bar->addAction(item);
+    }
+  }
+}
+
+QStringList Controller::toolbarDefaultItemIdentifiers(QToolBar* bar) const {
+  if (bar && bar == toolbar_)
+    return {"AddToQToolbarItem", kSeparatorItemIdentifier, "StartQToolbarItem", "StopQToolbarItem",
+            kFlexibleSpaceItemIdentifier, "PreviewToolbarItem", "InfoToolbarItem", "ShowLogToolbarItem",
+            "ClearFinishedToolbarItem", "ClearQToolbarItem"};
+  if (bar && bar == prefsToolbar_) return kPrefsItems;
+  if (bar && bar == logToolbar_) return {kFlexibleSpaceItemIdentifier, "ClearLogToolbarItem"};
+  return {};
+}
+
+QStringList Controller::toolbarAllowedItemIdentifiers(QToolBar* bar) const {
+  return toolbarDefaultItemIdentifiers(bar);
+}
+
+QStringList Controller::toolbarSelectableItemIdentifiers(QToolBar* bar) const {
+  return bar && bar == prefsToolbar_ ? kPrefsItems : QStringList();
+}
+
+QAction* Controller::toolbar(QToolBar* bar, const QString& itemIdentifier, bool) const {
+  const QStringList* answered = bar == toolbar_         ? &kMainItems
+                                : bar == prefsToolbar_ ? &kPrefsItems
+                                : bar == logToolbar_   ? &kLogItems
+                                                       : nullptr;
+  if (!bar || !answered || !answered->contains(itemIdentifier)) return nullptr;
+  const auto found = toolbarItems_.find(itemIdentifier);
+  return found == toolbarItems_.end() ? nullptr : found->second;
+}
+
+void Controller::toolbarWillAddItem(QAction* item) {
+  for (const ToolbarItemSpec& spec : kToolbarItems) {
+    if (item->objectName() != QLatin1String(spec.identifier)) continue;
+    item->setToolTip(tr(spec.toolTip));
+    connect(item, &QAction::triggered, this, spec.action, Qt::UniqueConnection);
+    return;
+  }
+}
+
+void Controller::buildMenus() {
+  QMenuBar* bar = controllerWindow_->menuBar();
+  QMenu* application = applicationMenu_ = bar->addMenu(tr("&Tovix"));
+  application->addAction(tr("About Tovix"), this, &Controller::openAboutPanel);
+  application->addAction(tr("Preferences…"), QKeySequence::Preferences, this, &Controller::openPrefsWindow);
+  application->addSeparator();
+  application->addAction(tr("Quit Tovix"), QKeySequence::Quit, controllerWindow_, &QWidget::close);
+  QMenu* queue = bar->addMenu(tr("&Queue"));
+  queue->addAction(tr("Add Movie…"), QKeySequence::Open, this, &Controller::addToQ);
+  queue->addAction(tr("Delete Movie"), QKeySequence::Delete, this, &Controller::deleteFromQ);
+  queue->addSeparator();
+  queue->addAction(tr("Start"), this, &Controller::startQ);
+  queue->addAction(tr("Stop"), this, &Controller::stopQ);
+  queue->addSeparator();
+  queue->addAction(tr("Clear Finished"), this, &Controller::clearFinished);
+  queue->addAction(tr("Clear All…"), this, &Controller::clearQ);
+  QMenu* window = bar->addMenu(tr("&Window"));
+  window->addAction(tr("Preview"), this, &Controller::previewMovie);
+  window->addAction(tr("Movie Info"), QKeySequence(tr("Ctrl+I")), this, &Controller::showInfo);
+  window->addAction(tr("Log"), QKeySequence(tr("Ctrl+L")), this, &Controller::openQueueLog);
+}
+
+}  // namespace tovix

@@ -1,0 +1,33 @@
+#include "app/Dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tovix {
+
+int Dialogs::runAlert(QWidget* parent, const AlertSpec& alert) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Tovix"), alert.messageText, QMessageBox::NoButton, parent);
+  QPushButton* first = box.addButton(alert.firstButton, QMessageBox::AcceptRole);
+  box.addButton(alert.secondButton, QMessageBox::RejectRole);
+  box.setDefaultButton(first);
+  box.exec();
+  return box.clickedButton() == first ? 0 : 1;
+}
+
+std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringList& extensions) {
+  QStringList patterns;
+  for (const QString& extension : extensions) patterns << QStringLiteral("*.") + extension;
+  const QString filter = QObject::tr("Movies (%1)").arg(patterns.join(u' '));
+  const QStringList files = QFileDialog::getOpenFileNames(parent, QString(), QString(), filter);
+  if (files.isEmpty()) return std::nullopt;
+  return files;
+}
+
+std::optional<QString> Dialogs::chooseFolder(QWidget* parent) {
+  const QString folder = QFileDialog::getExistingDirectory(parent);
+  if (folder.isEmpty()) return std::nullopt;
+  return folder;
+}
+
+}  // namespace tovix

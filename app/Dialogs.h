@@ -1,0 +1,29 @@
+#pragma once
+// Alerts and file panels behind one interface, so that tests answer them
+// instead of a person and no modal dialog ever blocks a test.
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace tovix {
+
+struct AlertSpec {
+  QString messageText;
+  QString firstButton;   // the default; answering it returns 0
+  QString secondButton;  // returns 1
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // Shows a warning alert modally; answers the index of the chosen button.
+  virtual int runAlert(QWidget* parent, const AlertSpec& alert);
+  // An open panel for several files with these extensions; nullopt on cancel.
+  virtual std::optional<QStringList> chooseFiles(QWidget* parent, const QStringList& extensions);
+  // A panel for one folder; nullopt on cancel.
+  virtual std::optional<QString> chooseFolder(QWidget* parent);
+};
+
+}  // namespace tovix
