@@ -146,7 +146,12 @@ QLabel* Controller::currentExportFilename() const { return mainUi_->currentExpor
 QPushButton* Controller::showInFinderButton() const { return mainUi_->showInFinderButton; }
 QLabel* Controller::helperMessage() const { return mainUi_->helperMessage; }
 
-void Controller::reloadQueueTable() { queueModel_->reload(); }
+void Controller::reloadQueueTable() {
+  // A reload reads every row again; the user's selection stays where it was.
+  const int row = selectedRow();
+  queueModel_->reload();
+  if (row >= 0 && row < queueModel_->rowCount()) qTable()->selectRow(row);
+}
 void Controller::reloadLogTable() { logModel_->reload(); }
 
 }  // namespace tovix

@@ -12,9 +12,9 @@ namespace {
 enum QueueColumn { Indicator, Movie, IPhone, IPod, AppleTV, QuickTime, Status, Remove, QueueColumnCount };
 
 QString indicatorImage(const std::optional<QString>& status) {
-  if (status == QLatin1String(status::Complete)) return QStringLiteral(":/images/LI_encoded_ok.png");
-  if (status == QLatin1String(status::Failed)) return QStringLiteral(":/images/LI_encode_failed.png");
-  return QStringLiteral(":/images/LI_ok_to_encode2.png");
+  if (status == QLatin1String(status::Complete)) return QStringLiteral("LI_encoded_ok.png");
+  if (status == QLatin1String(status::Failed)) return QStringLiteral("LI_encode_failed.png");
+  return QStringLiteral("LI_ok_to_encode2.png");
 }
 
 QString statusToolTip(const std::optional<QString>& status) {
@@ -73,7 +73,8 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
   }
   switch (index.column()) {
     case Indicator:
-      if (role == Qt::DecorationRole) return QIcon(indicatorImage(queue_->status(row)));
+      if (role == Qt::DecorationRole) return QIcon(QStringLiteral(":/images/") + indicatorImage(queue_->status(row)));
+      if (role == ImageNameRole) return indicatorImage(queue_->status(row));
       if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) return statusToolTip(queue_->status(row));
       return {};
     case Movie:

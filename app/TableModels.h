@@ -14,6 +14,10 @@ class QueueLog;
 class QueueTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  // The resource name of a cell's image ("LI_encoded_ok.png"), for tests and
+  // assistive tools that want the image's meaning rather than its pixels.
+  static constexpr int ImageNameRole = Qt::UserRole + 1;
+
   // Column identifiers, in display order.
   static const QStringList& columnIdentifiers();
 

@@ -8,6 +8,9 @@ ControllerHarness::ControllerHarness() {
   controller = std::make_unique<Controller>(center, std::move(fake));
   controller->playFinishedSound = [this] { ++sounds; };
   controller->requestAttention = [this] { ++attentions; };
+  auto scripted = std::make_unique<FakeDialogs>();
+  dialogs = scripted.get();
+  controller->setDialogs(std::move(scripted));
   controller->init();
   controller->awakeFromNib();
 }

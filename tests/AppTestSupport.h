@@ -3,6 +3,7 @@
 // is posted and delivers what the test scripts, and a helper that is ready at
 // once without any process.
 #include "app/Controller.h"
+#include "app/Dialogs.h"
 #include "TestSupport.h"
 
 #include <map>
@@ -42,6 +43,26 @@ class FakeHelper : public HelperSupervisor {
   int terminations = 0;
 };
 
+// Alerts and panels answered by the test: each call takes the next scripted
+// answer and records what was asked.
+class FakeDialogs : public Dialogs {
+ public:
+  int runAlert(QWidget*, const AlertSpec& alert) override {
+    alerts.push_back(alert);
+    return alertAnswer;
+  }
+  std::optional<QStringList> chooseFiles(QWidget*, const QStringList& extensions) override {
+    offeredExtensions = extensions;
+    return files;
+  }
+  std::optional<QString> chooseFolder(QWidget*) override { return folder; }
+  std::vector<AlertSpec> alerts;
+  int alertAnswer = 1;
+  std::optional<QStringList> files;
+  QStringList offeredExtensions;
+  std::optional<QString> folder;
+};
+
 // A Controller started with the fakes in a temporary home.
 struct ControllerHarness {
   ControllerHarness();
@@ -54,6 +75,7 @@ struct ControllerHarness {
   TemporaryHome home;
   FakeCenter center;
   FakeHelper* helper;
+  FakeDialogs* dialogs;
   std::unique_ptr<Controller> controller;
   int sounds = 0;
   int attentions = 0;

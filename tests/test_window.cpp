@@ -1,0 +1,374 @@
+// The windows offscreen: queue table dressing, drops, toolbars, commands with
+// their alerts answered here, preferences, movie information and preview.
+#include "AppTestSupport.h"
+#include "app/BackgroundView.h"
+#include "app/TableModels.h"
+#include "ui_GeneralPrefs.h"
+#include "ui_InfoPanel.h"
+#include "ui_PreviewPanel.h"
+#include "ui_UpdatePrefs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAction>
+#include <QAudioOutput>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QWidgetAction>
+
+using namespace tovix;
+using protocol::Target;
+namespace p = tovix::protocol;
+
+namespace {
+
+class WindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    clips = new QTemporaryDir;
+    ASSERT_FALSE(test::makeClip(clips->path() + "/movie.mov",
+                                test::standardClipArguments(2) + QStringList{"-c:v", "libx264", "-c:a", "aac",
+                                                                            "-metadata", "copyright=(c) Tovix"}).isEmpty());
+    ASSERT_FALSE(test::makeClip(clips->path() + "/plain.mp4",
+                                test::standardClipArguments(1) + QStringList{"-c:v", "libx264", "-c:a", "aac"}).isEmpty());
+  }
+  static void TearDownTestSuite() { delete clips; }
+
+  // A copy of a generated clip in the home folder under name.
+  QString movie(const QString& name, const QString& from = "movie.mov") {
+    const QString path = h.home.path() + "/" + name;
+    QFile::copy(clips->path() + "/" + from, path);
+    return path;
+  }
+  QStringList queuedNames() {
+    QStringList names;
+    for (int i = 0; i < h.controller->q()->count(); ++i) names << h.controller->q()->movieDisplayName(i).value_or("");
+    return names;
+  }
+  bool drop(const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    return h.controller->tableView(h.controller->qTable(), &data, true);
+  }
+  QAbstractItemModel* model() { return h.controller->qTable()->model(); }
+  // The identifiers a toolbar shows, in order; "|" for a separator.
+  static QStringList shown(QToolBar* bar) {
+    QStringList ids;
+    for (QAction* action : bar->actions()) {
+      if (action->isSeparator()) ids << "|";
+      else if (auto* space = qobject_cast<QWidgetAction*>(action)) ids << space->defaultWidget()->objectName();
+      else if (auto* widget = bar->widgetForAction(action); widget && !qobject_cast<QToolButton*>(widget)) ids << widget->objectName();
+      else ids << action->objectName();
+    }
+    return ids;
+  }
+
+  static QTemporaryDir* clips;
+  test::ControllerHarness h;
+};
+QTemporaryDir* WindowTest::clips = nullptr;
+
+}  // namespace
+
+TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
+  h.add("/a.mov", {Target::iPhone, Target::iPod});
+  h.controller->q()->updateMovie({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/a.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY}});
+  h.add("/b.mov", {Target::QuickTime});
+  h.controller->q()->updateMovie({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/b.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_QT_KEY}});
+  h.add("/c.mov", {Target::iPhone});
+  h.controller->q()->updateMovie({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/c.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY},
+                                  {p::EXPORT_RESULT_KEY, "Failed"}});
+  h.controller->reloadQueueTable();
+  ASSERT_EQ(model()->rowCount(), 3);
+  const auto cell = [&](int row, int column, int role) { return model()->index(row, column).data(role); };
+  // Row 0: iPhone OnDone (checked, frozen), iPod On (checked, clickable),
+  // Apple TV Off (unchecked, clickable), status Started.
+  EXPECT_EQ(cell(0, 2, Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_FALSE(model()->flags(model()->index(0, 2)) & Qt::ItemIsEnabled);
+  EXPECT_EQ(cell(0, 3, Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_TRUE(model()->flags(model()->index(0, 3)) & Qt::ItemIsEnabled);
+  EXPECT_EQ(cell(0, 4, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_TRUE(model()->flags(model()->index(0, 4)) & Qt::ItemIsEnabled);
+  // Row 1: OffDone targets are unchecked and frozen.
+  EXPECT_EQ(cell(1, 2, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_FALSE(model()->flags(model()->index(1, 2)) & Qt::ItemIsEnabled);
+  EXPECT_EQ(cell(0, 0, QueueTableModel::ImageNameRole).toString(), "LI_ok_to_encode2.png");
+  EXPECT_EQ(cell(1, 0, QueueTableModel::ImageNameRole).toString(), "LI_encoded_ok.png");
+  EXPECT_EQ(cell(2, 0, QueueTableModel::ImageNameRole).toString(), "LI_encode_failed.png");
+  EXPECT_EQ(cell(0, 1, Qt::DisplayRole).toString(), "a.mov") << "the display name, not the path";
+  EXPECT_EQ(cell(0, 6, Qt::DisplayRole).toString(), "Started");
+  EXPECT_EQ(cell(2, 6, Qt::DisplayRole).toString(), "Failed");
+  EXPECT_EQ(QueueTableModel::columnIdentifiers().at(2), p::QUEUE_ENTRY_IPHONE_KEY);
+
+  // A click on a check box flips that row's flag through the controller.
+  model()->setData(model()->index(0, 4), Qt::Checked, Qt::CheckStateRole);
+  EXPECT_EQ(h.controller->q()->appletv(0), "On");
+  EXPECT_EQ(h.controller->selectedRow(), 0);
+  model()->setData(model()->index(0, 2), Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_EQ(h.controller->q()->iPhone(0), "OnDone");
+}
+
+TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
+  const QString b = movie("b.mov"), a = movie("A.mov"), c = movie("c.avi", "plain.mp4");
+  EXPECT_TRUE(drop({b, a, c}));
+  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi"}));
+
+  const QString trailer = movie("Trailer.MOV");
+  const QString m4v = movie("clip.m4v");
+  test::writeFile(h.home.path() + "/fake.avi", "text, not a movie");
+  QDir().mkpath(h.home.path() + "/Holiday.mov");
+  QFile::link(a, h.home.path() + "/link.mov");
+  QFile::link(h.home.path() + "/gone.mov", h.home.path() + "/dangling.mov");
+  QFile::link(h.home.path() + "/Holiday.mov", h.home.path() + "/folderlink.mov");
+  for (const char* name : {"notes", "movie.", "movie.mov.txt"}) test::writeFile(h.home.path() + "/" + name, "x");
+  EXPECT_TRUE(drop({h.home.path() + "/fake.avi", h.home.path() + "/Holiday.mov", trailer, m4v,
+                    h.home.path() + "/link.mov", h.home.path() + "/dangling.mov", h.home.path() + "/folderlink.mov",
+                    h.home.path() + "/notes", h.home.path() + "/movie.", h.home.path() + "/movie.mov.txt"}));
+  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi", "link.mov", "Trailer.MOV"}));
+  EXPECT_TRUE(drop({h.home.path() + "/notes"})) << "success is reported even when nothing was added";
+  QMimeData text;
+  text.setText("not a file list");
+  EXPECT_FALSE(h.controller->tableView(h.controller->qTable(), &text, true));
+  EXPECT_EQ(h.controller->tableView(h.controller->qTable(), &text), Qt::CopyAction);
+  EXPECT_EQ(h.controller->tableView(h.controller->logTable(), &text), Qt::IgnoreAction);
+}
+
+TEST_F(WindowTest, ToolbarsShowTheirItemsInOrderWithToolTipsAndActions) {
+  Controller& c = *h.controller;
+  EXPECT_EQ(shown(c.mainToolbar()),
+            QStringList({"AddToQToolbarItem", "|", "StartQToolbarItem", "StopQToolbarItem", kFlexibleSpaceItemIdentifier,
+                         "PreviewToolbarItem", "InfoToolbarItem", "ShowLogToolbarItem", "ClearFinishedToolbarItem",
+                         "ClearQToolbarItem"}));
+  EXPECT_EQ(shown(c.prefsToolbar()), QStringList({"GeneralToolbarItem", "UpdateToolbarItem"}));
+  EXPECT_EQ(shown(c.logToolbar()), QStringList({kFlexibleSpaceItemIdentifier, "ClearLogToolbarItem"}));
+  EXPECT_EQ(c.toolbarDefaultItemIdentifiers(c.mainToolbar()), c.toolbarAllowedItemIdentifiers(c.mainToolbar()));
+  EXPECT_EQ(c.toolbarSelectableItemIdentifiers(c.prefsToolbar()), QStringList({"GeneralToolbarItem", "UpdateToolbarItem"}));
+  EXPECT_TRUE(c.toolbarSelectableItemIdentifiers(c.mainToolbar()).isEmpty());
+
+  QAction* remove = c.toolbar(c.mainToolbar(), "DeleteFromQToolbarItem", true);
+  ASSERT_NE(remove, nullptr) << "asked for, though never shown";
+  EXPECT_EQ(remove, c.toolbar(c.mainToolbar(), "DeleteFromQToolbarItem", false)) << "the same item every time";
+  EXPECT_EQ(remove->text(), "Delete");
+  EXPECT_NE(c.toolbar(c.mainToolbar(), "PrefsToolbarItem", true), nullptr);
+  EXPECT_EQ(c.toolbar(c.prefsToolbar(), "AddToQToolbarItem", true), nullptr);
+  EXPECT_EQ(c.toolbar(c.logToolbar(), "GeneralToolbarItem", true), nullptr);
+
+  QAction* clearAll = c.toolbar(c.mainToolbar(), "ClearQToolbarItem", true);
+  EXPECT_EQ(clearAll->toolTip(), "Clear the queue.");
+  EXPECT_EQ(clearAll->property("imageName").toString(), "TB_clear_all.png");
+  EXPECT_EQ(c.toolbar(c.logToolbar(), "ClearLogToolbarItem", true)->toolTip(), "Remove all entries from the log.");
+  EXPECT_EQ(c.toolbar(c.mainToolbar(), "StartQToolbarItem", true)->toolTip(), "Start converting the items on the queue.");
+
+  h.add("/a.mov", {Target::iPhone});
+  c.toolbar(c.mainToolbar(), "StartQToolbarItem", true)->trigger();
+  EXPECT_EQ(h.center.requests().size(), 1u);
+  c.toolbar(c.mainToolbar(), "ShowLogToolbarItem", true)->trigger();
+  EXPECT_TRUE(c.logWindow()->isVisible());
+  c.toolbar(c.logToolbar(), "ClearLogToolbarItem", true)->trigger();
+  EXPECT_EQ(c.qLog()->count(), 0);
+
+  int checked = 0;
+  for (QAction* item : c.prefsToolbar()->actions()) checked += item->isChecked();
+  EXPECT_EQ(checked, 1);
+  c.toolbar(c.prefsToolbar(), "UpdateToolbarItem", true)->trigger();
+  EXPECT_TRUE(c.toolbar(c.prefsToolbar(), "UpdateToolbarItem", true)->isChecked());
+  EXPECT_FALSE(c.toolbar(c.prefsToolbar(), "GeneralToolbarItem", true)->isChecked());
+}
+
+TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
+  Controller& c = *h.controller;
+  const QString a = movie("a.mov"), cc = movie("c.mov");
+  test::writeFile(h.home.path() + "/broken.avi", "not a movie");
+  h.dialogs->files = QStringList{cc, a, h.home.path() + "/broken.avi", movie("d.mov")};
+  c.addToQ();
+  EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov"})) << "panel order; the broken file ends the command";
+  EXPECT_EQ(h.dialogs->offeredExtensions.size(), 54);
+  EXPECT_EQ(h.dialogs->offeredExtensions.at(19), "DivX");
+  h.dialogs->files.reset();
+  c.addToQ();
+  EXPECT_EQ(c.q()->count(), 2) << "a cancelled panel adds nothing";
+
+  c.deleteFromQ();
+  EXPECT_EQ(c.q()->count(), 2) << "no row selected";
+  c.qTable()->selectRow(1);
+  c.toggleiPod();
+  EXPECT_EQ(c.q()->iPod(1), "On");
+  c.deleteFromQ();
+  EXPECT_EQ(queuedNames(), QStringList({"c.mov"}));
+
+  h.dialogs->alertAnswer = 1;
+  c.clearQ();
+  ASSERT_EQ(h.dialogs->alerts.size(), 1u);
+  EXPECT_EQ(h.dialogs->alerts[0].messageText, "The queue will be cleared.");
+  EXPECT_EQ(h.dialogs->alerts[0].firstButton, "Clear queue");
+  EXPECT_EQ(h.dialogs->alerts[0].secondButton, "Cancel");
+  EXPECT_EQ(c.q()->count(), 1);
+  h.dialogs->alertAnswer = 0;
+  c.clearQ();
+  EXPECT_EQ(c.q()->count(), 0);
+  EXPECT_EQ(Queue::init(c.prefs())->count(), 0) << "empty after a restart too";
+}
+
+TEST_F(WindowTest, PreferencesWindowLoadsFlipsAndFitsItsPanes) {
+  Controller& c = *h.controller;
+  auto& g = c.generalPrefs();
+  c.openPrefsWindow();
+  ASSERT_TRUE(c.prefsWindow()->isVisible());
+  EXPECT_TRUE(g.exportiPhonePrefButton->isChecked());
+  EXPECT_FALSE(g.exportiPodPrefButton->isChecked());
+  EXPECT_TRUE(g.exportAppleTVPrefButton->isChecked());
+  EXPECT_FALSE(g.exportQTPrefButton->isChecked());
+  EXPECT_FALSE(g.exportDiffLocationPrefButton->isChecked());
+  EXPECT_FALSE(g.exportCompleteAlert->isChecked());
+  EXPECT_FALSE(g.dockBouncePref->isChecked());
+  EXPECT_TRUE(c.updatePrefs().autoCheckForUpdatesPref->isChecked());
+
+  c.updatePrefs().autoCheckForUpdatesPref->click();
+  EXPECT_FALSE(c.prefs().softwareUpdateCheck());
+  EXPECT_TRUE(c.prefs().hasValue(Preferences::SoftwareUpdateCheck));
+  c.updatePrefs().autoCheckForUpdatesPref->click();
+  EXPECT_TRUE(c.prefs().softwareUpdateCheck());
+  g.exportCompleteAlert->click();
+  EXPECT_TRUE(c.prefs().boolForKey(Preferences::PrefExportCompletePref));
+  EXPECT_TRUE(g.exportCompleteAlert->isChecked());
+  g.exportiPodPrefButton->click();
+  EXPECT_TRUE(c.prefs().boolForKey(Preferences::iPodExportSwitch));
+
+  h.dialogs->folder = h.home.path() + "/Exports";
+  g.chooseExportDirectory->click();
+  EXPECT_EQ(g.exportDirectoryPref->text(), h.home.path() + "/Exports");
+  EXPECT_EQ(c.prefs().stringForKey(Preferences::PrefExportDirectory), h.home.path() + "/Exports");
+  h.dialogs->folder.reset();
+  g.chooseExportDirectory->click();
+  EXPECT_EQ(c.prefs().stringForKey(Preferences::PrefExportDirectory), h.home.path() + "/Exports");
+
+  const QPoint topLeft = c.prefsWindow()->geometry().topLeft();
+  c.setActivePrefView(c.updatePrefView(), false);
+  EXPECT_EQ(c.prefsWindow()->geometry().topLeft(), topLeft);
+  EXPECT_EQ(c.prefsWindow()->height(), c.updatePrefView()->height() + 78);
+  EXPECT_EQ(c.prefsWindow()->width(), c.updatePrefView()->width());
+  c.setActivePrefView(c.generalPrefView(), false);
+  EXPECT_EQ(c.prefsWindow()->height(), c.generalPrefView()->height() + 78);
+  EXPECT_EQ(c.prefsWindow()->geometry().topLeft(), topLeft);
+  EXPECT_EQ(c.activePrefView(), c.generalPrefView());
+
+  c.openPrefsWindow();
+  EXPECT_FALSE(c.prefsWindow()->isVisible()) << "a second call hides it";
+}
+
+TEST_F(WindowTest, InformationPanelShowsTheFiveFields) {
+  Controller& c = *h.controller;
+  const QString path = movie("movie.mov");
+  c.q()->addMovie(path);
+  c.q()->addMovie(movie("plain.mp4", "plain.mp4"));
+  c.q()->addMovie(h.home.path() + "/vanished.mov");
+  c.reloadQueueTable();
+  c.showInfo();
+  EXPECT_FALSE(c.infoWindow()->isVisible()) << "no row selected";
+  c.qTable()->selectRow(0);
+  c.showInfo();
+  ASSERT_TRUE(c.infoWindow()->isVisible());
+  const auto& info = c.infoUi();
+  EXPECT_EQ(info.movieName->text(), "movie.mov");
+  EXPECT_EQ(info.movieSize->text(), QLocale(QLocale::English).toString(QFileInfo(path).size()));
+  EXPECT_TRUE(info.movieSize->text().contains(','));
+  EXPECT_EQ(info.duration->text(), "0:00:00:02");
+  EXPECT_EQ(info.formatInInfo->text(), QString::fromUtf8("H.264, 160 × 120\nAAC, Mono, 48.000 kHz\n"));
+  EXPECT_EQ(info.copyright->text(), "(c) Tovix");
+  c.qTable()->selectRow(1);  // refilled on selection change while shown
+  EXPECT_EQ(info.movieName->text(), "plain.mp4");
+  EXPECT_EQ(info.copyright->text(), " ");
+  c.qTable()->clearSelection();
+  EXPECT_EQ(info.movieName->text(), "plain.mp4") << "no selection leaves the fields";
+  c.qTable()->selectRow(2);
+  for (QLabel* field : {info.movieName, info.movieSize, info.duration, info.formatInInfo, info.copyright})
+    EXPECT_EQ(field->text(), " ");
+  c.showInfo();
+  EXPECT_FALSE(c.infoWindow()->isVisible());
+  EXPECT_EQ(c.infoWindow()->palette().color(QPalette::Window), QColor(Qt::black));
+}
+
+TEST_F(WindowTest, PreviewTogglesAndImages) {
+  Controller& c = *h.controller;
+  c.previewMovie();
+  EXPECT_FALSE(c.previewPanel()->isVisible()) << "no row selected";
+  c.q()->addMovie(movie("movie.mov"));
+  c.reloadQueueTable();
+  c.qTable()->selectRow(0);
+  c.previewMovie();
+  EXPECT_TRUE(c.previewPanel()->isVisible());
+  EXPECT_FALSE(c.previewIsPlaying());
+  c.previewMovie();
+  EXPECT_FALSE(c.previewPanel()->isVisible());
+
+  auto* play = c.previewUi().previewPlayButton;
+  c.previewToggle();
+  EXPECT_TRUE(c.previewIsPlaying());
+  EXPECT_EQ(play->property("imageName").toString(), "HUD_Pause.png");
+  c.previewToggle();
+  EXPECT_EQ(play->property("imageName").toString(), "HUD_Play.png");
+  c.volumeToggle();
+  EXPECT_TRUE(c.movieAudio()->isMuted());
+  EXPECT_EQ(c.previewUi().volumeMuted->property("imageName").toString(), "hud_speaker_off.png");
+  c.volumeToggle();
+  EXPECT_EQ(c.previewUi().volumeMuted->property("imageName").toString(), "hud_speaker.png");
+
+  QString revealed;
+  c.revealFile = [&](const QString& path) { revealed = path; };
+  c.startQ();  // the movie's first target is iPhone
+  c.showInFinder();
+  EXPECT_EQ(revealed, h.home.path() + "/movie_iPhone.m4v");
+}
+
+TEST_F(WindowTest, BackgroundViewShadesFromDarkGreyToBlack) {
+  BackgroundView view;
+  view.resize(40, 100);
+  QImage image(view.size(), QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  view.render(&image);
+  EXPECT_NEAR(qRed(image.pixel(20, 99)), 85, 4);
+  EXPECT_NEAR(qRed(image.pixel(20, 0)), 0, 4);
+  EXPECT_LT(qRed(image.pixel(20, 30)), qRed(image.pixel(20, 70)));
+}
+
+TEST_F(WindowTest, EveryControlHasAnAccessibleName) {
+  Controller& c = *h.controller;
+  QStringList unnamed;
+  for (QWidget* window : {static_cast<QWidget*>(c.controllerWindow()), static_cast<QWidget*>(c.logWindow()),
+                          static_cast<QWidget*>(c.prefsWindow()), c.previewPanel(), c.infoWindow(), c.aboutPanel()}) {
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+      // Qt's own parts (headers, corner and overflow buttons) are spoken
+      // through the table's and toolbar's own accessible interfaces.
+      if (widget->objectName().startsWith("qt_") || widget->inherits("QHeaderView") ||
+          widget->inherits("QTableCornerButton"))
+        continue;
+      const bool control = qobject_cast<QAbstractButton*>(widget) || qobject_cast<QAbstractItemView*>(widget) ||
+                           qobject_cast<QProgressBar*>(widget) || qobject_cast<QLineEdit*>(widget);
+      if (!control) continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty())
+        unnamed << widget->metaObject()->className() + QString(" ") + widget->objectName();
+    }
+  }
+  EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(", ").toStdString();
+
+  h.add("/a.mov", {Target::iPhone});
+  c.reloadQueueTable();
+  for (int column = 0; column < model()->columnCount(); ++column)
+    EXPECT_FALSE(model()->index(0, column).data(Qt::AccessibleTextRole).toString().isEmpty()) << column;
+  for (QAction* item : c.mainToolbar()->actions())
+    EXPECT_TRUE(item->isSeparator() || qobject_cast<QWidgetAction*>(item) || !item->text().isEmpty());
+}
