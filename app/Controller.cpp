@@ -1,6 +1,7 @@
 #include "app/Controller.h"
 
 #include "app/Dialogs.h"
+#include "app/SoftwareUpdater.h"
 #include "app/TableModels.h"
 #include "platform/Desktop.h"
 #include "ui_AboutPanel.h"
@@ -65,6 +66,8 @@ Controller::Controller(NotificationCenter& notificationCenter,
   mainUi_->setupUi(controllerWindow_);
   buildWindows();
   playFinishedSound = playChime;
+  endProcess = [](int status) { QCoreApplication::exit(status); };
+  updateBaseAddress_ = QLatin1String(SoftwareUpdater::kVendorBaseAddress);
   revealFile = desktop::revealInFileManager;
   requestAttention = [this] { QApplication::alert(controllerWindow_); };
   connect(helperTask_.get(), &HelperSupervisor::ready, this, &Controller::onHelperReady);
@@ -124,6 +127,7 @@ void Controller::buildWindows() {
 
   controllerWindow_->setWindowIcon(QIcon(QStringLiteral(":/images/tovix.png")));
   connect(showInFinderButton(), &QPushButton::clicked, this, &Controller::showInFinder);
+  connect(updateUi_->checkNowButton, &QPushButton::clicked, this, &Controller::checkSoftwareUpdate);
   connect(queueModel_, &QueueTableModel::toggleRequested, this, [this](int row, protocol::Target target) {
     qTable()->selectRow(row);
     toggleSelected(target);

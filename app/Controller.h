@@ -44,6 +44,7 @@ class AboutPanel;
 namespace tovix {
 
 class Dialogs;
+class SoftwareUpdater;
 class LogTableModel;
 class QueueTableModel;
 
@@ -167,12 +168,27 @@ class Controller : public QObject {
   void toggleExportDirectory();
   void openAboutPanel();
 
+  // --- ControllerReset.cpp: software update and factory reset ---
+  // A manual update check with a panel of its own; the updater lives on.
+  void checkSoftwareUpdate();
+  // After the user confirms: stop, abort, end the helper, clear the queue and
+  // the log, remove the data folder and the preferences file, end with 0.
+  void factoryReset();
+  // Where update checks look; tests point it at a loopback server.
+  void setUpdateBaseAddress(const QString& address) { updateBaseAddress_ = address; }
+  const QString& updateBaseAddress() const { return updateBaseAddress_; }
+  SoftwareUpdater* lastUpdater() const { return lastUpdater_; }
+
   // --- ControllerHelper.cpp: the helper process ---
   // Posts a request now when the helper listens, else once it does.
   void postExportRequest(const QVariantMap& request);
   void onHelperReady();
   void onHelperLost();
   void onHelperUnavailable(const QString& reason);
+
+  // Ends the process with a status (the event loop returns it); replaceable
+  // by tests.
+  std::function<void(int)> endProcess;
 
   // End-of-run effects, replaceable by tests.
   std::function<void()> playFinishedSound;
@@ -282,6 +298,9 @@ class Controller : public QObject {
   bool abortQHandler_ = false;
   bool sendQuitAtEnd_ = false;
   QString showInFinderPath_;
+
+  QString updateBaseAddress_;
+  SoftwareUpdater* lastUpdater_ = nullptr;
 
   // Helper: the request the runner waits on, and whether it reached a helper.
   std::optional<QVariantMap> outstandingRequest_;

@@ -167,7 +167,7 @@ void Controller::windowWillClose(QObject* window) {
   notificationCenter_.post(QLatin1String(protocol::kExportAbort));
   QThread::sleep(1);
   helperTask_->terminate();
-  QCoreApplication::exit(0);
+  endProcess(0);
 }
 
 }  // namespace tovix

@@ -164,6 +164,9 @@ void Controller::buildMenus() {
   QMenu* application = applicationMenu_ = bar->addMenu(tr("&Tovix"));
   application->addAction(tr("About Tovix"), this, &Controller::openAboutPanel);
   application->addAction(tr("Preferences…"), QKeySequence::Preferences, this, &Controller::openPrefsWindow);
+  application->addAction(tr("Check for Updates…"), this, &Controller::checkSoftwareUpdate);
+  application->addSeparator();
+  application->addAction(tr("Reset Tovix…"), this, &Controller::factoryReset);
   application->addSeparator();
   application->addAction(tr("Quit Tovix"), QKeySequence::Quit, controllerWindow_, &QWidget::close);
   QMenu* queue = bar->addMenu(tr("&Queue"));

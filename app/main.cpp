@@ -1,5 +1,6 @@
 // Tovix: the movie converter's window. One per user session.
 #include "app/Controller.h"
+#include "app/SoftwareUpdater.h"
 #include "app/Theme.h"
 #include "platform/BusName.h"
 #include "platform/ProcessSignals.h"
@@ -33,6 +34,8 @@ int main(int argc, char* argv[]) {
   tovix::Controller controller(center, std::make_unique<tovix::HelperSupervisor>(helperPath));
   controller.init();
   if (!controller.awakeFromNib()) return 1;
+  tovix::SoftwareUpdater updater(controller.prefs(), controller.controllerWindow());
+  updater.init();
 
   QObject::connect(&instance, &tovix::ApplicationService::activateRequested, &controller, [&controller] {
     controller.controllerWindow()->showNormal();
