@@ -90,9 +90,15 @@ Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
 void Controller::buildWindows() {
   logWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
   logUi_->setupUi(logWindow_);
-  logUi_->logTable->setModel(logModel_);
-  logUi_->logTable->horizontalHeader()->setStretchLastSection(true);
-  logUi_->logTable->verticalHeader()->hide();
+  QTableView* log = logUi_->logTable;
+  log->setModel(logModel_);
+  log->setWordWrap(false);
+  log->setTextElideMode(Qt::ElideMiddle);
+  log->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  log->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  log->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  log->verticalHeader()->hide();
+  log->verticalHeader()->setDefaultSectionSize(26);
 
   prefsWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
   prefsWindow_->setWindowTitle(tr("Preferences"));

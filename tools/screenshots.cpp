@@ -1,0 +1,69 @@
+// Takes the README's screenshots: the real Controller and TovixHelper convert
+// a small queue while each window is grabbed to a PNG.
+// Usage: screenshots OUTPUT_DIR MOVIE... (run by scripts/take-screenshots.sh)
+#include "app/Controller.h"
+#include "app/Theme.h"
+#include "ui_GeneralPrefs.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QTableView>
+
+namespace {
+
+void wait(int ms, const std::function<bool()>& until = [] { return false; }) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired() && !until()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void save(QWidget* window, const QString& path) {
+  window->window()->grab().save(path);
+  std::printf("wrote %s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tovix"));
+  tovix::applyTheme(application);
+  if (argc < 3) return 2;
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  tovix::NotificationCenter center;
+  const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/TovixHelper");
+  tovix::Controller controller(center, std::make_unique<tovix::HelperSupervisor>(helper));
+  controller.init();
+  if (!controller.awakeFromNib()) return 1;
+  controller.prefs().setBool(tovix::Preferences::PrefExportCompletePref, true);
+  for (int i = 2; i < argc; ++i) controller.q()->addMovie(QString::fromLocal8Bit(argv[i]));
+  controller.q()->toggleqt(1);
+  controller.q()->toggleiPod(2);
+  controller.reloadQueueTable();
+  controller.controllerWindow()->resize(900, 470);
+  wait(3000, [&] { return controller.fadeFinished(); });
+  controller.startQ();
+  wait(60000, [&] { return controller.q()->status(0) == QLatin1String("Complete"); });
+  wait(60000, [&] { return controller.exportProgress()->value() > 400; });
+  save(controller.controllerWindow(), out + "/main-window.png");
+
+  controller.openQueueLog();
+  controller.logWindow()->resize(820, 300);
+  wait(400);
+  save(controller.logWindow(), out + "/log-window.png");
+
+  controller.openPrefsWindow();
+  wait(400);
+  save(controller.prefsWindow(), out + "/preferences-general.png");
+  controller.toggleUpdatePreferenceView();
+  wait(600);
+  save(controller.prefsWindow(), out + "/preferences-update.png");
+
+  controller.qTable()->selectRow(0);
+  controller.showInfo();
+  wait(400);
+  save(controller.infoWindow(), out + "/movie-info.png");
+  controller.stopQ();
+  return 0;
+}
