@@ -16,6 +16,7 @@
 #include <QMediaPlayer>
 #include <QAudioOutput>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMainWindow>
@@ -35,7 +36,8 @@ void playChime() {
   if (!player) {
     player = new QMediaPlayer(qApp);
     player->setAudioOutput(new QAudioOutput(player));
-    player->setSource(QUrl(QStringLiteral("qrc:/sounds/Finished.aiff")));
+    player->setSourceDevice(new QFile(QStringLiteral(":/sounds/Finished.aiff"), player),
+                            QUrl(QStringLiteral("qrc:/sounds/Finished.aiff")));
   }
   player->setPosition(0);
   player->play();
@@ -143,6 +145,17 @@ void Controller::buildWindows() {
     qTable()->selectRow(index.row());
     deleteFromQ();
   });
+}
+
+bool showOrHide(QWidget* window, bool makeKey) {
+  if (window->isVisible()) {
+    window->hide();
+    return false;
+  }
+  window->show();
+  window->raise();
+  if (makeKey) window->activateWindow();
+  return true;
 }
 
 void Controller::setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }

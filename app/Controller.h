@@ -57,6 +57,10 @@ const QStringList& dropExtensions();
 // The open panel's file types (54, in order).
 const QStringList& openPanelTypes();
 
+// Hides a visible window and answers false; otherwise brings it to the front
+// (as the key window when makeKey) and answers true.
+bool showOrHide(QWidget* window, bool makeKey);
+
 // Toolbar identifiers of the standard items.
 inline constexpr const char* kSeparatorItemIdentifier = "SeparatorToolbarItem";
 inline constexpr const char* kFlexibleSpaceItemIdentifier = "FlexibleSpaceToolbarItem";

@@ -46,13 +46,7 @@ void Controller::loadPreferenceSwitches() {
 }
 
 void Controller::openPrefsWindow() {
-  if (prefsWindow_->isVisible()) {
-    prefsWindow_->hide();
-    return;
-  }
-  prefsWindow_->show();
-  prefsWindow_->raise();
-  prefsWindow_->activateWindow();
+  if (!showOrHide(prefsWindow_, true)) return;
   updateUi_->autoCheckForUpdatesPref->setChecked(prefs_.softwareUpdateCheck());
   loadPreferenceSwitches();
   if (const auto folder = prefs_.stringForKey(Preferences::PrefExportDirectory))

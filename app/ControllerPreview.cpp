@@ -28,14 +28,7 @@ QString groupedSize(int64_t bytes) { return QLocale(QLocale::English).toString(s
 
 void Controller::previewMovie() {
   const int row = selectedRow();
-  if (row < 0) return;
-  if (previewPanel_->isVisible()) {
-    previewPanel_->hide();
-    return;
-  }
-  previewPanel_->show();
-  previewPanel_->raise();
-  previewPanel_->activateWindow();
+  if (row < 0 || !showOrHide(previewPanel_, true)) return;
   const auto path = q_ ? q_->movie(row) : std::nullopt;
   if (!path || !media::Movie::open(*path)) return;
   player_->setSource(QUrl::fromLocalFile(*path));
@@ -62,13 +55,7 @@ void Controller::volumeToggle() {
 }
 
 void Controller::showInfo() {
-  if (selectedRow() < 0) return;
-  if (infoWindow_->isVisible()) {
-    infoWindow_->hide();
-    return;
-  }
-  infoWindow_->show();
-  infoWindow_->raise();
+  if (selectedRow() < 0 || !showOrHide(infoWindow_, false)) return;
   movieMetaData();
 }
 

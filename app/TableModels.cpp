@@ -41,14 +41,8 @@ std::optional<protocol::Target> QueueTableModel::targetOfColumn(int column) {
 }
 
 void QueueTableModel::setQueue(const Queue* queue) {
-  beginResetModel();
   queue_ = queue;
-  endResetModel();
-}
-
-void QueueTableModel::reload() {
-  beginResetModel();
-  endResetModel();
+  reload();
 }
 
 int QueueTableModel::rowCount(const QModelIndex& parent) const {
@@ -126,14 +120,8 @@ const QStringList& LogTableModel::columnIdentifiers() {
 }
 
 void LogTableModel::setLog(const QueueLog* log) {
-  beginResetModel();
   log_ = log;
-  endResetModel();
-}
-
-void LogTableModel::reload() {
-  beginResetModel();
-  endResetModel();
+  reload();
 }
 
 int LogTableModel::rowCount(const QModelIndex& parent) const {

@@ -11,7 +11,18 @@ namespace tovix {
 class Queue;
 class QueueLog;
 
-class QueueTableModel : public QAbstractTableModel {
+// A table whose rows are read from a store on every request; reload() tells
+// the view that everything may have changed.
+class StoreTableModel : public QAbstractTableModel {
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+  void reload() {
+    beginResetModel();
+    endResetModel();
+  }
+};
+
+class QueueTableModel : public StoreTableModel {
   Q_OBJECT
  public:
   // The resource name of a cell's image ("LI_encoded_ok.png"), for tests and
@@ -21,9 +32,8 @@ class QueueTableModel : public QAbstractTableModel {
   // Column identifiers, in display order.
   static const QStringList& columnIdentifiers();
 
-  explicit QueueTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  explicit QueueTableModel(QObject* parent = nullptr) : StoreTableModel(parent) {}
   void setQueue(const Queue* queue);
-  void reload();
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -43,14 +53,13 @@ class QueueTableModel : public QAbstractTableModel {
   const Queue* queue_ = nullptr;
 };
 
-class LogTableModel : public QAbstractTableModel {
+class LogTableModel : public StoreTableModel {
   Q_OBJECT
  public:
   static const QStringList& columnIdentifiers();
 
-  explicit LogTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  explicit LogTableModel(QObject* parent = nullptr) : StoreTableModel(parent) {}
   void setLog(const QueueLog* log);
-  void reload();
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

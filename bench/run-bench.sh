@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Export speed and quality against ffmpeg's command line with identical
 # settings and HandBrakeCLI's nearest built-in presets, on one 1080p30 clip.
-# Usage: bench/run-bench.sh [speed-presets...]   (default: fast)
+# Usage: bench/run-bench.sh [speed-presets...]   (default: veryfast)
 # Prints, per target and encoder: wall time, ratio to ffmpeg, frames per
 # second, output bytes, SSIM against the source, and peak memory.
 set -euo pipefail
@@ -12,7 +12,7 @@ command -v HandBrakeCLI >/dev/null || {
   $sudo apt-get install -y -qq handbrake-cli >/dev/null
 }
 out=bench/out; mkdir -p "$out"
-presets=("${@:-fast}")
+presets=("${@:-veryfast}")
 src="$out/source_1080p30.mkv"
 seconds=12
 frames=$((seconds * 30))

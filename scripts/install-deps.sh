@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # Qt 6
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
-  libqt6multimediawidgets6 libqt6dbus6 libqt6network6 qt6-tools-dev-tools
+  libqt6multimediawidgets6 libqt6dbus6 libqt6network6
   # media
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libx264-dev ffmpeg
@@ -16,10 +16,10 @@ packages=(
   libplist-dev
   # session bus and test peers
   dbus dbus-bin libglib2.0-bin
-  # display for screenshots and manual runs
-  xvfb x11-apps imagemagick
+  # virtual display and drawing, for screenshots and the icon set
+  xvfb imagemagick
   # tests
-  libgtest-dev libgmock-dev googletest python3
+  libgtest-dev python3
 )
 
 missing=()

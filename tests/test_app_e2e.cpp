@@ -240,3 +240,17 @@ TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {
   EXPECT_TRUE(processGone(helper, 3000));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(movies + "/long_ATV.m4v")));
 }
+
+TEST(TovixWithoutBus, LogsOneLineAndExits) {
+  test::TemporaryHome home;
+  QProcess tovix;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+  tovix.setProcessEnvironment(environment);
+  tovix.start(bin("Tovix"), {});
+  ASSERT_TRUE(tovix.waitForFinished(10000));
+  EXPECT_EQ(tovix.exitCode(), 1);
+  const QStringList lines = QString::fromUtf8(tovix.readAllStandardError()).split('\n', Qt::SkipEmptyParts).filter("Tovix[");
+  ASSERT_EQ(lines.size(), 1) << lines.join("\n").toStdString();
+  EXPECT_TRUE(lines.first().contains("No session bus"));
+}

@@ -313,6 +313,13 @@ TEST_F(WindowTest, PreviewTogglesAndImages) {
   EXPECT_FALSE(c.previewIsPlaying());
   c.previewMovie();
   EXPECT_FALSE(c.previewPanel()->isVisible());
+  int ended = -1;
+  c.endProcess = [&](int status) { ended = status; };
+  c.previewMovie();
+  c.previewPanel()->close();  // the close button pauses; the application goes on
+  EXPECT_FALSE(c.previewPanel()->isVisible());
+  EXPECT_EQ(ended, -1);
+  EXPECT_TRUE(c.controllerWindow()->isVisible());
 
   auto* play = c.previewUi().previewPlayButton;
   c.previewToggle();
