@@ -10,7 +10,6 @@
 #include "platform/NotificationCenter.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -92,7 +91,6 @@ class Controller : public QObject {
   // abort, one second, terminate the helper, end with status 0.
   void windowWillClose(QObject* window);
   bool fadeFinished() const { return fadeFinished_; }
-  int fadeTicks() const { return fadeTicks_; }
 
   // --- ControllerRunner.cpp: the queue runner ---
   void startQ();
@@ -259,7 +257,6 @@ class Controller : public QObject {
   std::unique_ptr<Ui::MainWindow> mainUi_;
   QTimer fadeInTimer_;
   float fadeLevel_ = 0.0f;  // the opacity last set; may exceed 1.0 as the fade ends
-  int fadeTicks_ = 0;
   bool fadeFinished_ = false;
   bool shuttingDown_ = false;
   bool previewIsPlaying_ = false;

@@ -113,7 +113,6 @@ bool Controller::awakeFromNib() {
 }
 
 void Controller::fadeinMainWindow() {
-  ++fadeTicks_;
   const float next = static_cast<float>(static_cast<double>(fadeLevel_) + kFadeStep);
   if (next >= kFadeEnd) {
     fadeInTimer_.stop();

@@ -25,7 +25,6 @@ class QueueLog {
 
   // Appends the entry and saves; a missing entry does nothing.
   void write(const std::optional<QVariantMap>& entry);
-  const QVariantList& read() const { return store_.items(); }
   int count() const { return store_.count(); }
   std::optional<QVariantMap> entry(int i) const { return store_.entry(i); }
   std::optional<QString> time(int i) const { return store_.string(i, LOG_ENTRY_TIME_KEY); }

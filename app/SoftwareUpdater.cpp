@@ -107,9 +107,8 @@ SoftwareUpdater::SoftwareUpdater(const Preferences& prefs, QWidget* mainWindow, 
   connect(ui_->closeButton, &QPushButton::clicked, this, &SoftwareUpdater::closePanel);
 }
 
-SoftwareUpdater::~SoftwareUpdater() {
-  if (!mainWindow_) delete panel_;
-}
+// The panel may already be gone with the main window that owns it.
+SoftwareUpdater::~SoftwareUpdater() { delete panel_.data(); }
 
 void SoftwareUpdater::init() {
   if (prefs_.hasValue(Preferences::SoftwareUpdateCheck) && !prefs_.softwareUpdateCheck()) return;

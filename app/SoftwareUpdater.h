@@ -83,7 +83,7 @@ class SoftwareUpdater : public QObject {
   const Preferences& prefs_;
   QPointer<QWidget> mainWindow_;
   QString baseAddress_;
-  QWidget* panel_ = nullptr;
+  QPointer<QWidget> panel_;  // owned by the main window when there is one
   std::unique_ptr<Ui::SoftwareUpdate> ui_;
   VersionNumbers current_;
   VersionNumbers latest_;

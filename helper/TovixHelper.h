@@ -41,9 +41,6 @@ class TovixHelper : public QObject {
   // an idle helper ends at once.
   void terminate();
 
-  bool isAborting() const { return abort; }
-  bool isQuitting() const { return quit; }
-
  private:
   void exportMovie(protocol::Target target, const QString& moviePath, const QVariantMap& info);
   void end(int status);

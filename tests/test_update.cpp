@@ -5,6 +5,7 @@
 #include "HttpTestServer.h"
 #include "app/SoftwareUpdater.h"
 #include "ui_SoftwareUpdate.h"
+#include "ui_UpdatePrefs.h"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,21 @@ TEST_F(UpdateTest, ProductPageAndClosing) {
   updater->closePanel();
   EXPECT_FALSE(updater->softwareUpdatePanel()->isVisible());
   EXPECT_EQ(message(*updater), " ");
+}
+
+TEST(CheckForUpdates, TheCommandRunsAManualCheckWithAPanelOfItsOwn) {
+  test::ControllerHarness h;
+  test::HttpTestServer server;
+  server.answers["/tovix/TovixVersion.xml"] = {200, versionList("1", "95", "32")};
+  h.controller->setUpdateBaseAddress(server.baseAddress());
+  h.controller->updatePrefs().checkNowButton->click();
+  SoftwareUpdater* updater = h.controller->lastUpdater();
+  ASSERT_NE(updater, nullptr);
+  EXPECT_TRUE(updater->runningManual());
+  ASSERT_TRUE(test::waitUntil([&] { return updater->softwareUpdatePanel()->isVisible(); }));
+  EXPECT_EQ(updater->ui().updateMsg->text(), "You have the latest version of Tovix.");
+  h.controller->checkSoftwareUpdate();
+  EXPECT_NE(h.controller->lastUpdater(), updater) << "every check has its own updater and panel";
 }
 
 TEST(FactoryReset, CancelLeavesEverythingInPlace) {
