@@ -13,6 +13,8 @@
 #include "ui_UpdatePrefs.h"
 
 #include <QApplication>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QAudioOutput>
 #include <QCoreApplication>
@@ -30,15 +32,18 @@ namespace tovix {
 
 namespace {
 
-// Plays the end-of-run chime shipped beside the program; nothing when absent.
+// Plays the end-of-run chime compiled into the program; nothing without a
+// sound device.
 void playChime() {
   static QMediaPlayer* player = nullptr;
+  static QAudioOutput* output = nullptr;
   if (!player) {
     player = new QMediaPlayer(qApp);
-    player->setAudioOutput(new QAudioOutput(player));
+    output = new QAudioOutput(player);
     player->setSourceDevice(new QFile(QStringLiteral(":/sounds/Finished.aiff"), player),
                             QUrl(QStringLiteral("qrc:/sounds/Finished.aiff")));
   }
+  if (!attachAudioIfPresent(player, output)) return;
   player->setPosition(0);
   player->play();
 }
@@ -118,7 +123,6 @@ void Controller::buildWindows() {
   previewUi_->setupUi(previewPanel_);
   player_ = new QMediaPlayer(this);
   audio_ = new QAudioOutput(this);
-  player_->setAudioOutput(audio_);
   player_->setVideoOutput(previewUi_->movieView);
   previewUi_->previewPlayButton->setIcon(QIcon(QStringLiteral(":/images/HUD_Play.png")));
   previewUi_->previewPlayButton->setProperty("imageName", QStringLiteral("HUD_Play.png"));
@@ -145,6 +149,12 @@ void Controller::buildWindows() {
     qTable()->selectRow(index.row());
     deleteFromQ();
   });
+}
+
+bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output) {
+  const bool present = !QMediaDevices::audioOutputs().isEmpty();
+  player->setAudioOutput(present ? output : nullptr);
+  return present;
 }
 
 bool showOrHide(QWidget* window, bool makeKey) {

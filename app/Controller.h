@@ -56,6 +56,11 @@ const QStringList& dropExtensions();
 // The open panel's file types (54, in order).
 const QStringList& openPanelTypes();
 
+// Connects output to player when the system has a sound device and answers
+// whether it has one. Without a device the player stays silent: Qt's FFmpeg
+// backend crashes when it renders sound to no device.
+bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output);
+
 // Hides a visible window and answers false; otherwise brings it to the front
 // (as the key window when makeKey) and answers true.
 bool showOrHide(QWidget* window, bool makeKey);

@@ -31,6 +31,7 @@ void Controller::previewMovie() {
   if (row < 0 || !showOrHide(previewPanel_, true)) return;
   const auto path = q_ ? q_->movie(row) : std::nullopt;
   if (!path || !media::Movie::open(*path)) return;
+  attachAudioIfPresent(player_, audio_);
   player_->setSource(QUrl::fromLocalFile(*path));
 }
 

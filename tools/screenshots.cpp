@@ -6,6 +6,7 @@
 #include "ui_GeneralPrefs.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -64,6 +65,13 @@ int main(int argc, char* argv[]) {
   controller.showInfo();
   wait(400);
   save(controller.infoWindow(), out + "/movie-info.png");
+  controller.showInfo();
+  controller.previewMovie();
+  controller.previewPanel()->resize(560, 360);
+  controller.previewToggle();
+  wait(1500);
+  // Video is drawn by the display server, so take this one from the screen.
+  QGuiApplication::primaryScreen()->grabWindow(controller.previewPanel()->winId()).save(out + "/preview.png");
   controller.stopQ();
   return 0;
 }
