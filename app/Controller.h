@@ -239,6 +239,7 @@ class Controller : public QObject {
 
  private:
   void buildWindows();
+  void makeToolbarItems(const QStringList& identifiers, bool selectable);
   void buildMainToolbar();
   void buildPrefsToolbar();
   void buildLogToolbar();

@@ -15,7 +15,7 @@ namespace tovix {
 
 namespace {
 
-struct ToolbarItemSpec {
+struct ToolbarItemRow {
   const char* identifier;
   const char* label;
   const char* image;
@@ -24,7 +24,7 @@ struct ToolbarItemSpec {
 };
 
 // Every toolbar item, in the order in which tool tips and actions are matched.
-const ToolbarItemSpec kToolbarItems[] = {
+const ToolbarItemRow kToolbarItems[] = {
     {"AddToQToolbarItem", "Add Movie", "TB_Add.png", "Add a movie to the converter queue.", &Controller::addToQ},
     {"DeleteFromQToolbarItem", "Delete", "b_remove_red_up.png", "Delete a movie from the converter queue.",
      &Controller::deleteFromQ},
@@ -66,28 +66,26 @@ QToolBar* makeToolbar(const char* identifier, QMainWindow* window, Qt::ToolButto
 
 }  // namespace
 
-void Controller::buildMainToolbar() {
-  for (const ToolbarItemSpec& spec : kToolbarItems) {
-    if (!kMainItems.contains(QLatin1String(spec.identifier))) continue;
-    auto* item = new QAction(QIcon(QStringLiteral(":/images/") + spec.image), tr(spec.label), this);
-    item->setObjectName(QLatin1String(spec.identifier));
-    item->setProperty("imageName", QLatin1String(spec.image));
-    toolbarItems_[QLatin1String(spec.identifier)] = item;
+// Makes and keeps the items of the rows named in identifiers.
+void Controller::makeToolbarItems(const QStringList& identifiers, bool selectable) {
+  for (const ToolbarItemRow& row : kToolbarItems) {
+    if (!identifiers.contains(QLatin1String(row.identifier))) continue;
+    auto* item = new QAction(QIcon(QStringLiteral(":/images/") + row.image), tr(row.label), this);
+    item->setObjectName(QLatin1String(row.identifier));
+    item->setProperty("imageName", QLatin1String(row.image));
+    item->setCheckable(selectable);
+    toolbarItems_[QLatin1String(row.identifier)] = item;
   }
+}
+
+void Controller::buildMainToolbar() {
+  makeToolbarItems(kMainItems, false);
   toolbar_ = makeToolbar("TovixToolbar", controllerWindow_, Qt::ToolButtonTextUnderIcon);
   fillToolbar(toolbar_);
 }
 
 void Controller::buildPrefsToolbar() {
-  for (const char* identifier : {"GeneralToolbarItem", "UpdateToolbarItem"}) {
-    const auto* spec = std::find_if(std::begin(kToolbarItems), std::end(kToolbarItems),
-                                    [&](const ToolbarItemSpec& s) { return qstrcmp(s.identifier, identifier) == 0; });
-    auto* item = new QAction(QIcon(QStringLiteral(":/images/") + spec->image), tr(spec->label), this);
-    item->setObjectName(QLatin1String(identifier));
-    item->setProperty("imageName", QLatin1String(spec->image));
-    item->setCheckable(true);
-    toolbarItems_[QLatin1String(identifier)] = item;
-  }
+  makeToolbarItems(kPrefsItems, true);
   prefsToolbar_ = makeToolbar("prefs toolbar", prefsWindow_, Qt::ToolButtonTextUnderIcon);
   auto* selection = new QActionGroup(prefsToolbar_);
   selection->setExclusive(true);
@@ -98,10 +96,7 @@ void Controller::buildPrefsToolbar() {
 }
 
 void Controller::buildLogToolbar() {
-  auto* item = new QAction(QIcon(QStringLiteral(":/images/TB_clear_log.png")), tr("Clear Log"), this);
-  item->setObjectName(QStringLiteral("ClearLogToolbarItem"));
-  item->setProperty("imageName", QStringLiteral("TB_clear_log.png"));
-  toolbarItems_[QStringLiteral("ClearLogToolbarItem")] = item;
+  makeToolbarItems(kLogItems, false);
   logToolbar_ = makeToolbar("log toolbar", logWindow_, Qt::ToolButtonTextUnderIcon);
   fillToolbar(logToolbar_);
 }
@@ -151,10 +146,10 @@ QAction* Controller::toolbar(QToolBar* bar, const QString& itemIdentifier, bool)
 }
 
 void Controller::toolbarWillAddItem(QAction* item) {
-  for (const ToolbarItemSpec& spec : kToolbarItems) {
-    if (item->objectName() != QLatin1String(spec.identifier)) continue;
-    item->setToolTip(tr(spec.toolTip));
-    connect(item, &QAction::triggered, this, spec.action, Qt::UniqueConnection);
+  for (const ToolbarItemRow& row : kToolbarItems) {
+    if (item->objectName() != QLatin1String(row.identifier)) continue;
+    item->setToolTip(tr(row.toolTip));
+    connect(item, &QAction::triggered, this, row.action, Qt::UniqueConnection);
     return;
   }
 }

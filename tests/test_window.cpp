@@ -1,6 +1,7 @@
 // The windows offscreen: queue table dressing, drops, toolbars, commands with
 // their alerts answered here, preferences, movie information and preview.
 #include "AppTestSupport.h"
+#include "BusTestSupport.h"
 #include "app/BackgroundView.h"
 #include "app/TableModels.h"
 #include "ui_GeneralPrefs.h"
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMediaPlayer>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTableView>
@@ -322,8 +324,11 @@ TEST_F(WindowTest, PreviewTogglesAndImages) {
   EXPECT_TRUE(c.controllerWindow()->isVisible());
 
   auto* play = c.previewUi().previewPlayButton;
+  c.previewMovie();
   c.previewToggle();
   EXPECT_TRUE(c.previewIsPlaying());
+  // Really plays for a moment (this machine has no sound device).
+  EXPECT_TRUE(test::waitUntil([&] { return c.moviePlayer()->position() > 300; }, 5000));
   EXPECT_EQ(play->property("imageName").toString(), "HUD_Pause.png");
   c.previewToggle();
   EXPECT_EQ(play->property("imageName").toString(), "HUD_Play.png");
