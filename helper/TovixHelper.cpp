@@ -172,7 +172,8 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
                                                                        : protocol::ExportResult::Cancelled;
   completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(result));
   sendCompletionNotification(completion);
-  if (!waiting.empty()) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);
+  // A helper that found the quit flag takes no more work; the quit timer ends it.
+  if (!waiting.empty() && !quit) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);
 }
 
 void TovixHelper::takeWaitingRequest() {
