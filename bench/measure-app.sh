@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Measures Tovix itself: process start to main window mapped (Xvfb), memory at
 # rest with 100 queued movies, and the time from one completion to the next
-# request on the bus. Usage: bench/measure-app.sh   (needs xwininfo)
+# request on the bus. Usage: bench/measure-app.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
+command -v xwininfo >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo; $sudo apt-get install -y -qq x11-utils >/dev/null; }
 home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
 mkdir -p "$home/Movies" "$home/Library/Application Support/Tovix/Queue"
 ffmpeg -v error -y -f lavfi -i "testsrc2=size=320x240:rate=30:duration=1" -c:v libx264 "$home/Movies/clip.mp4"

@@ -7,10 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
-command -v HandBrakeCLI >/dev/null || {
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get install -y -qq handbrake-cli >/dev/null
-}
+# The peers and tools only the benchmark needs (Debian packages).
+sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+command -v HandBrakeCLI >/dev/null || $sudo apt-get install -y -qq handbrake-cli >/dev/null
+command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
 out=bench/out; mkdir -p "$out"
 presets=("${@:-veryfast}")
 src="$out/source_1080p30.mkv"
