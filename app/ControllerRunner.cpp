@@ -35,7 +35,7 @@ QString startActionText(Target target) {
 }
 
 QString finishActionText(const QVariantMap& completion) {
-  const auto result = protocol::resultFromText(stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  const auto result = protocol::resultFromText(protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   switch (result) {
     case protocol::ExportResult::Failed:
       return QStringLiteral("Export failed.");
@@ -147,7 +147,7 @@ void Controller::qHandlerCompletionReceived(const UserInfo& userInfo) {
   if (q_) q_->updateMovie(*userInfo);
   reloadQueueTable();
   if (qLog_) {
-    qLog_->write(logEntry(now, stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
+    qLog_->write(logEntry(now, protocol::stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
                           finishActionText(*userInfo)));
     reloadLogTable();
   }

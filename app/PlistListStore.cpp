@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "protocol/Protocol.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,12 +19,6 @@ bool ensureFolder(const QString& dir) {
 }
 
 }  // namespace
-
-std::optional<QString> stringValue(const QVariantMap& map, const char* key) {
-  const auto it = map.constFind(QLatin1String(key));
-  if (it == map.cend() || it->typeId() != QMetaType::QString) return std::nullopt;
-  return it->toString();
-}
 
 PlistListStore::PlistListStore(QString path, QVariantList items)
     : path_(std::move(path)), items_(std::move(items)) {}
@@ -49,7 +44,7 @@ std::optional<QVariantMap> PlistListStore::entry(int index) const {
 
 std::optional<QString> PlistListStore::string(int index, const char* key) const {
   const std::optional<QVariantMap> map = entry(index);
-  return map ? stringValue(*map, key) : std::nullopt;
+  return map ? protocol::stringValue(*map, key) : std::nullopt;
 }
 
 void PlistListStore::append(const QVariantMap& entry) {

@@ -40,7 +40,4 @@ class PlistListStore {
   QVariantList items_;
 };
 
-// The string under key of a dictionary; nullopt when absent or not a string.
-std::optional<QString> stringValue(const QVariantMap& map, const char* key);
-
 }  // namespace tovix

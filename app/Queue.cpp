@@ -26,11 +26,11 @@ const char* preferenceKey(Target target) {
 }
 
 QString flagIn(const QVariantMap& entry, Target target) {
-  return stringValue(entry, flagKey(target)).value_or(QLatin1String(flag::OffDone));
+  return protocol::stringValue(entry, flagKey(target)).value_or(QLatin1String(flag::OffDone));
 }
 
 bool isExactly(const QVariantMap& entry, Target target, const char* value) {
-  return stringValue(entry, flagKey(target)) == QLatin1String(value);
+  return protocol::stringValue(entry, flagKey(target)) == QLatin1String(value);
 }
 
 // The completion rule: the target becomes "OnDone"; earlier "Off" targets
@@ -47,7 +47,7 @@ QVariantMap settled(QVariantMap entry, Target done, protocol::ExportResult resul
     if (turnsOffDone) entry.insert(QLatin1String(other.typeKey), QLatin1String(flag::OffDone));
   }
   entry.insert(QLatin1String(flagKey(done)), QLatin1String(flag::OnDone));
-  const bool alreadyFailed = stringValue(entry, protocol::QUEUE_ENTRY_STATUS_KEY) ==
+  const bool alreadyFailed = protocol::stringValue(entry, protocol::QUEUE_ENTRY_STATUS_KEY) ==
                              QLatin1String(status::Failed);
   const char* newStatus = laterAllOff ? status::Complete : status::Started;
   if (alreadyFailed || result == protocol::ExportResult::Failed) newStatus = status::Failed;
@@ -98,14 +98,14 @@ void Queue::addMovie(const QString& moviePath) {
 }
 
 std::optional<QVariantMap> Queue::findMatchingEntry(const QVariantMap& d, int* index) const {
-  const auto path = stringValue(d, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
-  const auto type = stringValue(d, protocol::EXPORT_TYPE_KEY);
+  const auto path = protocol::stringValue(d, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+  const auto type = protocol::stringValue(d, protocol::EXPORT_TYPE_KEY);
   if (!path || !type) return std::nullopt;
   const auto target = protocol::targetForTypeKey(*type);
   int firstWithPath = -1;
   for (int i = 0; i < count(); ++i) {
     const auto candidate = store_.entry(i);
-    if (!candidate || stringValue(*candidate, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY) != *path)
+    if (!candidate || protocol::stringValue(*candidate, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY) != *path)
       continue;
     if (firstWithPath < 0) firstWithPath = i;
     if (target && isExactly(*candidate, *target, flag::On)) {
@@ -123,10 +123,10 @@ void Queue::updateMovie(const QVariantMap& completion) {
   const auto matched = findMatchingEntry(completion, &index);
   if (!matched) return;
   const auto target =
-      protocol::targetForTypeKey(stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
+      protocol::targetForTypeKey(protocol::stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
   if (!target) return;
   const auto result = protocol::resultFromText(
-      stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+      protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   if (result == protocol::ExportResult::Cancelled) {
     // A cancelled export is still to do: only its flag goes back to "On".
     QVariantMap entry = *matched;

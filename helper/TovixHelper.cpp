@@ -35,12 +35,6 @@ ExportConstants constantsFor(Target target) {
   return {media::kTypeCodeMovie, "exportQT:"};
 }
 
-std::optional<QString> stringIn(const QVariantMap& map, const char* key) {
-  const auto it = map.constFind(QLatin1String(key));
-  if (it == map.cend() || it->typeId() != QMetaType::QString) return std::nullopt;
-  return it->toString();
-}
-
 // Removes a flag file; answers whether it was there.
 bool takeFlag(const QString& path) {
   if (!QFile::exists(path)) return false;
@@ -100,8 +94,8 @@ void TovixHelper::exportRequest(const UserInfo& userInfo) {
     return;
   }
   systemLog(QStringLiteral("exportRequest: %1").arg(protocol::describe(*userInfo)));
-  const auto moviePath = stringIn(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
-  const auto type = stringIn(*userInfo, protocol::EXPORT_TYPE_KEY);
+  const auto moviePath = protocol::stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+  const auto type = protocol::stringValue(*userInfo, protocol::EXPORT_TYPE_KEY);
   const auto target = type ? protocol::targetForTypeKey(*type) : std::nullopt;
   if (!moviePath || !target) {
     sendErrorNotification(userInfo);
@@ -152,7 +146,7 @@ void TovixHelper::exportQT(const QString& moviePath, const QVariantMap& info) {
 void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVariantMap& info) {
   const ExportConstants constants = constantsFor(target);
   const QString output =
-      protocol::outputPath(moviePath, target, stringIn(info, protocol::EXPORT_DIRECTORY_KEY));
+      protocol::outputPath(moviePath, target, protocol::stringValue(info, protocol::EXPORT_DIRECTORY_KEY));
   systemLog(QLatin1String(constants.logLine));
   media::ExportJob job;
   job.source = moviePath;

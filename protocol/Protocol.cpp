@@ -89,6 +89,12 @@ QString quoted(const QString& text) {
 }
 }  // namespace
 
+std::optional<QString> stringValue(const QVariantMap& map, const char* key) {
+  const auto it = map.constFind(QLatin1String(key));
+  if (it == map.cend() || it->typeId() != QMetaType::QString) return std::nullopt;
+  return it->toString();
+}
+
 QString describe(const QVariantMap& dictionary) {
   QString text = QStringLiteral("{");
   for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it) {

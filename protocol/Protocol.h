@@ -78,6 +78,9 @@ QString deletingPathExtension(const QString& path);
 }  // namespace tovix::protocol
 
 namespace tovix::protocol {
+// The string under key of a dictionary; nullopt when absent or not a string.
+std::optional<QString> stringValue(const QVariantMap& map, const char* key);
+
 // A dictionary as one log-safe line: {KEY = "value"; KEY = 0.5; }, with
 // quotes, backslashes and control characters escaped.
 QString describe(const QVariantMap& dictionary);
