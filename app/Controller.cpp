@@ -178,6 +178,7 @@ QLabel* Controller::currentExportLabel() const { return mainUi_->currentExportLa
 QLabel* Controller::currentExportFilename() const { return mainUi_->currentExportFilename; }
 QPushButton* Controller::showInFinderButton() const { return mainUi_->showInFinderButton; }
 QLabel* Controller::helperMessage() const { return mainUi_->helperMessage; }
+QLabel* Controller::storeMessage() const { return mainUi_->storeMessage; }
 
 void Controller::reloadQueueTable() {
   // A reload reads every row again; the user's selection stays where it was.

@@ -100,12 +100,14 @@ class Controller : public QObject {
   // --- ControllerRunner.cpp: the queue runner ---
   void startQ();
   void stopQ();
-  void qHandler();                        // a start
-  void qHandler(const UserInfo& error);   // "TovixExportError"
+  void qHandler();                                               // a start
+  void qHandler(const UserInfo& error, const QString& sender);   // "TovixExportError"
   void qHandlerNextEntry();
   bool qHandlerFindExportRequest(int i);
-  void qHandlerCompletionReceived(const UserInfo& userInfo);
-  void qHandlerExportProgress(const UserInfo& userInfo);
+  // Notifications count only from the helper Tovix started, and only when
+  // they answer the outstanding request; anything else is logged and ignored.
+  void qHandlerCompletionReceived(const UserInfo& userInfo, const QString& sender);
+  void qHandlerExportProgress(const UserInfo& userInfo, const QString& sender);
   bool qRunning() const { return qRunning_; }
   void updateqRunning(bool running) { qRunning_ = running; }
   bool abortQHandler() const { return abortQHandler_; }
@@ -188,10 +190,13 @@ class Controller : public QObject {
 
   // --- ControllerHelper.cpp: the helper process ---
   // Posts a request now when the helper listens, else once it does.
-  void postExportRequest(const QVariantMap& request);
+  void postExportRequest();
   void onHelperReady();
   void onHelperLost();
   void onHelperUnavailable(const QString& reason);
+
+  // Shows a sentence about the stored queue or log in the main window.
+  void showStoreNotice(const QString& notice);
 
   // Ends the process with a status (the event loop returns it); replaceable
   // by tests.
@@ -212,6 +217,7 @@ class Controller : public QObject {
   QLabel* currentExportFilename() const;
   QPushButton* showInFinderButton() const;
   QLabel* helperMessage() const;
+  QLabel* storeMessage() const;
   QMainWindow* logWindow() const { return logWindow_; }
   QTableView* logTable() const;
   QMainWindow* prefsWindow() const { return prefsWindow_; }
@@ -234,6 +240,10 @@ class Controller : public QObject {
   void reloadQueueTable();
   void reloadLogTable();
 
+ signals:
+  // The main window began to close: the orderly end is under way.
+  void closing();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -253,6 +263,10 @@ class Controller : public QObject {
   void removeStaleFlagFiles();
   void hideExportWidgets();
   void endRun();
+  void settleCompletion(const QVariantMap& completion);
+  bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
+  void removeStopFlag();
+  void watchStoreSaves(PlistListStore& store);
   std::optional<QString> exportDirectoryForRequest() const;
 
   // Start-up.
@@ -309,9 +323,16 @@ class Controller : public QObject {
   QString updateBaseAddress_;
   SoftwareUpdater* lastUpdater_ = nullptr;
 
-  // Helper: the request the runner waits on, and whether it reached a helper.
-  std::optional<QVariantMap> outstandingRequest_;
+  // Helper: the request the runner waits on, the entry (by identity) and
+  // target it was made for, and whether it reached a helper.
+  struct OutstandingExport {
+    QVariantMap request;
+    quint64 entryId = 0;
+    QString expectedOutput;  // by the naming rule; its temporary file is the helper's
+  };
+  std::optional<OutstandingExport> outstanding_;
   bool requestDelivered_ = false;
+  bool saveFailureShown_ = false;
 };
 
 }  // namespace tovix

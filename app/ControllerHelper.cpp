@@ -4,32 +4,36 @@
 // a message in the window.
 #include "app/Controller.h"
 
+#include "media/Exporter.h"
 #include "platform/SystemLog.h"
 #include "protocol/Protocol.h"
 
+#include <QFile>
 #include <QLabel>
 
 namespace tovix {
 
-void Controller::postExportRequest(const QVariantMap& request) {
-  outstandingRequest_ = request;
+void Controller::postExportRequest() {
   requestDelivered_ = helperTask_->isReady();
-  if (requestDelivered_) notificationCenter_.post(QLatin1String(protocol::kExportRequest), request);
+  if (requestDelivered_) notificationCenter_.post(QLatin1String(protocol::kExportRequest), outstanding_->request);
 }
 
 void Controller::onHelperReady() {
   helperMessage()->hide();
-  if (!outstandingRequest_ || requestDelivered_) return;
-  requestDelivered_ = true;
-  notificationCenter_.post(QLatin1String(protocol::kExportRequest), *outstandingRequest_);
+  if (!outstanding_ || requestDelivered_) return;
+  postExportRequest();
 }
 
 void Controller::onHelperLost() {
-  if (shuttingDown_ || !outstandingRequest_ || !requestDelivered_) return;
+  if (shuttingDown_ || !outstanding_ || !requestDelivered_) return;
   systemLog(QStringLiteral("TovixHelper went away during an export."));
-  QVariantMap failed = *outstandingRequest_;
+  // A helper killed outright leaves its temporary file; nobody else removes it.
+  QFile::remove(media::temporaryOutputPath(outstanding_->expectedOutput));
+  QVariantMap failed = outstanding_->request;
   failed.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), QLatin1String(protocol::kResultFailed));
-  qHandlerCompletionReceived(failed);
+  failed.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY),
+                tr("the converter TovixHelper stopped during the export."));
+  settleCompletion(failed);
 }
 
 void Controller::onHelperUnavailable(const QString& reason) {
@@ -38,9 +42,10 @@ void Controller::onHelperUnavailable(const QString& reason) {
   helperMessage()->show();
   if (!qRunning()) return;
   // The request never reached a helper: its target stays "On" for a later Start.
-  outstandingRequest_.reset();
+  outstanding_.reset();
   hideExportWidgets();
   updateqRunning(false);
+  removeStopFlag();
 }
 
 }  // namespace tovix

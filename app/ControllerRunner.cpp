@@ -37,8 +37,10 @@ QString startActionText(Target target) {
 QString finishActionText(const QVariantMap& completion) {
   const auto result = protocol::resultFromText(protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   switch (result) {
-    case protocol::ExportResult::Failed:
-      return QStringLiteral("Export failed.");
+    case protocol::ExportResult::Failed: {
+      const QString reason = protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString());
+      return reason.isEmpty() ? QStringLiteral("Export failed.") : QStringLiteral("Export failed: %1").arg(reason);
+    }
     case protocol::ExportResult::Cancelled:
       return QStringLiteral("Export cancelled.");
     case protocol::ExportResult::Finished:
@@ -47,12 +49,42 @@ QString finishActionText(const QVariantMap& completion) {
   return QStringLiteral("Export finished.");
 }
 
+// Whether a completion or error hands back the request: every key of the
+// request with its value.
+bool answersRequest(const QVariantMap& answer, const QVariantMap& request) {
+  for (auto it = request.cbegin(); it != request.cend(); ++it) {
+    if (answer.value(it.key()) != it.value()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void Controller::startQ() {
   if (qRunning()) return;
   if (!helperTask_->isRunning()) helperTask_->start();
+  // A stop flag of an earlier run must not cancel this run's first export.
+  removeStopFlag();
   qHandler();
+}
+
+bool Controller::isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const {
+  const QString owner = helperTask_->owner();
+  QString refusal;
+  if (owner.isEmpty() || sender != owner)
+    refusal = QStringLiteral("it does not come from the TovixHelper Tovix started");
+  else if (!outstanding_ || !requestDelivered_)
+    refusal = QStringLiteral("no export is outstanding");
+  else if (qstrcmp(name, protocol::kExportProgress) != 0 &&
+           (!userInfo || !answersRequest(*userInfo, outstanding_->request)))
+    refusal = QStringLiteral("it does not answer the outstanding request");
+  if (refusal.isEmpty()) return true;
+  systemLog(QStringLiteral("Ignored %1 from %2: %3.").arg(QLatin1String(name), sender, refusal));
+  return false;
+}
+
+void Controller::removeStopFlag() {
+  if (QFile::exists(protocol::stopFlagPath())) QFile::remove(protocol::stopFlagPath());
 }
 
 void Controller::qHandler() {
@@ -62,15 +94,16 @@ void Controller::qHandler() {
   updateabortQHandler(false);
 }
 
-void Controller::qHandler(const UserInfo& error) {
+void Controller::qHandler(const UserInfo& error, const QString& sender) {
+  if (!isHelperAnswer(protocol::kExportError, error, sender)) return;
   // The helper refused the request without exporting: the run ends here
   // instead of waiting for a completion that will never come.
-  systemLog(QStringLiteral("TovixHelper refused an export request: %1")
-                .arg(error ? protocol::describe(*error) : QStringLiteral("(no dictionary)")));
-  outstandingRequest_.reset();
+  systemLog(QStringLiteral("TovixHelper refused an export request: %1").arg(protocol::describe(*error)));
+  outstanding_.reset();
   hideExportWidgets();
   updateqRunning(false);
   updateabortQHandler(false);
+  removeStopFlag();
 }
 
 void Controller::qHandlerNextEntry() {
@@ -90,6 +123,7 @@ void Controller::endRun() {
     if (prefs_.boolForKey(Preferences::PrefDockBounce) && requestAttention) requestAttention();
   }
   updateqRunning(false);
+  removeStopFlag();
 }
 
 std::optional<QString> Controller::exportDirectoryForRequest() const {
@@ -123,8 +157,9 @@ bool Controller::qHandlerFindExportRequest(int i) {
                       {QLatin1String(protocol::EXPORT_TYPE_KEY), QLatin1String(protocol::info(*pending).typeKey)}};
   const auto directory = exportDirectoryForRequest();
   if (directory) request.insert(QLatin1String(protocol::EXPORT_DIRECTORY_KEY), *directory);
-  postExportRequest(request);
   showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
+  outstanding_ = OutstandingExport{request, q_->idAt(i), showInFinderPath_};
+  postExportRequest();
   currentExportFilename()->setText(showInFinderPath_);
   currentExportFilename()->show();
   return true;
@@ -137,29 +172,39 @@ void Controller::hideExportWidgets() {
   currentExportFilename()->hide();
 }
 
-void Controller::qHandlerCompletionReceived(const UserInfo& userInfo) {
-  if (shuttingDown_) return;
+void Controller::qHandlerCompletionReceived(const UserInfo& userInfo, const QString& sender) {
+  if (shuttingDown_ || !isHelperAnswer(protocol::kExportComplete, userInfo, sender)) return;
+  settleCompletion(*userInfo);
+}
+
+// The outstanding export ended: its entry (found by identity, so a deleted
+// entry changes no other one) is settled, logged, and the run goes on.
+void Controller::settleCompletion(const QVariantMap& completion) {
   const QDateTime now = QDateTime::currentDateTime();
   hideExportWidgets();
-  if (!userInfo) return;
-  systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(*userInfo)));
-  outstandingRequest_.reset();
-  if (q_) q_->updateMovie(*userInfo);
+  systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(completion)));
+  const OutstandingExport done = std::move(*outstanding_);
+  outstanding_.reset();
+  if (const auto index = q_ ? q_->indexOf(done.entryId) : std::nullopt) q_->updateMovie(completion, *index);
+  if (const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY))
+    showInFinderPath_ = *written;
   reloadQueueTable();
   if (qLog_) {
-    qLog_->write(logEntry(now, protocol::stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
-                          finishActionText(*userInfo)));
+    qLog_->write(logEntry(now, protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
+                          finishActionText(completion)));
     reloadLogTable();
   }
-  if (abortQHandler())
+  if (abortQHandler()) {
     updateqRunning(false);
-  else
+    removeStopFlag();
+  } else {
     qHandlerNextEntry();
+  }
   sendQuitAtEnd_ = false;
 }
 
-void Controller::qHandlerExportProgress(const UserInfo& userInfo) {
-  if (!userInfo) return;
+void Controller::qHandlerExportProgress(const UserInfo& userInfo, const QString& sender) {
+  if (!userInfo || !isHelperAnswer(protocol::kExportProgress, userInfo, sender)) return;
   const auto value = userInfo->constFind(QLatin1String(protocol::EXPORT_PROGRESS_KEY));
   if (value == userInfo->cend()) return;
   bool numeric = false;

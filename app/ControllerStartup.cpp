@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMainWindow>
 #include <QThread>
 #include <cmath>
@@ -53,11 +54,11 @@ void Controller::init() {
   updateqRunning(false);
   updateabortQHandler(false);
   notificationCenter_.observe(QLatin1String(protocol::kExportProgress),
-                              [this](const UserInfo& info) { qHandlerExportProgress(info); });
+                              [this](const UserInfo& info, const QString& sender) { qHandlerExportProgress(info, sender); });
   notificationCenter_.observe(QLatin1String(protocol::kExportComplete),
-                              [this](const UserInfo& info) { qHandlerCompletionReceived(info); });
+                              [this](const UserInfo& info, const QString& sender) { qHandlerCompletionReceived(info, sender); });
   notificationCenter_.observe(QLatin1String(protocol::kExportError),
-                              [this](const UserInfo& info) { qHandler(info); });
+                              [this](const UserInfo& info, const QString& sender) { qHandler(info, sender); });
   removeStaleFlagFiles();
 }
 
@@ -89,6 +90,8 @@ bool Controller::awakeFromNib() {
     return false;
   }
   qLog_ = QueueLog::init();
+  watchStoreSaves(q_->store());
+  if (qLog_) watchStoreSaves(qLog_->store());
   queueModel_->setQueue(q_.get());
   logModel_->setLog(qLog_.get());
   qTable()->setModel(queueModel_);
@@ -159,6 +162,7 @@ void Controller::windowWillClose(QObject* window) {
   }
   if (window != controllerWindow_ || shuttingDown_) return;
   shuttingDown_ = true;
+  emit closing();
   if (sendQuitAtEnd_) {
     QFile flag(protocol::quitFlagPath());
     flag.open(QIODevice::WriteOnly);
@@ -167,6 +171,26 @@ void Controller::windowWillClose(QObject* window) {
   QThread::sleep(1);
   helperTask_->terminate();
   endProcess(0);
+}
+
+}  // namespace tovix
+
+namespace tovix {
+
+void Controller::watchStoreSaves(PlistListStore& store) {
+  if (!store.unreadableNotice().isEmpty()) showStoreNotice(store.unreadableNotice());
+  store.setSaveObserver([this](bool saved) {
+    if (saved || saveFailureShown_) return;
+    saveFailureShown_ = true;
+    showStoreNotice(tr("Tovix could not save its queue or log (is the disk full or the folder read-only?). "
+                       "Nothing is lost: Tovix keeps your changes and saves them at the next change."));
+  });
+}
+
+void Controller::showStoreNotice(const QString& notice) {
+  QLabel* label = storeMessage();
+  label->setText(label->text().isEmpty() ? notice : label->text() + u'\n' + notice);
+  label->show();
 }
 
 }  // namespace tovix

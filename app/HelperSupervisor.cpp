@@ -15,13 +15,9 @@ HelperSupervisor::HelperSupervisor(QString program, QObject* parent)
     : QObject(parent),
       program_(std::move(program)),
       watcher_(new BusNameWatcher(QLatin1String(kHelperBusName), this)) {
-  connect(watcher_, &BusNameWatcher::ownerAppeared, this, [this] {
-    ready_ = true;
-    readySinceStart_ = true;
-    failedStarts_ = 0;
-    emit ready();
-  });
+  connect(watcher_, &BusNameWatcher::ownerAppeared, this, &HelperSupervisor::onOwnerAppeared);
   connect(watcher_, &BusNameWatcher::ownerVanished, this, [this] {
+    owner_.clear();
     if (!ready_) return;
     ready_ = false;
     emit lost();
@@ -32,6 +28,23 @@ HelperSupervisor::HelperSupervisor(QString program, QObject* parent)
     systemLog(QStringLiteral("TovixHelper could not be started: %1").arg(process_.errorString()));
     emit unavailable(tr("The converter TovixHelper could not be started (%1).").arg(program_));
   });
+}
+
+void HelperSupervisor::onOwnerAppeared(const QString& owner) {
+  // Any process may claim the helper's name; only the one started here is
+  // trusted with requests and believed when it answers.
+  const qint64 pid = busNamePid(owner);
+  if (pid == 0 || pid != process_.processId()) {
+    systemLog(QStringLiteral("%1 is held by process %2, not by the TovixHelper Tovix started; ignored.")
+                  .arg(QLatin1String(kHelperBusName))
+                  .arg(pid));
+    return;
+  }
+  owner_ = owner;
+  ready_ = true;
+  readySinceStart_ = true;
+  failedStarts_ = 0;
+  emit ready();
 }
 
 HelperSupervisor::~HelperSupervisor() {

@@ -22,6 +22,9 @@ class HelperSupervisor : public QObject {
   // Whether a helper listens for requests now.
   virtual bool isReady() const { return ready_; }
   virtual bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+  // The unique bus name of the helper this supervisor started, while it
+  // listens; empty otherwise. Only its notifications count.
+  virtual QString owner() const { return owner_; }
 
  signals:
   void ready();
@@ -38,6 +41,8 @@ class HelperSupervisor : public QObject {
   QString program_;
   QProcess process_;
   BusNameWatcher* watcher_ = nullptr;
+  void onOwnerAppeared(const QString& owner);
+  QString owner_;
   bool ready_ = false;
   bool stopping_ = false;
   bool readySinceStart_ = false;

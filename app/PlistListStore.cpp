@@ -2,9 +2,12 @@
 
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/SystemLog.h"
 #include "protocol/Protocol.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace tovix {
@@ -18,10 +21,26 @@ bool ensureFolder(const QString& dir) {
   return QDir().mkpath(dir) && QFileInfo(dir).isDir();
 }
 
+// Moves an unreadable store file to "<name>.unreadable-YYYYMMDD-HHMMSS" (with
+// a number when that is taken); answers the new path, or empty on failure.
+QString moveAside(const QString& path) {
+  const QString stem = QStringLiteral("%1.unreadable-%2")
+                           .arg(path, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+  for (int n = 1; n < 100; ++n) {
+    const QString target = n == 1 ? stem : QStringLiteral("%1-%2").arg(stem).arg(n);
+    if (QFileInfo::exists(target)) continue;
+    return QFile::rename(path, target) ? target : QString();
+  }
+  return {};
+}
+
 }  // namespace
 
 PlistListStore::PlistListStore(QString path, QVariantList items)
-    : path_(std::move(path)), items_(std::move(items)) {}
+    : path_(std::move(path)), items_(std::move(items)) {
+  ids_.reserve(size_t(items_.size()));
+  for (qsizetype i = 0; i < items_.size(); ++i) ids_.push_back(newId());
+}
 
 std::optional<PlistListStore> PlistListStore::open(const QString& subfolder,
                                                    const QString& fileName) {
@@ -31,10 +50,32 @@ std::optional<PlistListStore> PlistListStore::open(const QString& subfolder,
   const QString folder = QStringLiteral("%1/%2").arg(dataFolder, subfolder);
   if (!ensureFolder(dataFolder) || !ensureFolder(folder)) return std::nullopt;
   const QString path = QStringLiteral("%1/%2").arg(folder, fileName);
-  const std::optional<QVariant> stored = plist::readFile(path);
-  QVariantList items;
-  if (stored && stored->typeId() == QMetaType::QVariantList) items = stored->toList();
-  return PlistListStore(path, std::move(items));
+  const plist::ReadResult stored = plist::readFile(path);
+  const bool isList = stored.status == plist::ReadStatus::Read &&
+                      stored.value.typeId() == QMetaType::QVariantList;
+  PlistListStore store(path, isList ? stored.value.toList() : QVariantList());
+  store.fileInSync_ = isList;
+  if (isList || stored.status == plist::ReadStatus::Missing) return store;
+  const QString aside = moveAside(path);
+  if (aside.isEmpty()) {
+    // Left where it is, the file would be overwritten by the next save.
+    systemLog(QStringLiteral("%1 cannot be read nor moved aside; it will not be saved.").arg(path));
+    store.readOnly_ = true;
+    store.unreadableNotice_ = QObject::tr("%1 could not be read. It was left as it is, and changes to it "
+                                          "will not be saved.").arg(fileName);
+    return store;
+  }
+  systemLog(QStringLiteral("%1 cannot be read; moved to %2.").arg(path, aside));
+  store.unreadableNotice_ = QObject::tr("%1 could not be read and was kept as %2. Tovix started with it empty.")
+                                .arg(fileName, QFileInfo(aside).fileName());
+  return store;
+}
+
+std::optional<int> PlistListStore::indexOf(quint64 id) const {
+  for (size_t i = 0; i < ids_.size(); ++i) {
+    if (ids_[i] == id) return int(i);
+  }
+  return std::nullopt;
 }
 
 std::optional<QVariantMap> PlistListStore::entry(int index) const {
@@ -47,8 +88,15 @@ std::optional<QString> PlistListStore::string(int index, const char* key) const 
   return map ? protocol::stringValue(*map, key) : std::nullopt;
 }
 
-void PlistListStore::append(const QVariantMap& entry) {
+void PlistListStore::append(const QVariantMap& entry, bool appendInPlace) {
   items_.append(entry);
+  ids_.push_back(newId());
+  // In place only onto a file that holds the list as it was; anything else
+  // (the first entry, a failed save before) rewrites the whole file.
+  if (appendInPlace && fileInSync_ && !readOnly_ && plist::appendToXmlArrayFile(path_, entry)) {
+    saved(true);
+    return;
+  }
   save();
 }
 
@@ -61,14 +109,39 @@ void PlistListStore::replace(int index, const QVariantMap& entry) {
 void PlistListStore::remove(int index) {
   if (!contains(index)) return;
   items_.removeAt(index);
+  ids_.erase(ids_.begin() + index);
   save();
 }
 
-void PlistListStore::setItems(QVariantList items) {
-  items_ = std::move(items);
+void PlistListStore::removeWhere(const std::function<bool(const QVariant&)>& drop) {
+  QVariantList keptItems;
+  std::vector<quint64> keptIds;
+  for (qsizetype i = 0; i < items_.size(); ++i) {
+    if (drop(items_.at(i))) continue;
+    keptItems.append(items_.at(i));
+    keptIds.push_back(ids_[size_t(i)]);
+  }
+  items_ = std::move(keptItems);
+  ids_ = std::move(keptIds);
   save();
 }
 
-void PlistListStore::save() const { plist::writeXmlFile(path_, items_); }
+void PlistListStore::clear() {
+  items_.clear();
+  ids_.clear();
+  save();
+}
+
+bool PlistListStore::save() const {
+  const bool ok = !readOnly_ && plist::writeXmlFile(path_, items_);
+  saved(ok);
+  return ok;
+}
+
+void PlistListStore::saved(bool ok) const {
+  fileInSync_ = ok;
+  if (!ok) systemLog(QStringLiteral("Could not save %1.").arg(path_));
+  if (saveObserver_) saveObserver_(ok);
+}
 
 }  // namespace tovix

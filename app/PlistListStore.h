@@ -1,18 +1,23 @@
 #pragma once
-// An ordered list of dictionaries kept in memory and saved whole, as an XML
-// property list, after every change. Shared by the queue and the log stores.
+// An ordered list of dictionaries kept in memory and saved as an XML property
+// list after every change. Shared by the queue and the log stores.
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace tovix {
 
 class PlistListStore {
  public:
   // Finds or makes the application data folder and its subfolder, then loads
-  // subfolder/fileName; nullopt when the folders cannot be made. A missing,
-  // unreadable or non-list file gives an empty list.
+  // subfolder/fileName; nullopt when the folders cannot be made. A missing
+  // file gives an empty list. A file that cannot be read as a list (damaged,
+  // too large, too deep, not a regular file, another root type) is moved
+  // aside under a name saying so, never overwritten; unreadableNotice() then
+  // tells the user where it went.
   static std::optional<PlistListStore> open(const QString& subfolder, const QString& fileName);
 
   int count() const { return static_cast<int>(items_.size()); }
@@ -23,21 +28,45 @@ class PlistListStore {
   // The string under key of entry index; nullopt when there is none.
   std::optional<QString> string(int index, const char* key) const;
 
+  // Every item has an identity for the life of the process, kept across the
+  // changes of other items, so a caller can find "its" item again.
+  quint64 idAt(int index) const { return contains(index) ? ids_[size_t(index)] : 0; }
+  std::optional<int> indexOf(quint64 id) const;
+
   const QVariantList& items() const { return items_; }
-  void append(const QVariantMap& entry);
+  // Appends and saves; appendInPlace adds the entry to the end of the file
+  // without rewriting it (for a list that only grows, such as the log).
+  void append(const QVariantMap& entry, bool appendInPlace = false);
   void replace(int index, const QVariantMap& entry);
   void remove(int index);
-  void setItems(QVariantList items);
+  // Removes every item for which drop answers true, keeping the others' order.
+  void removeWhere(const std::function<bool(const QVariant&)>& drop);
+  void clear();
 
   // Writes the whole list; a failure leaves memory as it is and is retried by
-  // the next change.
-  void save() const;
+  // the next change. Answers whether the file was written.
+  bool save() const;
   const QString& path() const { return path_; }
+
+  // Called after every save with whether it succeeded.
+  void setSaveObserver(std::function<void(bool saved)> observer) { saveObserver_ = std::move(observer); }
+  // A sentence for the user when the stored file could not be read and was
+  // moved aside at open; empty otherwise.
+  const QString& unreadableNotice() const { return unreadableNotice_; }
 
  private:
   PlistListStore(QString path, QVariantList items);
+  void saved(bool ok) const;
+  quint64 newId() { return ++lastId_; }
+
   QString path_;
   QVariantList items_;
+  std::vector<quint64> ids_;
+  quint64 lastId_ = 0;
+  std::function<void(bool)> saveObserver_;
+  QString unreadableNotice_;
+  bool readOnly_ = false;  // an unreadable file that could not be moved aside
+  mutable bool fileInSync_ = false;  // the file holds exactly items_
 };
 
 }  // namespace tovix

@@ -120,21 +120,26 @@ std::optional<QVariantMap> Queue::findMatchingEntry(const QVariantMap& d, int* i
 
 void Queue::updateMovie(const QVariantMap& completion) {
   int index = -1;
-  const auto matched = findMatchingEntry(completion, &index);
-  if (!matched) return;
+  if (findMatchingEntry(completion, &index)) updateMovie(completion, index);
+}
+
+void Queue::updateMovie(const QVariantMap& completion, int i) {
+  const auto entry = store_.entry(i);
+  if (!entry) return;
   const auto target =
       protocol::targetForTypeKey(protocol::stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
   if (!target) return;
   const auto result = protocol::resultFromText(
       protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
-  if (result == protocol::ExportResult::Cancelled) {
-    // A cancelled export is still to do: only its flag goes back to "On".
-    QVariantMap entry = *matched;
-    entry.insert(QLatin1String(flagKey(*target)), QLatin1String(flag::On));
-    store_.replace(index, entry);
-    return;
+  // A cancelled export is still to do: its flag was never changed for the
+  // request, so it stays "On", or "Off" when the user unticked it meanwhile.
+  if (result == protocol::ExportResult::Cancelled) return;
+  QVariantMap updated = settled(*entry, *target, result);
+  if (result == protocol::ExportResult::Failed) {
+    updated.insert(QLatin1String(QUEUE_ENTRY_ERROR_TEXT_KEY),
+                   protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString()));
   }
-  store_.replace(index, settled(*matched, *target, result));
+  store_.replace(i, updated);
 }
 
 void Queue::toggle(int i, Target target) {
@@ -148,11 +153,9 @@ void Queue::toggle(int i, Target target) {
 }
 
 void Queue::clearFinished() {
-  QVariantList kept;
-  for (int i = 0; i < count(); ++i) {
-    if (status(i) != QLatin1String(status::Complete)) kept.append(store_.items().at(i));
-  }
-  store_.setItems(std::move(kept));
+  store_.removeWhere([](const QVariant& item) {
+    return protocol::stringValue(item.toMap(), protocol::QUEUE_ENTRY_STATUS_KEY) == QLatin1String(status::Complete);
+  });
 }
 
 }  // namespace tovix

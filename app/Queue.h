@@ -25,6 +25,9 @@ inline constexpr const char* Complete = "Complete";
 inline constexpr const char* Failed = "Failed";
 }  // namespace status
 
+// Added to an entry whose export failed: why, in plain words.
+inline constexpr const char* QUEUE_ENTRY_ERROR_TEXT_KEY = "QUEUE_ENTRY_ERROR_TEXT_KEY";
+
 class Queue {
  public:
   // The store with Queue.xml loaded; nullptr when its folders cannot be made.
@@ -53,6 +56,14 @@ class Queue {
 
   // Settles the completed target of the matching entry (see the .cpp).
   void updateMovie(const QVariantMap& completion);
+  // Settles the completed target of entry i, the entry the export was
+  // requested for.
+  void updateMovie(const QVariantMap& completion, int i);
+
+  // The entry's identity for this process, kept while other entries come and
+  // go; 0 for no entry.
+  quint64 idAt(int i) const { return store_.idAt(i); }
+  std::optional<int> indexOf(quint64 id) const { return store_.indexOf(id); }
 
   // Flips "On" and "Off"; done flags stay as they are.
   void toggle(int i, protocol::Target target);
@@ -64,10 +75,11 @@ class Queue {
   void deleteMovie(int i) { store_.remove(i); }
   // Removes every entry whose status is exactly "Complete".
   void clearFinished();
-  void clear() { store_.setItems({}); }
+  void clear() { store_.clear(); }
   void write() const { store_.save(); }
 
   const QString& qPath() const { return store_.path(); }
+  PlistListStore& store() { return store_; }
 
  private:
   Queue(PlistListStore store, const Preferences& prefs);

@@ -26,7 +26,9 @@ std::unique_ptr<QueueLog> QueueLog::init() {
 }
 
 void QueueLog::write(const std::optional<QVariantMap>& entry) {
-  if (entry) store_.append(*entry);
+  // The log only grows: an entry is added to the end of Log.xml in place, so
+  // its cost does not grow with the history.
+  if (entry) store_.append(*entry, true);
 }
 
 }  // namespace tovix

@@ -30,9 +30,10 @@ class QueueLog {
   std::optional<QString> time(int i) const { return store_.string(i, LOG_ENTRY_TIME_KEY); }
   std::optional<QString> file(int i) const { return store_.string(i, LOG_ENTRY_FILE_KEY); }
   std::optional<QString> action(int i) const { return store_.string(i, LOG_ENTRY_ACTION_KEY); }
-  void clear() { store_.setItems({}); }
+  void clear() { store_.clear(); }
 
   const QString& logPath() const { return store_.path(); }
+  PlistListStore& store() { return store_; }
 
  private:
   explicit QueueLog(PlistListStore store) : store_(std::move(store)) {}

@@ -8,6 +8,23 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QThread>
+
+namespace {
+
+constexpr int kClaimAttempts = 100;
+constexpr int kClaimIntervalMs = 100;
+
+// Waits up to ten seconds for the application name to come free.
+bool claimOnceFree(tovix::ApplicationService& instance) {
+  for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+    QThread::msleep(kClaimIntervalMs);
+    if (instance.claim()) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   tovix::process::watchTermination();
@@ -26,8 +43,12 @@ int main(int argc, char* argv[]) {
   // request twice, so it brings the running window forward and leaves.
   tovix::ApplicationService instance;
   if (!instance.claim()) {
-    tovix::ApplicationService::activateRunning();
-    return 0;
+    if (tovix::ApplicationService::activateRunning()) return 0;
+    // The running Tovix is closing: this one starts once it is gone.
+    if (!claimOnceFree(instance)) {
+      tovix::systemLog(QStringLiteral("Another Tovix keeps running without answering, exiting."));
+      return 1;
+    }
   }
 
   const QString helperPath = QCoreApplication::applicationDirPath() + QStringLiteral("/TovixHelper");
@@ -44,6 +65,7 @@ int main(int argc, char* argv[]) {
   });
   QObject::connect(&instance, &tovix::ApplicationService::startRequested, &controller, &tovix::Controller::startQ);
   QObject::connect(&instance, &tovix::ApplicationService::stopRequested, &controller, &tovix::Controller::stopQ);
+  QObject::connect(&controller, &tovix::Controller::closing, &instance, &tovix::ApplicationService::setClosing);
   // A polite termination (logout, kill) ends Tovix as closing its window does.
   tovix::process::TerminationNotifier termination;
   QObject::connect(&termination, &tovix::process::TerminationNotifier::terminated, &controller,

@@ -42,6 +42,22 @@ bool takeFlag(const QString& path) {
   return true;
 }
 
+// The request handed back with the outcome: the result, and the file written
+// or the reason it failed.
+QVariantMap completionFor(const QVariantMap& request, const media::ExportOutcome& outcome) {
+  QVariantMap completion = request;
+  auto result = protocol::ExportResult::Cancelled;
+  if (outcome.status == media::ExportStatus::Finished) {
+    result = protocol::ExportResult::Finished;
+    completion.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), outcome.writtenPath);
+  } else if (outcome.status == media::ExportStatus::Failed) {
+    result = protocol::ExportResult::Failed;
+    completion.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY), outcome.reason);
+  }
+  completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(result));
+  return completion;
+}
+
 }  // namespace
 
 TovixHelper::TovixHelper(NotificationCenter& center, QObject* parent)
@@ -53,9 +69,9 @@ bool TovixHelper::init() {
   quit = false;
   const bool observing =
       notificationCenter.observe(QLatin1String(protocol::kExportRequest),
-                                 [this](const UserInfo& info) { exportRequest(info); }) &&
+                                 [this](const UserInfo& info, const QString&) { exportRequest(info); }) &&
       notificationCenter.observe(QLatin1String(protocol::kExportAbort),
-                                 [this](const UserInfo&) { exportAbort(); });
+                                 [this](const UserInfo&, const QString&) { exportAbort(); });
   appDir = protocol::stopFlagPath();
   quitPath = protocol::quitFlagPath();
   connect(&quitTimer, &QTimer::timeout, this, &TovixHelper::checkQuit);
@@ -159,13 +175,8 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   exporting = false;
   if (process::terminationRequested()) process::endByTermination();
   if (outcome.status == media::ExportStatus::Failed)
-    systemLog(QStringLiteral("Export of %1 to %2 failed: %3").arg(moviePath, output, outcome.reason));
-  QVariantMap completion = info;
-  const auto result = outcome.status == media::ExportStatus::Finished ? protocol::ExportResult::Finished
-                      : outcome.status == media::ExportStatus::Failed ? protocol::ExportResult::Failed
-                                                                       : protocol::ExportResult::Cancelled;
-  completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(result));
-  sendCompletionNotification(completion);
+    systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
+  sendCompletionNotification(completionFor(info, outcome));
   // A helper that found the quit flag takes no more work; the quit timer ends it.
   if (!waiting.empty() && !quit) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);
 }

@@ -13,7 +13,10 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tovix::media {
 namespace {
@@ -23,6 +26,43 @@ using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kAudioChannels = 2;
+constexpr int kMaxNumberedNames = 9999;
+
+// Why an export failed, in the words the user reads in the log.
+namespace reason {
+constexpr const char* kMissing = "the movie file is missing.";
+constexpr const char* kUnreadable = "the movie file cannot be read as a movie.";
+constexpr const char* kNothingToConvert = "the movie has no picture or sound to convert.";
+constexpr const char* kOutputFolder = "the export folder is missing or cannot be written to.";
+constexpr const char* kDiskFull = "the disk is full.";
+constexpr const char* kChanged = "the movie file changed while it was being converted.";
+constexpr const char* kGeneric = "the movie could not be converted.";
+}  // namespace reason
+
+// What tells that a source file was replaced, cut or rewritten.
+struct FileStamp {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+  bool operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+std::optional<FileStamp> stampOf(const QString& path) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+  return FileStamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+// AVI and raw streams carry no presentation times: copied B-frame video would
+// get decode times as presentation times, so such video is converted instead.
+bool timestampsTrusted(const AVFormatContext* input) {
+  const AVInputFormat* format = input->iformat;
+  return !(format->flags & AVFMT_NOTIMESTAMPS) && std::strcmp(format->name, "avi") != 0;
+}
 
 bool isMovCompatibleVideo(AVCodecID id) {
   return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG4 ||
@@ -152,8 +192,12 @@ class Transcoder {
   Error flush();
   Error finish();
   bool reportProgress(double fraction, bool force);
+  double positionOf(const Stream& stream, const AVPacket* packet) const;
   bool interrupted() const { return job_.interrupt && job_.interrupt->load(); }
-  ExportOutcome abandon(ExportStatus status, const QString& reason);
+  // Records the plain reason of the first failure and answers its detail.
+  Error fail(const char* plain, const QString& detail);
+  bool sourceChanged() const { return stampOf(job_.source) != sourceStamp_; }
+  ExportOutcome abandon(ExportStatus status, const QString& detail);
 
   const ExportJob& job_;
   const ExportPreset preset_;
@@ -170,11 +214,21 @@ class Transcoder {
   Clock::time_point lastProgress_{};
   int64_t packetsWritten_ = 0;
   bool cancelled_ = false;
+  std::optional<FileStamp> sourceStamp_;
+  const char* plainReason_ = nullptr;
+  QString writtenPath_;
 };
 
+Error Transcoder::fail(const char* plain, const QString& detail) {
+  if (!plainReason_) plainReason_ = plain;
+  return detail;
+}
+
 Error Transcoder::openSource() {
+  sourceStamp_ = stampOf(job_.source);
+  if (!sourceStamp_) return fail(reason::kMissing, QStringLiteral("%1 is missing").arg(job_.source));
   input_ = openInput(job_.source);
-  if (!input_) return QStringLiteral("cannot open %1 as a movie").arg(job_.source);
+  if (!input_) return fail(reason::kUnreadable, QStringLiteral("cannot open %1 as a movie").arg(job_.source));
   duration_ = input_->duration > 0 ? input_->duration : 0;
   return std::nullopt;
 }
@@ -199,7 +253,9 @@ Error Transcoder::addStream(Stream& stream, int index, bool copyAllowed) {
   if (stream.copy) {
     const int rc = avcodec_parameters_copy(stream.out->codecpar, stream.in->codecpar);
     if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);
-    stream.out->codecpar->codec_tag = 0;
+    // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
+    stream.out->codecpar->codec_tag =
+        stream.in->codecpar->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
     stream.out->time_base = stream.in->time_base;
     stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
     return std::nullopt;
@@ -285,7 +341,7 @@ Error Transcoder::openAudioEncoder(AudioStream& audio) {
 
 Error Transcoder::writeHeader() {
   int rc = avio_open(&output_->pb, fileUrl(temporary_).constData(), AVIO_FLAG_WRITE);
-  if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
+  if (rc < 0) return fail(reason::kOutputFolder, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   AVDictionary* options = nullptr;
   av_dict_set(&options, "movflags", "+faststart", 0);
   rc = avformat_write_header(output_.get(), &options);
@@ -304,6 +360,7 @@ bool Transcoder::reportProgress(double fraction, bool force) {
 
 Error Transcoder::writePacket(AVPacket* packet) {
   const int rc = av_interleaved_write_frame(output_.get(), packet);
+  if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
   if (rc < 0) return failure(QStringLiteral("cannot write to %1").arg(temporary_), rc);
   ++packetsWritten_;
   return std::nullopt;
@@ -425,14 +482,26 @@ Error Transcoder::decode(Stream& stream, const AVPacket* packet) {
   }
 }
 
+// The fraction done: the position in time over the duration, or, for
+// sources that state no duration (raw streams, live recordings), the bytes
+// read over the file's size. Negative when neither is known.
+double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) const {
+  if (duration_ > 0) {
+    if (stream.in != timeline_ || packet->pts == AV_NOPTS_VALUE) return -1;
+    const int64_t position =
+        av_rescale_q(packet->pts - stream.startOffset, stream.in->time_base, AV_TIME_BASE_Q);
+    return double(position) / double(duration_);
+  }
+  const int64_t size = input_->pb ? avio_size(input_->pb) : -1;
+  if (size <= 0) return -1;
+  return double(avio_tell(input_->pb)) / double(size);
+}
+
 Error Transcoder::handlePacket(AVPacket* packet) {
   for (Stream* stream : {static_cast<Stream*>(&video_), static_cast<Stream*>(&audio_)}) {
     if (!stream->in || packet->stream_index != stream->in->index) continue;
-    if (stream->in == timeline_ && duration_ > 0 && packet->pts != AV_NOPTS_VALUE) {
-      const int64_t position =
-          av_rescale_q(packet->pts - stream->startOffset, stream->in->time_base, AV_TIME_BASE_Q);
-      lastFraction_ = std::clamp(double(position) / double(duration_), lastFraction_, 1.0);
-    }
+    const double position = positionOf(*stream, packet);
+    if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
     return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
   }
   return std::nullopt;  // subtitle, data and unchosen streams are left out
@@ -468,36 +537,47 @@ Error Transcoder::flush() {
 }
 
 Error Transcoder::finish() {
-  if (packetsWritten_ == 0) return QStringLiteral("nothing in %1 could be decoded").arg(job_.source);
+  if (packetsWritten_ == 0)
+    return fail(reason::kUnreadable, QStringLiteral("nothing in %1 could be decoded").arg(job_.source));
   int rc = av_write_trailer(output_.get());
   if (rc < 0) return failure(QStringLiteral("cannot finish the movie"), rc);
   rc = avio_closep(&output_->pb);
+  if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
   output_.reset();
-  if (std::rename(QFile::encodeName(temporary_).constData(),
-                  QFile::encodeName(job_.output).constData()) != 0)
+  // A source cut short or rewritten meanwhile gave a movie that is not the
+  // user's whole movie.
+  if (sourceChanged()) return fail(reason::kChanged, QStringLiteral("%1 changed during the export").arg(job_.source));
+  const auto written = moveToFreeName(temporary_, job_.output);
+  if (!written)
     return QStringLiteral("cannot rename the finished movie to %1: %2")
         .arg(job_.output, QString::fromLocal8Bit(std::strerror(errno)));
+  writtenPath_ = *written;
   return std::nullopt;
 }
 
-ExportOutcome Transcoder::abandon(ExportStatus status, const QString& reason) {
+ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   output_.reset();
   QFile::remove(temporary_);
-  return {status, reason};
+  if (status != ExportStatus::Failed) return {status, {}, detail, {}};
+  // A read error or an early end is most often the source changing under us.
+  const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
+  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}};
 }
 
 ExportOutcome Transcoder::run() {
-  if (!packet_ || !frame_) return {ExportStatus::Failed, QStringLiteral("out of memory")};
-  if (Error error = openSource()) return {ExportStatus::Failed, *error};
+  if (!packet_ || !frame_) return abandon(ExportStatus::Failed, QStringLiteral("out of memory"));
+  if (Error error = openSource()) return abandon(ExportStatus::Failed, *error);
   const int videoIndex = chooseVideoStream(input_.get());
   const int audioIndex = chooseAudioStream(input_.get());
   if (videoIndex < 0 && audioIndex < 0)
-    return {ExportStatus::Failed, QStringLiteral("%1 has no sound or picture").arg(job_.source)};
+    return abandon(ExportStatus::Failed,
+                   *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
   Error error = openOutput();
   if (!error && videoIndex >= 0) {
     error = addStream(video_, videoIndex,
-                      isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id));
+                      isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id) &&
+                          timestampsTrusted(input_.get()));
     if (!error && !video_.copy) error = openVideoEncoder(video_);
   }
   if (!error && audioIndex >= 0) {
@@ -514,10 +594,43 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
-  return {ExportStatus::Finished, {}};
+  return {ExportStatus::Finished, {}, {}, writtenPath_};
 }
 
 }  // namespace
+
+QString numberedPath(const QString& output, int n) {
+  if (n <= 1) return output;
+  const QFileInfo file(output);
+  const QString name = file.fileName();
+  const qsizetype dot = name.lastIndexOf(u'.');
+  const QString numbered = dot > 0 ? QStringLiteral("%1 %2%3").arg(name.left(dot)).arg(n).arg(name.mid(dot))
+                                   : QStringLiteral("%1 %2").arg(name).arg(n);
+  return QStringLiteral("%1/%2").arg(file.path(), numbered);
+}
+
+namespace {
+// rename(2) that fails with EEXIST instead of replacing; where the file
+// system cannot do that, a hard link (which never replaces) and an unlink.
+bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(from.constData(), to.constData()) != 0) return false;
+  ::unlink(from.constData());
+  return true;
+}
+}  // namespace
+
+std::optional<QString> moveToFreeName(const QString& from, const QString& to) {
+  const QByteArray source = QFile::encodeName(from);
+  for (int n = 1; n <= kMaxNumberedNames; ++n) {
+    const QString candidate = numberedPath(to, n);
+    if (renameWithoutReplacing(source, QFile::encodeName(candidate))) return candidate;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  errno = EEXIST;
+  return std::nullopt;
+}
 
 QString temporaryOutputPath(const QString& output) {
   const QFileInfo file(output);
@@ -526,7 +639,7 @@ QString temporaryOutputPath(const QString& output) {
 
 ExportOutcome exportMovie(const ExportJob& job) {
   const auto preset = presetForTypeCode(job.typeCode);
-  if (!preset) return {ExportStatus::Failed, QStringLiteral("unknown export type")};
+  if (!preset) return {ExportStatus::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}};
   av_log_set_level(AV_LOG_ERROR);
   Transcoder transcoder(job, *preset);
   return transcoder.run();

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 
 namespace tovix {
@@ -24,6 +25,13 @@ bool isBusNameOwned(const QString& name) {
   return bus && bus->isServiceRegistered(name).value();
 }
 
+qint64 busNamePid(const QString& name) {
+  QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+  if (!bus) return 0;
+  const QDBusReply<uint> reply = bus->servicePid(name);
+  return reply.isValid() ? qint64(reply.value()) : 0;
+}
+
 BusNameWatcher::BusNameWatcher(const QString& name, QObject* parent)
     : QObject(parent),
       watcher_(new QDBusServiceWatcher(name, QDBusConnection::sessionBus(),
@@ -33,7 +41,7 @@ BusNameWatcher::BusNameWatcher(const QString& name, QObject* parent)
             if (newOwner.isEmpty())
               emit ownerVanished();
             else
-              emit ownerAppeared();
+              emit ownerAppeared(newOwner);
           });
 }
 
@@ -50,11 +58,17 @@ bool ApplicationService::activateRunning() {
   const QDBusMessage call = QDBusMessage::createMethodCall(
       QLatin1String(kApplicationBusName), QLatin1String(kActivationPath),
       QLatin1String(kActivationInterface), QStringLiteral("Activate"));
-  return QDBusConnection::sessionBus().call(call, QDBus::Block, 2000).type() ==
-         QDBusMessage::ReplyMessage;
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
+  if (reply.type() != QDBusMessage::ReplyMessage) return false;
+  // An answer without a value comes from an older Tovix, which is not closing.
+  return reply.arguments().isEmpty() || reply.arguments().first().toBool();
 }
 
-void ApplicationService::Activate() { emit activateRequested(); }
+bool ApplicationService::Activate() {
+  if (closing_) return false;
+  emit activateRequested();
+  return true;
+}
 void ApplicationService::StartQueue() { emit startRequested(); }
 void ApplicationService::StopQueue() { emit stopRequested(); }
 

@@ -17,13 +17,17 @@ bool claimBusName(const QString& name);
 // Whether some process holds name now.
 bool isBusNameOwned(const QString& name);
 
+// The process id behind a bus name (well-known or unique); 0 when unknown.
+qint64 busNamePid(const QString& name);
+
 // Tells when a well-known name gains or loses its owner.
 class BusNameWatcher : public QObject {
   Q_OBJECT
  public:
   explicit BusNameWatcher(const QString& name, QObject* parent = nullptr);
  signals:
-  void ownerAppeared();
+  // owner is the unique name of the connection that now holds the name.
+  void ownerAppeared(const QString& owner);
   void ownerVanished();
 
  private:
@@ -42,11 +46,15 @@ class ApplicationService : public QObject {
   // Claims the application name and answers calls; false when another Tovix
   // already runs.
   bool claim();
-  // Asks the running Tovix to bring its window to the front.
+  // Asks the running Tovix to bring its window to the front; false when no
+  // Tovix answered, or the one that did is closing.
   static bool activateRunning();
+  // From now on Activate answers that this Tovix is closing.
+  void setClosing() { closing_ = true; }
 
  public slots:
-  Q_SCRIPTABLE void Activate();
+  // Answers false while this Tovix is closing: the caller must start itself.
+  Q_SCRIPTABLE bool Activate();
   Q_SCRIPTABLE void StartQueue();
   Q_SCRIPTABLE void StopQueue();
 
@@ -54,6 +62,9 @@ class ApplicationService : public QObject {
   void activateRequested();
   void startRequested();
   void stopRequested();
+
+ private:
+  bool closing_ = false;
 };
 
 }  // namespace tovix

@@ -56,21 +56,42 @@ QVariantMap plainEntries(const QVariantMap& raw, const QString& name) {
   return plain;
 }
 
+// The entries of one dictionary argument with string keys, whatever its value
+// type; nullopt for any other argument.
+std::optional<QVariantMap> stringKeyedMap(const QDBusMessage& message) {
+  if (message.arguments().size() != 1 || !message.signature().startsWith(QLatin1String("a{s")))
+    return std::nullopt;
+  const QVariant argument = message.arguments().first();
+  if (!argument.canConvert<QDBusArgument>()) return argument.toMap();
+  const QDBusArgument dbus = argument.value<QDBusArgument>();
+  QVariantMap map;
+  dbus.beginMap();
+  while (!dbus.atEnd()) {
+    QString key;
+    dbus.beginMapEntry();
+    dbus >> key;
+    QVariant value = dbus.asVariant();
+    dbus.endMapEntry();
+    if (value.userType() == qMetaTypeId<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
+    map.insert(key, value);
+  }
+  dbus.endMap();
+  return map;
+}
+
 }  // namespace
 
 void NotificationObserver::deliver(const QDBusMessage& message) {
-  const QList<QVariant> args = message.arguments();
-  if (args.isEmpty()) {
-    handler_(std::nullopt);
+  if (message.arguments().isEmpty()) {
+    handler_(std::nullopt, message.service());
     return;
   }
-  if (args.size() != 1 || message.signature() != QLatin1String("a{sv}")) {
-    systemLog(QStringLiteral("Ignored %1 from %2: unexpected arguments (%3).")
+  const std::optional<QVariantMap> map = stringKeyedMap(message);
+  if (!map) {
+    systemLog(QStringLiteral("Read %1 from %2 as an empty dictionary: unexpected arguments (%3).")
                   .arg(name_, message.service(), message.signature()));
-    return;
   }
-  const auto raw = qdbus_cast<QVariantMap>(args.first());
-  handler_(plainEntries(raw, name_));
+  handler_(plainEntries(map.value_or(QVariantMap()), name_), message.service());
 }
 
 }  // namespace detail

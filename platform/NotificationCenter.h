@@ -16,7 +16,8 @@ using UserInfo = std::optional<QVariantMap>;
 class NotificationCenter : public QObject {
   Q_OBJECT
  public:
-  using Handler = std::function<void(const UserInfo&)>;
+  // Receives the userInfo and the sender's unique bus name.
+  using Handler = std::function<void(const UserInfo&, const QString& sender)>;
 
   static constexpr const char* kObjectPath = "/org/tovix/Tovix";
   static constexpr const char* kInterface = "org.tovix.Tovix";
@@ -32,9 +33,10 @@ class NotificationCenter : public QObject {
   virtual bool post(const QString& name, const UserInfo& userInfo = std::nullopt) const;
 
   // Calls handler on this thread's event loop for every notification of that
-  // name from any sender. A signal with arguments other than none or one a{sv}
-  // is refused with a log line; values that are not strings, numbers or
-  // booleans are left out of the dictionary.
+  // name from any sender. One dictionary with string keys (a{sv}, a{ss}, ...)
+  // is the userInfo; any other arguments are logged and read as an empty
+  // dictionary, so a malformed request still gets its answer. Values that are
+  // not strings, numbers or booleans are left out of the dictionary.
   virtual bool observe(const QString& name, Handler handler);
 };
 

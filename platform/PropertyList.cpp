@@ -7,14 +7,14 @@
 #include <QSaveFile>
 #include <QTimeZone>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace tovix::plist {
 namespace {
-
-// The largest file accepted as a property list; protects against a hostile
-// or runaway file exhausting memory.
-constexpr qint64 kMaxDocumentBytes = 64 * 1024 * 1024;
 
 // Seconds between the Unix epoch and the property-list epoch (2001-01-01).
 constexpr qint64 kPlistEpochOffset = 978307200;
@@ -145,10 +145,129 @@ plist_t toNode(const QVariant& value) {
   }
 }
 
+// Whether an XML document opens more than kMaxNestingDepth arrays or
+// dictionaries inside each other. Text cannot hold a raw "<", so every "<dict"
+// and "<array" is a tag (in a comment it only makes the check stricter).
+bool xmlNestsTooDeep(const QByteArray& document) {
+  int depth = 0;
+  for (qsizetype at = document.indexOf('<'); at >= 0; at = document.indexOf('<', at + 1)) {
+    const QByteArrayView rest = QByteArrayView(document).sliced(at + 1);
+    const bool closing = rest.startsWith('/');
+    const QByteArrayView name = closing ? rest.sliced(1) : rest;
+    const qsizetype length = name.startsWith("array") ? 5 : name.startsWith("dict") ? 4 : 0;
+    if (length == 0 || name.size() <= length) continue;
+    const char after = name.at(length);
+    if (after != '>' && after != '/' && after != ' ' && after != '\t' && after != '\n' && after != '\r') continue;
+    if (closing) {
+      --depth;
+      continue;
+    }
+    const qsizetype end = document.indexOf('>', at);
+    if (end > 0 && document.at(end - 1) == '/') continue;  // <array/> opens nothing
+    if (++depth > kMaxNestingDepth) return true;
+  }
+  return false;
+}
+
+// The same check for the binary form, walking its object table without
+// recursion; a reference cycle counts as too deep.
+class BinaryDepthCheck {
+ public:
+  explicit BinaryDepthCheck(const QByteArray& document) : doc_(document) {}
+
+  bool nestsTooDeep() {
+    constexpr qsizetype kTrailer = 32;
+    if (doc_.size() < 8 + kTrailer) return false;  // the parser refuses it anyway
+    const qsizetype trailer = doc_.size() - kTrailer;
+    offsetSize_ = quint8(doc_.at(trailer + 6));
+    refSize_ = quint8(doc_.at(trailer + 7));
+    objects_ = number(trailer + 8, 8);
+    const quint64 top = number(trailer + 16, 8);
+    offsetTable_ = number(trailer + 24, 8);
+    if (offsetSize_ == 0 || offsetSize_ > 8 || refSize_ == 0 || refSize_ > 8 || top >= objects_ ||
+        objects_ > quint64(doc_.size()) || offsetTable_ + objects_ * offsetSize_ > quint64(trailer))
+      return false;
+    return walk(top);
+  }
+
+ private:
+  quint64 number(quint64 at, int bytes) const {
+    quint64 value = 0;
+    for (int i = 0; i < bytes; ++i) value = (value << 8) | quint8(doc_.at(qsizetype(at) + i));
+    return value;
+  }
+  bool inDocument(quint64 at, quint64 bytes) const { return at <= quint64(doc_.size()) && bytes <= quint64(doc_.size()) - at; }
+
+  // The references held by object index: its children; empty for scalars.
+  std::vector<quint64> children(quint64 index) const {
+    const quint64 at = number(offsetTable_ + index * offsetSize_, offsetSize_);
+    if (!inDocument(at, 1)) return {};
+    const quint8 marker = quint8(doc_.at(qsizetype(at)));
+    const int kind = marker >> 4;
+    if (kind != 0xA && kind != 0xB && kind != 0xC && kind != 0xD) return {};
+    quint64 count = marker & 0xF;
+    quint64 refs = at + 1;
+    if (count == 0xF) {
+      if (!inDocument(at + 1, 1)) return {};
+      const int bytes = 1 << (quint8(doc_.at(qsizetype(at + 1))) & 0x3);
+      if (!inDocument(at + 2, bytes)) return {};
+      count = number(at + 2, bytes);
+      refs = at + 2 + bytes;
+    }
+    if (kind == 0xD) count *= 2;
+    if (count > objects_ * 2 || !inDocument(refs, count * refSize_)) return {};
+    std::vector<quint64> found;
+    found.reserve(count);
+    for (quint64 i = 0; i < count; ++i) found.push_back(number(refs + i * refSize_, refSize_));
+    return found;
+  }
+
+  bool walk(quint64 top) {
+    enum : quint8 { Unseen, Open, Done };
+    std::vector<quint8> state(objects_, Unseen);
+    std::vector<std::pair<std::vector<quint64>, size_t>> path;  // children, next child
+    state[top] = Open;
+    path.push_back({children(top), 0});
+    while (!path.empty()) {
+      if (int(path.size()) > kMaxNestingDepth) return true;
+      auto& [kids, next] = path.back();
+      if (next == kids.size()) {
+        path.pop_back();
+        continue;
+      }
+      const quint64 child = kids[next++];
+      if (child >= objects_ || state[child] == Done) continue;
+      if (state[child] == Open) return true;
+      state[child] = Open;
+      std::vector<quint64> grandchildren = children(child);
+      if (grandchildren.empty()) {
+        state[child] = Done;
+        continue;
+      }
+      path.push_back({std::move(grandchildren), 0});
+    }
+    return false;
+  }
+
+  const QByteArray& doc_;
+  int offsetSize_ = 0;
+  int refSize_ = 0;
+  quint64 objects_ = 0;
+  quint64 offsetTable_ = 0;
+};
+
+bool nestsTooDeep(const QByteArray& document) {
+  if (document.startsWith("bplist")) return BinaryDepthCheck(document).nestsTooDeep();
+  return xmlNestsTooDeep(document);
+}
+
+constexpr QByteArrayView kXmlArrayTail = "</array>\n</plist>\n";
+
 }  // namespace
 
 std::optional<QVariant> parse(const QByteArray& document) {
   if (document.isEmpty() || document.size() > kMaxDocumentBytes) return std::nullopt;
+  if (nestsTooDeep(document)) return std::nullopt;
   plist_t raw = nullptr;
   plist_from_memory(document.constData(), static_cast<uint32_t>(document.size()), &raw);
   Node root(raw);
@@ -158,10 +277,22 @@ std::optional<QVariant> parse(const QByteArray& document) {
   return value;
 }
 
-std::optional<QVariant> readFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxDocumentBytes) return std::nullopt;
-  return parse(file.read(kMaxDocumentBytes + 1));
+ReadResult readFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  // Non-blocking, so a FIFO put in the file's place cannot hang the open.
+  const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable, {}};
+  QFile file;
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!regular || info.st_size > kMaxDocumentBytes ||
+      !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.isOpen()) ::close(fd);
+    return {ReadStatus::Unreadable, {}};
+  }
+  const std::optional<QVariant> value = parse(file.read(kMaxDocumentBytes + 1));
+  if (!value) return {ReadStatus::Unreadable, {}};
+  return {ReadStatus::Read, *value};
 }
 
 QByteArray toXml(const QVariant& value) {
@@ -173,6 +304,40 @@ QByteArray toXml(const QVariant& value) {
   QByteArray document(xml, static_cast<qsizetype>(length));
   plist_to_xml_free(xml);
   return document;
+}
+
+QByteArray xmlArrayElement(const QVariant& value) {
+  const QByteArray document = toXml(QVariantList{value});
+  const QByteArray head = "<array>\n";
+  const qsizetype start = document.indexOf(head);
+  const qsizetype end = document.lastIndexOf(kXmlArrayTail.toByteArray());
+  if (start < 0 || end < start) return {};
+  return document.mid(start + head.size(), end - start - head.size());
+}
+
+bool appendToXmlArrayFile(const QString& path, const QVariant& value) {
+  const QByteArray element = xmlArrayElement(value);
+  if (element.isEmpty()) return false;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool appended = false;
+  const qint64 tailSize = kXmlArrayTail.size();
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > tailSize) {
+    const off_t tailAt = info.st_size - tailSize;
+    QByteArray tail(tailSize, '\0');
+    if (::pread(fd, tail.data(), tailSize, tailAt) == tailSize && tail == kXmlArrayTail) {
+      const QByteArray addition = element + kXmlArrayTail.toByteArray();
+      appended = ::pwrite(fd, addition.constData(), addition.size(), tailAt) == addition.size();
+      if (!appended) {
+        // A short write (a full disk) is undone, so the file stays whole.
+        ::ftruncate(fd, info.st_size);
+        ::pwrite(fd, tail.constData(), tailSize, tailAt);
+      }
+    }
+  }
+  ::close(fd);
+  return appended;
 }
 
 bool writeXmlFile(const QString& path, const QVariant& value) {

@@ -29,6 +29,10 @@ inline constexpr const char* EXPORT_TYPE_KEY = "EXPORT_TYPE_KEY";
 inline constexpr const char* EXPORT_DIRECTORY_KEY = "EXPORT_DIRECTORY_KEY";
 inline constexpr const char* EXPORT_PROGRESS_KEY = "EXPORT_PROGRESS_KEY";
 inline constexpr const char* EXPORT_RESULT_KEY = "EXPORT_RESULT_KEY";
+// In a finished completion: the file written, which may carry a number when
+// the rule's name was taken. In a failed one: the reason in plain words.
+inline constexpr const char* EXPORT_OUTPUT_PATH_KEY = "EXPORT_OUTPUT_PATH_KEY";
+inline constexpr const char* EXPORT_ERROR_TEXT_KEY = "EXPORT_ERROR_TEXT_KEY";
 
 // Values of EXPORT_RESULT_KEY in a completion; an absent key reads as finished.
 inline constexpr const char* kResultFinished = "Finished";

@@ -10,6 +10,9 @@
 
 namespace tovix::test {
 
+// The unique bus name the fake helper's notifications come from.
+inline const QString kFakeHelperName = QStringLiteral(":1.helper");
+
 class FakeCenter : public NotificationCenter {
  public:
   bool post(const QString& name, const UserInfo& userInfo) const override {
@@ -20,8 +23,11 @@ class FakeCenter : public NotificationCenter {
     handlers[name] = std::move(handler);
     return true;
   }
-  // Delivers a notification to the observer registered for name.
-  void deliver(const QString& name, const UserInfo& userInfo) { handlers.at(name)(userInfo); }
+  // Delivers a notification to the observer registered for name, as sent by
+  // sender (by default the fake helper).
+  void deliver(const QString& name, const UserInfo& userInfo, const QString& sender = kFakeHelperName) {
+    handlers.at(name)(userInfo, sender);
+  }
   std::vector<QVariantMap> requests() const {
     std::vector<QVariantMap> found;
     for (const auto& [name, info] : posted)
@@ -38,6 +44,7 @@ class FakeHelper : public HelperSupervisor {
   void terminate() override { ++terminations; }
   bool isReady() const override { return readyNow; }
   bool isRunning() const override { return true; }
+  QString owner() const override { return readyNow ? kFakeHelperName : QString(); }
   bool readyNow = true;
   int starts = 0;
   int terminations = 0;

@@ -18,7 +18,7 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
 
 NotificationRecorder::NotificationRecorder(const QStringList& names) {
   for (const QString& name : names)
-    center_.observe(name, [this, name](const UserInfo& info) { received_.push_back({name, info}); });
+    center_.observe(name, [this, name](const UserInfo& info, const QString&) { received_.push_back({name, info}); });
 }
 
 std::vector<Received> NotificationRecorder::named(const QString& name) const {

@@ -10,7 +10,7 @@
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);
   tovix::NotificationCenter center;
-  center.observe("TovixTestPing", [&center](const tovix::UserInfo& info) { center.post("TovixTestPong", info); });
+  center.observe("TovixTestPing", [&center](const tovix::UserInfo& info, const QString&) { center.post("TovixTestPong", info); });
   if (!tovix::claimBusName("org.tovix.TestPeer")) return 2;
   QTimer::singleShot(30000, &application, &QCoreApplication::quit);
   return QCoreApplication::exec();

@@ -94,11 +94,11 @@ class AppTest : public testing::Test {
                                          "/org/tovix/Application", "--method", QString("org.tovix.Application.") + method}),
               0);
   }
-  QVariantList storedQueue() { return plist::readFile(home.dataFolder() + "/Queue/Queue.xml").value_or(QVariant()).toList(); }
+  QVariantList storedQueue() { return plist::readFile(home.dataFolder() + "/Queue/Queue.xml").value.toList(); }
   QString flagOf(int row, const char* key) { return storedQueue().value(row).toMap().value(key).toString(); }
   QStringList storedLogActions() {
     QStringList actions;
-    for (const QVariant& e : plist::readFile(home.dataFolder() + "/Log/Log.xml").value_or(QVariant()).toList())
+    for (const QVariant& e : plist::readFile(home.dataFolder() + "/Log/Log.xml").value.toList())
       actions << e.toMap().value(LOG_ENTRY_ACTION_KEY).toString();
     return actions;
   }
@@ -184,8 +184,11 @@ TEST_F(AppTest, KillingTheHelperMidExportFailsThatExportAndTheRunGoesOn) {
   kill(helper, SIGKILL);
   ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 30000));
   ASSERT_TRUE(test::waitUntil([this] { return storedLogActions().size() == 4; }, 10000));
-  EXPECT_EQ(storedLogActions(), QStringList({"Starting iPhone export ...", "Export failed.",
+  EXPECT_EQ(storedLogActions(), QStringList({"Starting iPhone export ...",
+                                             "Export failed: the converter TovixHelper stopped during the export.",
                                              "Starting iPod export ...", "Export finished."}));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(movies + "/long_iPhone.m4v")))
+      << "the killed helper's temporary file is removed";
   EXPECT_EQ(flagOf(0, p::QUEUE_ENTRY_STATUS_KEY), "Failed");
   EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_STATUS_KEY), "Complete");
   EXPECT_TRUE(QFile::exists(movies + "/short_iPod.m4v"));
@@ -227,6 +230,15 @@ TEST_F(AppTest, ASecondStartLeavesOneTovixAndOneHelper) {
   EXPECT_EQ(busNameOwnerPid(kApplicationBusName), app);
   EXPECT_EQ(busNameOwnerPid(kHelperBusName), helper);
   EXPECT_EQ(tovix.state(), QProcess::Running);
+
+  // Started while the first one closes, the second one runs once it is gone.
+  tovix.terminate();
+  second.start(bin("Tovix"), {});
+  ASSERT_TRUE(second.waitForStarted());
+  ASSERT_TRUE(tovixEnded());
+  EXPECT_TRUE(test::waitUntil([this] { return busNameOwnerPid(kApplicationBusName) == second.processId(); }, 15000));
+  EXPECT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }, 10000));
+  EXPECT_EQ(second.state(), QProcess::Running);
 }
 
 TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {

@@ -206,10 +206,18 @@ TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
       << "H.264 is copied, not encoded again";
   EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac");
 
-  const QString old = clip("old.avi", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "libmp3lame"}));
+  // AVI stores no presentation times: its B-frame video is converted, so the
+  // copy decodes with every frame in order.
+  const QString old = clip("old.avi", withCodecs(test::standardClipArguments(2),
+                                                 {"-c:v", "mpeg4", "-bf", "2", "-c:a", "libmp3lame"}));
   probed = exportAndCheck(old, media::kTypeCodeMovie, path("old_QT.mov"));
-  EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "mpeg4");
+  EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
+  EXPECT_EQ(test::firstStream(probed, "video").value("nb_frames").toString(), "60");
   EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac");
+
+  const QString hevc = clip("hevc.mp4", withCodecs(test::standardClipArguments(1), {"-c:v", "libx265", "-tag:v", "hev1"}));
+  probed = exportAndCheck(hevc, media::kTypeCodeMovie, path("hevc_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("codec_tag_string").toString(), "hvc1");
 
   const QString flash = clip("flash.flv", withCodecs(test::standardClipArguments(2), {"-c:v", "flv1", "-ar", "44100"}));
   probed = exportAndCheck(flash, media::kTypeCodeMovie, path("flash_QT.mov"));

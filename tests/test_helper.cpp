@@ -86,9 +86,11 @@ TEST_F(HelperTest, ConvertsToEveryTargetWithProgressOnTheBus) {
     EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac") << suffix;
   }
   const auto completions = recorder.named(p::kExportComplete);
+  const char* suffixes[] = {"_iPhone.m4v", "_iPod.m4v", "_ATV.m4v", "_QT.mov"};
   for (size_t i = 0; i < 4; ++i) {
     QVariantMap expected = request(movie("short.mov"), types[i]);
     expected.insert(p::EXPORT_RESULT_KEY, "Finished");
+    expected.insert(p::EXPORT_OUTPUT_PATH_KEY, home.path() + "/Movies short" + suffixes[i]);
     EXPECT_EQ(*completions[i].userInfo, expected) << "the completion echoes the request in order";
   }
   double last = -1;
@@ -111,6 +113,20 @@ TEST_F(HelperTest, WritesIntoTheExportFolderWhenOneIsGiven) {
   ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 30000));
   EXPECT_TRUE(QFile::exists(folder + "/Movies short_iPod.m4v"));
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies short_iPod.m4v"));
+
+  // A movie of the same name from another folder never replaces that file.
+  QDir().mkpath(home.path() + "/B");
+  QFile::copy(movie("short.mov"), home.path() + "/B/Movies short.mov");
+  test::writeFile(folder + "/Movies short_iPod.m4v", "the user's own file");
+  withFolder.insert(p::QUEUE_ENTRY_MOVIE_PATH_KEY, home.path() + "/B/Movies short.mov");
+  post(withFolder);
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 2, 30000));
+  const QVariantMap second = *recorder.named(p::kExportComplete)[1].userInfo;
+  EXPECT_EQ(second.value(p::EXPORT_OUTPUT_PATH_KEY).toString(), folder + "/Movies short_iPod 2.m4v");
+  EXPECT_TRUE(QFile::exists(folder + "/Movies short_iPod 2.m4v"));
+  QFile kept(folder + "/Movies short_iPod.m4v");
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "the user's own file");
 }
 
 TEST_F(HelperTest, MalformedRequestsAreAnsweredWithAnError) {
@@ -188,6 +204,15 @@ TEST_F(HelperTest, AbortDuringAnExportCancelsIt) {
   ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 5000));
   EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_RESULT_KEY), "Cancelled");
   EXPECT_EQ(helper.state(), QProcess::Running);
+
+  // A dictionary of strings (a{ss}) is read like a{sv}: it gets its answer.
+  ASSERT_EQ(test::gdbusEmit(p::kExportRequest, "@a{ss} {'QUEUE_ENTRY_MOVIE_PATH_KEY': '/no/such.mov', "
+                                               "'EXPORT_TYPE_KEY': 'QUEUE_ENTRY_IPOD_KEY'}"),
+            0);
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 2, 5000));
+  const QVariantMap missing = *recorder.named(p::kExportComplete)[1].userInfo;
+  EXPECT_EQ(missing.value(p::EXPORT_RESULT_KEY), "Failed");
+  EXPECT_EQ(missing.value(p::EXPORT_ERROR_TEXT_KEY), "the movie file is missing.");
 }
 
 TEST_F(HelperTest, AFileThatIsNotAMovieFails) {
@@ -195,8 +220,10 @@ TEST_F(HelperTest, AFileThatIsNotAMovieFails) {
   post(request(movie("fake.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
   ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1));
   EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_RESULT_KEY), "Failed");
+  EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_ERROR_TEXT_KEY),
+            "the movie file cannot be read as a movie.");
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies fake_iPhone.m4v"));
-  EXPECT_TRUE(helperLog().contains("failed: cannot open"));
+  EXPECT_TRUE(helperLog().contains("(cannot open"));
 }
 
 TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFile) {

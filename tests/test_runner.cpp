@@ -167,7 +167,9 @@ TEST(Runner, AHelperLostMidExportFailsThatExportAndTheRunGoesOn) {
   h.controller->startQ();
   h.helper->readyNow = false;
   emit h.helper->lost();
-  EXPECT_EQ(h.logActions(), QStringList({"Starting iPhone export ...", "Export failed.", "Starting iPhone export ..."}));
+  EXPECT_EQ(h.logActions(), QStringList({"Starting iPhone export ...",
+                                         "Export failed: the converter TovixHelper stopped during the export.",
+                                         "Starting iPhone export ..."}));
   EXPECT_EQ(h.controller->q()->status(0), "Failed");
   ASSERT_EQ(h.center.requests().size(), 1u) << "the next request waits for a listening helper";
   h.helper->readyNow = true;
@@ -188,6 +190,109 @@ TEST(Runner, AHelperThatCannotStartEndsTheRunWithAMessage) {
   EXPECT_FALSE(h.controller->qRunning());
   EXPECT_TRUE(h.controller->helperMessage()->isVisibleTo(h.controller->controllerWindow()));
   EXPECT_EQ(h.controller->q()->iPhone(0), "On");
+}
+
+TEST(Runner, OnlyTheStartedHelperAnsweringTheOutstandingRequestCounts) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone});
+  h.add("/b.mov", {Target::iPhone});
+  QVariantMap stray{{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/a.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY}};
+  h.center.deliver(p::kExportComplete, stray);
+  EXPECT_TRUE(h.center.requests().empty()) << "an idle Tovix starts nothing for a stray completion";
+  h.controller->startQ();
+  const QString stranger = ":1.99";
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.7}}, stranger);
+  h.center.deliver(p::kExportComplete, h.center.requests().back(), stranger);
+  h.center.deliver(p::kExportError, h.center.requests().back(), stranger);
+  stray.insert(p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/b.mov");
+  h.center.deliver(p::kExportComplete, stray);
+  EXPECT_EQ(h.controller->exportProgress()->value(), 0);
+  EXPECT_EQ(h.center.requests().size(), 1u);
+  EXPECT_TRUE(h.controller->qRunning());
+  EXPECT_EQ(h.controller->q()->iPhone(1), "On") << "a completion for another request settles nothing";
+  h.complete();
+  h.complete();
+  EXPECT_EQ(h.center.requests().size(), 2u);
+  EXPECT_EQ(h.controller->q()->status(0), "Complete");
+  EXPECT_EQ(h.controller->q()->status(1), "Complete");
+}
+
+TEST(Runner, ACompletionSettlesTheRequestedEntryEvenAmongSamePaths) {
+  test::ControllerHarness h;
+  h.add("/same.mov", {Target::iPhone});
+  h.controller->startQ();
+  h.complete();
+  EXPECT_EQ(h.controller->q()->iPhone(0), "OnDone");
+  h.add("/same.mov", {Target::iPhone});
+  h.controller->startQ();
+  h.controller->q()->deleteMovie(1);
+  h.complete("Failed");
+  EXPECT_EQ(h.controller->q()->count(), 1);
+  EXPECT_EQ(h.controller->q()->status(0), "Complete") << "the deleted entry's failure marks no other entry";
+
+  h.add("/same.mov", {Target::iPod});
+  h.add("/x.mov", {});
+  h.controller->startQ();
+  h.controller->q()->deleteMovie(0);  // the entry in flight moves up: it is found by identity
+  h.complete("Failed");
+  EXPECT_EQ(h.controller->q()->status(0), "Failed");
+  EXPECT_EQ(h.controller->q()->iPod(0), "OnDone");
+}
+
+TEST(Runner, AnUntickDuringTheExportStandsAfterAStop) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone, Target::iPod});
+  h.controller->startQ();
+  h.controller->q()->toggleiPhone(0);
+  h.controller->stopQ();
+  h.complete("Cancelled");
+  EXPECT_EQ(h.controller->q()->iPhone(0), "Off");
+  h.controller->startQ();
+  EXPECT_EQ(requestText(h.center.requests().back()), "/a.mov QUEUE_ENTRY_IPOD_KEY");
+}
+
+TEST(Runner, NoStopFlagOutlivesItsRunAndTheNextStartExportsEverything) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone});
+  h.add("/b.mov", {Target::iPhone, Target::QuickTime});
+  h.controller->startQ();
+  h.controller->stopQ();  // after the helper's last progress call: the export still finishes
+  h.complete();
+  EXPECT_FALSE(h.controller->qRunning());
+  EXPECT_FALSE(QFile::exists(p::stopFlagPath())) << "the flag was for the run that ended";
+  h.controller->startQ();
+  h.complete();
+  h.complete();
+  EXPECT_EQ(h.center.requests().size(), 3u);
+  EXPECT_EQ(h.controller->q()->status(1), "Complete");
+}
+
+TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone});
+  h.controller->startQ();
+  QVariantMap failed = h.center.requests().back();
+  failed.insert(p::EXPORT_RESULT_KEY, "Failed");
+  failed.insert(p::EXPORT_ERROR_TEXT_KEY, "the movie file is missing.");
+  h.center.deliver(p::kExportComplete, failed);
+  EXPECT_EQ(h.logActions().last(), "Export failed: the movie file is missing.");
+  EXPECT_EQ(h.controller->q()->entry(0)->value(QUEUE_ENTRY_ERROR_TEXT_KEY), "the movie file is missing.");
+}
+
+TEST(Runner, AFailedSaveIsReportedOnceAndTheQueueKept) {
+  test::ControllerHarness h;
+  const QString folder = h.home.dataFolder() + "/Queue";
+  QDir(folder).removeRecursively();
+  test::writeFile(folder, "not a folder");
+  h.add("/a.mov", {Target::iPhone});
+  h.add("/b.mov", {Target::iPhone});
+  EXPECT_TRUE(h.controller->storeMessage()->isVisibleTo(h.controller->controllerWindow()));
+  EXPECT_EQ(h.controller->storeMessage()->text().count('\n'), 0) << "reported once";
+  EXPECT_EQ(h.controller->q()->count(), 2);
+  QFile::remove(folder);
+  QDir().mkpath(folder);
+  h.controller->q()->toggleiPod(1);
+  EXPECT_EQ(Queue::init(h.controller->prefs())->count(), 2) << "the next change saves everything";
 }
 
 TEST(Startup, RemovesStaleFlagsAndStoresFirstRunDefaults) {

@@ -11,8 +11,10 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <ctime>
 
 using namespace tovix;
 using protocol::Target;
@@ -239,6 +241,61 @@ TEST_F(QueueTest, DamagedQueueFilesLoadAsTheyStand) {
   EXPECT_EQ(Queue::init(prefs)->count(), 3) << "nothing of the damaged file is lost";
 }
 
+// Writes a binary property list of arrays, each holding the next one; with
+// cycle, the last holds the first again.
+void writeNestedBinaryList(const QString& path, int depth, bool cycle) {
+  test::runProgram("python3", {"-c", R"(import struct,sys
+n,cycle=int(sys.argv[2]),sys.argv[3]=='1'
+objs=[bytes([0xA1])+struct.pack('>I',i+1) for i in range(n-1)]
+objs.append(bytes([0xA1])+struct.pack('>I',0) if cycle else bytes([0xA0]))
+out=bytearray(b'bplist00'); offs=[]
+for o in objs: offs.append(len(out)); out+=o
+table=len(out)
+for o in offs: out+=struct.pack('>I',o)
+out+=bytes(6)+bytes([4,4])+struct.pack('>QQQ',n,0,table)
+open(sys.argv[1],'wb').write(out))", path, QString::number(depth), cycle ? "1" : "0"});
+}
+
+TEST_F(QueueTest, UnreadableFilesAreMovedAsideAndNeverOverwritten) {
+  const QString path = q->qPath();
+  const QString folder = QFileInfo(path).path();
+  const auto asideFiles = [&] {
+    return QDir(folder).entryList({"Queue.xml.unreadable-*"}, QDir::Files | QDir::System, QDir::Name);
+  };
+  const auto loadsEmptyAndMovesAside = [&](const char* what) {
+    const int before = asideFiles().size();
+    auto loaded = Queue::init(prefs);
+    ASSERT_TRUE(loaded) << what;
+    EXPECT_EQ(loaded->count(), 0) << what;
+    EXPECT_FALSE(loaded->store().unreadableNotice().isEmpty()) << what;
+    EXPECT_FALSE(QFileInfo::exists(path)) << what;
+    EXPECT_EQ(asideFiles().size(), before + 1) << what;
+  };
+  const QByteArray damaged = "<?xml version=\"1.0\"?><plist><array><dict><key>QUEUE_ENTRY_MOV";
+  test::writeFile(path, damaged);
+  loadsEmptyAndMovesAside("damaged");
+  test::writeFile(path, "<plist version=\"1.0\"><dict><key>a</key><string>b</string></dict></plist>");
+  loadsEmptyAndMovesAside("another root type");
+  test::writeFile(path, "<plist version=\"1.0\">" + QByteArray("<array>").repeated(100000) +
+                            QByteArray("</array>").repeated(100000) + "</plist>");
+  loadsEmptyAndMovesAside("nested 100,000 deep");
+  writeNestedBinaryList(path, 100000, false);
+  loadsEmptyAndMovesAside("binary nested 100,000 deep");
+  writeNestedBinaryList(path, 2, true);
+  loadsEmptyAndMovesAside("binary reference cycle");
+  ASSERT_EQ(test::runProgram("mkfifo", {path}), 0);
+  loadsEmptyAndMovesAside("a FIFO");
+
+  // The moved file keeps its bytes, and a change writes a new Queue.xml.
+  auto fresh = Queue::init(prefs);
+  fresh->addMovie("/new.mov");
+  QFile first(folder + "/" + asideFiles().first());
+  ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+  EXPECT_EQ(first.readAll(), damaged);
+  EXPECT_EQ(Queue::init(prefs)->count(), 1);
+  EXPECT_TRUE(Queue::init(prefs)->store().unreadableNotice().isEmpty());
+}
+
 TEST_F(QueueTest, ReadsABinaryPropertyList) {
   test::runProgram("python3", {"-c",
                                "import plistlib,sys; open(sys.argv[1],'wb').write(plistlib.dumps("
@@ -280,9 +337,29 @@ TEST(QueueLogTest, AppendsClearsAndSurvivesRestarts) {
   EXPECT_FALSE(QFile::exists(log->logPath())) << "writing no entry does not rewrite the file";
   log->clear();
   EXPECT_EQ(QueueLog::init()->count(), 0);
-  auto stored = plist::readFile(log->logPath());
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->typeId(), QMetaType::QVariantList);
+  const auto stored = plist::readFile(log->logPath());
+  ASSERT_EQ(stored.status, plist::ReadStatus::Read);
+  EXPECT_EQ(stored.value.typeId(), QMetaType::QVariantList);
+
+  // Entries appended in place keep the file a property list that any reader
+  // takes, with every entry in order.
+  for (int i = 0; i < 3; ++i) log->write(logEntry(QDateTime::currentDateTime(), QString("/%1 & <x>.mov").arg(i), "Export finished."));
+  const QJsonArray independent = readWithPlistlib(log->logPath());
+  ASSERT_EQ(independent.size(), 3);
+  EXPECT_EQ(independent.at(2).toObject().value(LOG_ENTRY_FILE_KEY).toString(), "/2 & <x>.mov");
+}
+
+TEST(QueueLogTest, TimeTextCarriesTheZoneOffsetWithItsSign) {
+  const QByteArray oldZone = qgetenv("TZ");
+  const QDateTime moment(QDate(2008, 1, 15), QTime(12, 0), QTimeZone::utc());
+  for (const auto& [zone, offset] : {std::pair{"JST-9", "+0900"}, std::pair{"NST3:30", "-0330"}, std::pair{"UTC0", "+0000"}}) {
+    qputenv("TZ", zone);
+    tzset();
+    EXPECT_TRUE(logTimeText(moment).endsWith(offset)) << zone << " " << logTimeText(moment).toStdString();
+  }
+  if (oldZone.isNull()) qunsetenv("TZ");
+  else qputenv("TZ", oldZone);
+  tzset();
 }
 
 TEST(QueueLogTest, TimeTextHasTheFixedFormInLocalTime) {
