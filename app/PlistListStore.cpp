@@ -36,8 +36,12 @@ QString moveAside(const QString& path) {
 
 }  // namespace
 
+// From this length on a change is saved in the background: at about 5 ms per
+// thousand entries, a longer list would hold the window up too long.
+constexpr int kBackgroundSaveFrom = 2000;
+
 PlistListStore::PlistListStore(QString path, QVariantList items)
-    : path_(std::move(path)), items_(std::move(items)) {
+    : path_(std::move(path)), items_(std::move(items)), saver_(std::make_unique<ListSaver>(path_)) {
   ids_.reserve(size_t(items_.size()));
   for (qsizetype i = 0; i < items_.size(); ++i) ids_.push_back(newId());
 }
@@ -54,13 +58,13 @@ std::optional<PlistListStore> PlistListStore::open(const QString& subfolder,
   const bool isList = stored.status == plist::ReadStatus::Read &&
                       stored.value.typeId() == QMetaType::QVariantList;
   PlistListStore store(path, isList ? stored.value.toList() : QVariantList());
-  store.fileInSync_ = isList;
+  store.saver_->setFileInSync(isList);
   if (isList || stored.status == plist::ReadStatus::Missing) return store;
   const QString aside = moveAside(path);
   if (aside.isEmpty()) {
     // Left where it is, the file would be overwritten by the next save.
     systemLog(QStringLiteral("%1 cannot be read nor moved aside; it will not be saved.").arg(path));
-    store.readOnly_ = true;
+    store.saver_->setReadOnly();
     store.unreadableNotice_ = QObject::tr("%1 could not be read. It was left as it is, and changes to it "
                                           "will not be saved.").arg(fileName);
     return store;
@@ -93,24 +97,21 @@ void PlistListStore::append(const QVariantMap& entry, bool appendInPlace) {
   ids_.push_back(newId());
   // In place only onto a file that holds the list as it was; anything else
   // (the first entry, a failed save before) rewrites the whole file.
-  if (appendInPlace && fileInSync_ && !readOnly_ && plist::appendToXmlArrayFile(path_, entry)) {
-    saved(true);
-    return;
-  }
-  save();
+  if (appendInPlace && saver_->appendNow(entry)) return;
+  changed();
 }
 
 void PlistListStore::replace(int index, const QVariantMap& entry) {
   if (!contains(index)) return;
   items_[index] = entry;
-  save();
+  changed();
 }
 
 void PlistListStore::remove(int index) {
   if (!contains(index)) return;
   items_.removeAt(index);
   ids_.erase(ids_.begin() + index);
-  save();
+  changed();
 }
 
 void PlistListStore::removeWhere(const std::function<bool(const QVariant&)>& drop) {
@@ -123,25 +124,20 @@ void PlistListStore::removeWhere(const std::function<bool(const QVariant&)>& dro
   }
   items_ = std::move(keptItems);
   ids_ = std::move(keptIds);
-  save();
+  changed();
 }
 
 void PlistListStore::clear() {
   items_.clear();
   ids_.clear();
-  save();
+  changed();
 }
 
-bool PlistListStore::save() const {
-  const bool ok = !readOnly_ && plist::writeXmlFile(path_, items_);
-  saved(ok);
-  return ok;
-}
-
-void PlistListStore::saved(bool ok) const {
-  fileInSync_ = ok;
-  if (!ok) systemLog(QStringLiteral("Could not save %1.").arg(path_));
-  if (saveObserver_) saveObserver_(ok);
+void PlistListStore::changed() {
+  if (items_.size() >= kBackgroundSaveFrom)
+    saver_->saveLater(items_);
+  else
+    save();
 }
 
 }  // namespace tovix

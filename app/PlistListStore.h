@@ -1,10 +1,13 @@
 #pragma once
 // An ordered list of dictionaries kept in memory and saved as an XML property
 // list after every change. Shared by the queue and the log stores.
+#include "app/ListSaver.h"
+
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -43,30 +46,33 @@ class PlistListStore {
   void removeWhere(const std::function<bool(const QVariant&)>& drop);
   void clear();
 
-  // Writes the whole list; a failure leaves memory as it is and is retried by
-  // the next change. Answers whether the file was written.
-  bool save() const;
+  // Writes the whole list now; a failure leaves memory as it is and is
+  // retried by the next change. Answers whether the file was written.
+  bool save() const { return saver_->saveNow(items_); }
+  // Waits until every change so far is in the file (a long list is saved in
+  // the background).
+  void waitForSaves() const { saver_->waitUntilIdle(); }
   const QString& path() const { return path_; }
 
   // Called after every save with whether it succeeded.
-  void setSaveObserver(std::function<void(bool saved)> observer) { saveObserver_ = std::move(observer); }
+  void setSaveObserver(std::function<void(bool saved)> observer) { saver_->setObserver(std::move(observer)); }
   // A sentence for the user when the stored file could not be read and was
   // moved aside at open; empty otherwise.
   const QString& unreadableNotice() const { return unreadableNotice_; }
 
  private:
   PlistListStore(QString path, QVariantList items);
-  void saved(bool ok) const;
+  // Saves after a change: at once for a short list, in the background for a
+  // long one, whose file takes longer to write than a change may take.
+  void changed();
   quint64 newId() { return ++lastId_; }
 
   QString path_;
   QVariantList items_;
   std::vector<quint64> ids_;
   quint64 lastId_ = 0;
-  std::function<void(bool)> saveObserver_;
+  std::unique_ptr<ListSaver> saver_;
   QString unreadableNotice_;
-  bool readOnly_ = false;  // an unreadable file that could not be moved aside
-  mutable bool fileInSync_ = false;  // the file holds exactly items_
 };
 
 }  // namespace tovix

@@ -296,6 +296,29 @@ TEST_F(QueueTest, UnreadableFilesAreMovedAsideAndNeverOverwritten) {
   EXPECT_TRUE(Queue::init(prefs)->store().unreadableNotice().isEmpty());
 }
 
+TEST_F(QueueTest, LongQueuesSaveInTheBackgroundAndLoseNothing) {
+  addWith("/m.mov", {Target::iPhone});
+  QVariantList entries;
+  for (int i = 0; i < 2500; ++i) {
+    QVariantMap e = *q->entry(0);
+    e.insert(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, QString("/m%1.mov").arg(i));
+    entries.append(e);
+  }
+  ASSERT_TRUE(plist::writeXmlFile(home.dataFolder() + "/Queue/Queue.xml", entries));
+  q = Queue::init(prefs);
+  ASSERT_EQ(q->count(), 2500);
+  q->toggleiPod(1234);
+  q->deleteMovie(0);
+  q->store().waitForSaves();
+  auto reloaded = Queue::init(prefs);
+  ASSERT_EQ(reloaded->count(), 2499);
+  EXPECT_EQ(reloaded->iPod(1233), "On");
+  EXPECT_EQ(readWithPlistlib(q->qPath()).size(), 2499);
+  q->toggleiPod(7);
+  q.reset();  // a store that goes away first finishes its saves
+  EXPECT_EQ(Queue::init(prefs)->iPod(7), "On");
+}
+
 TEST_F(QueueTest, ReadsABinaryPropertyList) {
   test::runProgram("python3", {"-c",
                                "import plistlib,sys; open(sys.argv[1],'wb').write(plistlib.dumps("
