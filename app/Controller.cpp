@@ -85,6 +85,8 @@ Controller::Controller(NotificationCenter& notificationCenter,
 Controller::~Controller() { delete controllerWindow_; }
 
 namespace {
+constexpr int kColumnSampleRows = 100;
+
 // A window of its own that belongs to the main window.
 template <typename Window>
 Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
@@ -94,6 +96,14 @@ Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
 }
 }  // namespace
 
+void fitColumns(QTableView* table, std::initializer_list<int> stretching) {
+  QHeaderView* header = table->horizontalHeader();
+  // Columns fit what the first rows hold, never every row of a long log.
+  header->setResizeContentsPrecision(kColumnSampleRows);
+  header->setSectionResizeMode(QHeaderView::ResizeToContents);
+  for (const int column : stretching) header->setSectionResizeMode(column, QHeaderView::Stretch);
+}
+
 void Controller::buildWindows() {
   logWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
   logUi_->setupUi(logWindow_);
@@ -101,9 +111,7 @@ void Controller::buildWindows() {
   log->setModel(logModel_);
   log->setWordWrap(false);
   log->setTextElideMode(Qt::ElideMiddle);
-  log->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  log->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-  log->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  fitColumns(log, {1});
   log->verticalHeader()->hide();
   log->verticalHeader()->setDefaultSectionSize(26);
 

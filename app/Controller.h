@@ -65,6 +65,10 @@ bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output);
 // (as the key window when makeKey) and answers true.
 bool showOrHide(QWidget* window, bool makeKey);
 
+// Sizes a table's columns to their contents, judged by a bounded sample of
+// rows, and lets the columns in stretching take the spare width.
+void fitColumns(QTableView* table, std::initializer_list<int> stretching);
+
 // Toolbar identifiers of the standard items.
 inline constexpr const char* kSeparatorItemIdentifier = "SeparatorToolbarItem";
 inline constexpr const char* kFlexibleSpaceItemIdentifier = "FlexibleSpaceToolbarItem";

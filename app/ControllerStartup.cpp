@@ -95,8 +95,7 @@ bool Controller::awakeFromNib() {
   queueModel_->setQueue(q_.get());
   logModel_->setLog(qLog_.get());
   qTable()->setModel(queueModel_);
-  qTable()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  qTable()->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  fitColumns(qTable(), {1});
   qTable()->verticalHeader()->hide();
   qTable()->setIconSize(QSize(16, 16));
   connect(qTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,

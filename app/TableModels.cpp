@@ -24,6 +24,16 @@ QString statusToolTip(const std::optional<QString>& status) {
   return QObject::tr("Waiting to be converted.");
 }
 
+// The longest text a cell shows. A stored value can be of any length (a
+// damaged or hostile Queue.xml); measuring and painting megabytes of text
+// would freeze the window, so the middle of a longer one is left out.
+constexpr qsizetype kMaxShownChars = 256;
+
+QString shown(const QString& text) {
+  if (text.size() <= kMaxShownChars) return text;
+  return text.left(kMaxShownChars / 2) + QChar(0x2026) + text.right(kMaxShownChars / 2 - 1);
+}
+
 }  // namespace
 
 const QStringList& QueueTableModel::columnIdentifiers() {
@@ -62,7 +72,7 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
       return (flag == QLatin1String(flag::On) || flag == QLatin1String(flag::OnDone)) ? Qt::Checked
                                                                                       : Qt::Unchecked;
     if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole)
-      return headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString() + QStringLiteral(": ") + flag;
+      return headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString() + QStringLiteral(": ") + shown(flag);
     return {};
   }
   switch (index.column()) {
@@ -73,11 +83,12 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
       return {};
     case Movie:
       if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-        return queue_->movieDisplayName(row).value_or(QString());
-      if (role == Qt::ToolTipRole) return queue_->movie(row).value_or(QString());
+        return shown(queue_->movieDisplayName(row).value_or(QString()));
+      if (role == Qt::ToolTipRole) return shown(queue_->movie(row).value_or(QString()));
       return {};
     case Status:
-      if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return queue_->status(row).value_or(QString());
+      if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return shown(queue_->status(row).value_or(QString()));
+      if (role == Qt::ToolTipRole) return errorText(row);
       return {};
     case Remove:
       if (role == Qt::DecorationRole) return QIcon(QStringLiteral(":/images/b_remove_red_up.png"));
@@ -86,6 +97,14 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+// Why the entry's export failed, as the status's tool tip; nothing otherwise.
+QVariant QueueTableModel::errorText(int row) const {
+  if (queue_->status(row) != QLatin1String(status::Failed)) return {};
+  const auto entry = queue_->entry(row);
+  const QString reason = entry ? protocol::stringValue(*entry, QUEUE_ENTRY_ERROR_TEXT_KEY).value_or(QString()) : QString();
+  return reason.isEmpty() ? tr("Export failed.") : shown(tr("Export failed: %1").arg(reason));
 }
 
 QVariant QueueTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -136,11 +155,11 @@ QVariant LogTableModel::data(const QModelIndex& index, int role) const {
     return {};
   switch (index.column()) {
     case 0:
-      return log_->time(index.row()).value_or(QString());
+      return shown(log_->time(index.row()).value_or(QString()));
     case 1:
-      return log_->file(index.row()).value_or(QString());
+      return shown(log_->file(index.row()).value_or(QString()));
     default:
-      return log_->action(index.row()).value_or(QString());
+      return shown(log_->action(index.row()).value_or(QString()));
   }
 }
 

@@ -50,6 +50,7 @@ class QueueTableModel : public StoreTableModel {
   void toggleRequested(int row, protocol::Target target);
 
  private:
+  QVariant errorText(int row) const;
   const Queue* queue_ = nullptr;
 };
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAction>
@@ -92,7 +94,7 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   h.controller->q()->updateMovie({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/b.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_QT_KEY}});
   h.add("/c.mov", {Target::iPhone});
   h.controller->q()->updateMovie({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, "/c.mov"}, {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY},
-                                  {p::EXPORT_RESULT_KEY, "Failed"}});
+                                  {p::EXPORT_RESULT_KEY, "Failed"}, {p::EXPORT_ERROR_TEXT_KEY, "the disk is full."}});
   h.controller->reloadQueueTable();
   ASSERT_EQ(model()->rowCount(), 3);
   const auto cell = [&](int row, int column, int role) { return model()->index(row, column).data(role); };
@@ -113,6 +115,7 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_EQ(cell(0, 1, Qt::DisplayRole).toString(), "a.mov") << "the display name, not the path";
   EXPECT_EQ(cell(0, 6, Qt::DisplayRole).toString(), "Started");
   EXPECT_EQ(cell(2, 6, Qt::DisplayRole).toString(), "Failed");
+  EXPECT_EQ(cell(2, 6, Qt::ToolTipRole).toString(), "Export failed: the disk is full.");
   EXPECT_EQ(QueueTableModel::columnIdentifiers().at(2), p::QUEUE_ENTRY_IPHONE_KEY);
 
   // A click on a check box flips that row's flag through the controller.
@@ -121,6 +124,16 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_EQ(h.controller->selectedRow(), 0);
   model()->setData(model()->index(0, 2), Qt::Unchecked, Qt::CheckStateRole);
   EXPECT_EQ(h.controller->q()->iPhone(0), "OnDone");
+
+  // A stored value of any length shows shortened, so no cell can hold the
+  // window up while it is measured and painted.
+  QVariantMap huge = *h.controller->q()->entry(1);
+  huge.insert(p::QUEUE_ENTRY_DISPLAY_KEY, QString(16 << 20, 'x'));
+  h.controller->q()->store().replace(1, huge);
+  h.controller->reloadQueueTable();
+  EXPECT_LE(cell(1, 1, Qt::DisplayRole).toString().size(), 256);
+  EXPECT_TRUE(cell(1, 1, Qt::DisplayRole).toString().contains(QChar(0x2026)));
+  EXPECT_LE(h.controller->qTable()->horizontalHeader()->resizeContentsPrecision(), 100);
 }
 
 TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
