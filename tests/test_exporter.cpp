@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 
@@ -140,18 +141,50 @@ TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
   EXPECT_EQ(video.value("width").toInt(), 1920);
   EXPECT_EQ(video.value("level").toInt(), 40);
 
-  const QString odd = clip("odd.mkv", {"-f", "lavfi", "-i", "testsrc2=size=161x121:rate=25:duration=1",
+  // Sources round their sizes to even ones: the scaler makes a truly odd picture.
+  const QString odd = clip("odd.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=1,scale=161:121,format=yuv444p",
                                       "-c:v", "ffv1"});
+  ASSERT_EQ(test::firstStream(test::probe(odd), "video").value("width").toInt(), 161);
   video = test::firstStream(exportAndCheck(odd, media::kTypeCodeiPhone, path("odd_iPhone.m4v")), "video");
   EXPECT_EQ(video.value("width").toInt() % 2, 0);
   EXPECT_EQ(video.value("height").toInt() % 2, 0);
   EXPECT_NEAR(video.value("width").toInt(), 161, 1);
+  EXPECT_NEAR(video.value("height").toInt(), 121, 1);
+
+  const QString portrait = clip("portrait.mp4", {"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=30:duration=1",
+                                                "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+  video = test::firstStream(exportAndCheck(portrait, media::kTypeCodeiPhone, path("portrait_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("height").toInt(), 720) << "a phone's upright clip stays upright";
+  EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 / 1280, 0.01);
 
   const QString anamorphic = clip("wide.mkv", {"-f", "lavfi", "-i", "testsrc2=size=720x480:rate=25:duration=1",
                                              "-vf", "setsar=32/27", "-c:v", "ffv1"});
   video = test::firstStream(exportAndCheck(anamorphic, media::kTypeCodeiPod, path("wide_iPod.m4v")), "video");
   EXPECT_EQ(video.value("sample_aspect_ratio").toString(), "1:1");
   EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 * 32 / 27 / 480, 0.02);
+}
+
+TEST_F(ExporterTest, DeviceTargetsKeepTheirProfileLevelAndBitRateCap) {
+  // Moving grain cannot be compressed: without a working cap each target
+  // would write some 25 Mb/s here. With the cap's buffer of two seconds, four
+  // seconds may average at most 1.5 times the cap.
+  const QString grain = clip("grain.mkv", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=4,noise=alls=60:allf=t+u",
+                                          "-c:v", "ffv1"});
+  const struct {
+    uint32_t typeCode;
+    const char* profile;
+    int level;
+    double capMbps;
+  } targets[] = {{media::kTypeCodeiPhone, "High", 31, 5},
+                 {media::kTypeCodeiPod, "Constrained Baseline", 30, 1.5},
+                 {media::kTypeCodeAppleTV, "High", 40, 10}};
+  for (const auto& target : targets) {
+    const QJsonObject video =
+        test::firstStream(exportAndCheck(grain, target.typeCode, path(QString("grain_%1.m4v").arg(target.level))), "video");
+    EXPECT_EQ(video.value("profile").toString(), target.profile);
+    EXPECT_EQ(video.value("level").toInt(), target.level);
+    EXPECT_LE(video.value("bit_rate").toString().toDouble() / 1e6, target.capMbps * 1.5) << target.profile << target.level;
+  }
 }
 
 TEST_F(ExporterTest, FrameRateIsCappedAndVariableRatesSurvive) {
@@ -238,6 +271,30 @@ TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
   interrupt = true;
   outcome = run(source, media::kTypeCodeiPhone, output);
   EXPECT_EQ(outcome.status, ExportStatus::Cancelled);
+  EXPECT_FALSE(QFile::exists(output));
+  EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+}
+
+TEST_F(ExporterTest, ProgressOfASourceWithoutDurationFollowsTheBytesRead) {
+  const QString raw = clip("raw.h264", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=6",
+                                       "-c:v", "libx264", "-preset", "ultrafast", "-f", "h264"});
+  exportAndCheck(raw, media::kTypeCodeiPod, path("raw_iPod.m4v"));
+  EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](double f) { return f > 0.1 && f < 0.9; }))
+      << progress.size() << " calls";
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST_F(ExporterTest, ASourceChangedDuringTheExportFailsAndLeavesNothing) {
+  const QString source = path("shrinking.mkv");
+  QFile::copy(clip("long.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30:duration=8", "-c:v", "ffv1"}), source);
+  answer = [&source](size_t call) {
+    if (call == 2) QFile::resize(source, QFileInfo(source).size() / 3);
+    return true;
+  };
+  const QString output = path("shrinking_iPod.m4v");
+  const auto outcome = run(source, media::kTypeCodeiPod, output);
+  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.reason, "the movie file changed while it was being converted.");
   EXPECT_FALSE(QFile::exists(output));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
 }
