@@ -34,7 +34,9 @@ QString startActionText(Target target) {
   return QStringLiteral("Starting QuickTime export ...");
 }
 
-QString finishActionText(const QVariantMap& completion) {
+// The log's words for a completion. A movie written under another name than
+// the rule's (that one was taken) says which name it got.
+QString finishActionText(const QVariantMap& completion, const QString& expectedOutput) {
   const auto result = protocol::resultFromText(protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   switch (result) {
     case protocol::ExportResult::Failed: {
@@ -46,6 +48,9 @@ QString finishActionText(const QVariantMap& completion) {
     case protocol::ExportResult::Finished:
       break;
   }
+  const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY);
+  if (written && !written->isEmpty() && *written != expectedOutput)
+    return QStringLiteral("Export finished as %1.").arg(protocol::lastPathComponent(*written));
   return QStringLiteral("Export finished.");
 }
 
@@ -191,7 +196,7 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   reloadQueueTable();
   if (qLog_) {
     qLog_->write(logEntry(now, protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
-                          finishActionText(completion)));
+                          finishActionText(completion, done.expectedOutput)));
     reloadLogTable();
   }
   if (abortQHandler()) {

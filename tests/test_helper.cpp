@@ -176,6 +176,7 @@ TEST_F(HelperTest, StopFlagBeforeAnExportCancelsItWithoutProgress) {
 TEST_F(HelperTest, QuitAndStopFlagsMidExportCancelThenEndTheHelper) {
   post(request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
   ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));
+  post(request(movie("short.mov"), p::QUEUE_ENTRY_IPOD_KEY));  // waits behind the running export
   test::writeFile(p::quitFlagPath(), "");
   test::writeFile(p::stopFlagPath(), "");
   ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 5000)) << "cancelled within a fraction of a second";
@@ -186,6 +187,8 @@ TEST_F(HelperTest, QuitAndStopFlagsMidExportCancelThenEndTheHelper) {
   EXPECT_EQ(helper.exitCode(), 1);
   EXPECT_TRUE(helperLog().contains("checkQuit detected quit command."));
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies long_iPhone.m4v"));
+  EXPECT_EQ(recorder.named(p::kExportComplete).size(), 1u) << "the waiting request was dropped";
+  EXPECT_FALSE(QFile::exists(home.path() + "/Movies short_iPod.m4v"));
 }
 
 TEST_F(HelperTest, AbortWhileIdleIsClearedByTheNextRequest) {

@@ -267,6 +267,23 @@ TEST(Runner, NoStopFlagOutlivesItsRunAndTheNextStartExportsEverything) {
   EXPECT_EQ(h.controller->q()->status(1), "Complete");
 }
 
+TEST(Runner, AMovieWrittenUnderANumberedNameSaysSoInTheLog) {
+  test::ControllerHarness h;
+  h.add("/m/Trip.mov", {Target::iPod});
+  h.add("/m/Trip.mov", {Target::iPhone});
+  h.controller->startQ();
+  QVariantMap finished = h.center.requests().back();
+  finished.insert(p::EXPORT_OUTPUT_PATH_KEY, "/m/Trip_iPod.m4v");
+  h.center.deliver(p::kExportComplete, finished);
+  EXPECT_EQ(h.logActions().at(1), "Export finished.");
+  finished = h.center.requests().back();
+  finished.insert(p::EXPORT_RESULT_KEY, "Finished");
+  finished.insert(p::EXPORT_OUTPUT_PATH_KEY, "/m/Trip_iPhone 2.m4v");
+  h.center.deliver(p::kExportComplete, finished);
+  EXPECT_EQ(h.logActions().at(3), "Export finished as Trip_iPhone 2.m4v.");
+  EXPECT_EQ(h.controller->showInFinderPath(), "/m/Trip_iPhone 2.m4v") << "the file written, for Show in Folder";
+}
+
 TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {
   test::ControllerHarness h;
   h.add("/a.mov", {Target::iPhone});

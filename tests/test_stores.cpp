@@ -212,6 +212,29 @@ TEST_F(QueueTest, SurvivesARestartAndAFailedSave) {
   EXPECT_EQ(Queue::init(prefs)->count(), 1);
 }
 
+TEST_F(QueueTest, QueueXmlIsAnXmlPropertyListAfterEveryKindOfChange) {
+  const auto storedCount = [&] {
+    QFile file(q->qPath());
+    file.open(QIODevice::ReadOnly);
+    EXPECT_TRUE(file.read(5) == "<?xml") << "the XML form";
+    return readWithPlistlib(q->qPath()).size();
+  };
+  addWith("/a.mov", {Target::QuickTime});
+  addWith("/b.mov", {Target::iPhone});
+  addWith("/c.mov", {Target::iPhone});
+  EXPECT_EQ(storedCount(), 3);
+  q->toggleiPod(1);
+  EXPECT_EQ(readWithPlistlib(q->qPath()).at(1).toObject().value(protocol::QUEUE_ENTRY_IPOD_KEY).toString(), "On");
+  q->updateMovie(completion("/a.mov", protocol::QUEUE_ENTRY_QT_KEY), 0);
+  EXPECT_EQ(storedCount(), 3);
+  q->deleteMovie(2);
+  EXPECT_EQ(storedCount(), 2);
+  q->clearFinished();
+  EXPECT_EQ(storedCount(), 1);
+  q->clear();
+  EXPECT_EQ(storedCount(), 0);
+}
+
 TEST_F(QueueTest, DamagedQueueFilesLoadAsTheyStand) {
   const QString path = q->qPath();
   const auto countAfterWriting = [&](const QByteArray& bytes) {
