@@ -3,6 +3,7 @@
 #include "app/Controller.h"
 
 #include "app/TableModels.h"
+#include "platform/Paths.h"
 #include "platform/SystemLog.h"
 #include "protocol/Protocol.h"
 #include "ui_MainWindow.h"
@@ -49,6 +50,7 @@ double interfaceFrameworkVersion() {
 }
 
 void Controller::init() {
+  paths::moveLegacyDataFolder();
   previewIsPlaying_ = false;
   sendQuitAtEnd_ = false;
   updateqRunning(false);

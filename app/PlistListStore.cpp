@@ -14,7 +14,7 @@ namespace tovix {
 namespace {
 
 // Makes dir unless a folder is there. Missing folders between home and the
-// data folder are made too: a fresh home has no "Library" folder.
+// data folder are made too: a fresh home may have no ~/.local/share.
 bool ensureFolder(const QString& dir) {
   QFileInfo existing(dir);
   if (existing.isDir()) return true;

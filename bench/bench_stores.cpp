@@ -72,15 +72,17 @@ int main(int argc, char* argv[]) {
   QTemporaryDir home;
   qputenv("HOME", home.path().toUtf8());
   qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
   Preferences prefs;
   std::printf("%10s %12s %12s %16s %12s %12s %18s %22s\n", "entries", "Log.xml MB", "log load ms",
               "log append ms", "Queue.xml MB", "queue load ms", "queue change ms", "peak RSS MiB log/all");
   for (const int size : sizes) {
     QDir(home.path()).removeRecursively();
-    QDir().mkpath(home.path() + "/Library/Application Support/Tovix/Log");
-    QDir().mkpath(home.path() + "/Library/Application Support/Tovix/Queue");
-    const QString logPath = home.path() + "/Library/Application Support/Tovix/Log/Log.xml";
-    const QString queuePath = home.path() + "/Library/Application Support/Tovix/Queue/Queue.xml";
+    const QString data = home.path() + "/.local/share/Tovix";
+    QDir().mkpath(data + "/Log");
+    QDir().mkpath(data + "/Queue");
+    const QString logPath = data + "/Log/Log.xml";
+    const QString queuePath = data + "/Queue/Queue.xml";
     // A queue never grows as long as a log: the largest sizes measure the log alone.
     const bool withQueue = size <= kLargestQueue;
     // The files are made by a child process, so the peak memory below is

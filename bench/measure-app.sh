@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 make -s build >/dev/null
 command -v xwininfo >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo; $sudo apt-get install -y -qq x11-utils >/dev/null; }
 home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
-mkdir -p "$home/Movies" "$home/Library/Application Support/Tovix/Queue"
+mkdir -p "$home/Movies" "$home/.local/share/Tovix/Queue"
 ffmpeg -v error -y -f lavfi -i "testsrc2=size=320x240:rate=30:duration=1" -c:v libx264 "$home/Movies/clip.mp4"
 python3 - "$home" <<'PY'
 import plistlib, sys
@@ -19,7 +19,7 @@ for i in range(100):
              'QUEUE_ENTRY_STATUS_KEY': 'Queued'}
     entry.update({k: ('On' if (i < 3 and k == 'QUEUE_ENTRY_IPOD_KEY') else 'Off') for k in keys})
     queue.append(entry)
-plistlib.dump(queue, open(f'{home}/Library/Application Support/Tovix/Queue/Queue.xml', 'wb'))
+plistlib.dump(queue, open(f'{home}/.local/share/Tovix/Queue/Queue.xml', 'wb'))
 PY
 cat > "$home/run.sh" <<'IN'
 #!/usr/bin/env bash
@@ -48,5 +48,5 @@ PY
 kill -TERM $pid; wait $pid || true
 IN
 chmod +x "$home/run.sh"
-HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=xcb \
+HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" QT_QPA_PLATFORM=xcb \
   xvfb-run -a dbus-run-session -- "$home/run.sh"

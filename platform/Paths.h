@@ -3,16 +3,22 @@
 
 namespace tovix::paths {
 
-// The folder below home that holds Tovix's data.
-inline constexpr const char* kApplicationDataSuffix = "/Library/Application Support/Tovix";
-
 // The user's home folder, without a trailing slash.
 QString home();
 
-// home + "/Library/Application Support/Tovix".
+// $XDG_DATA_HOME/Tovix, or ~/.local/share/Tovix when XDG_DATA_HOME is unset
+// or not absolute: the queue, the log and the flag files.
 QString applicationDataFolder();
 
-// home + "/Desktop".
+// Where earlier versions kept the data: ~/Library/Application Support/Tovix.
+QString legacyApplicationDataFolder();
+
+// Moves the data folder of earlier versions to applicationDataFolder() once.
+// When the new folder exists already the old one is left untouched. Every
+// outcome but "nothing to move" is logged.
+void moveLegacyDataFolder();
+
+// The user's desktop folder as the XDG user dirs name it, else ~/Desktop.
 QString desktopFolder();
 
 }  // namespace tovix::paths

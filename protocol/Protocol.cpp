@@ -33,8 +33,7 @@ std::optional<Target> targetForTypeKey(const QString& typeKey) {
 
 namespace {
 QString flagPath(const char* name) {
-  return QStringLiteral("%1%2/%3")
-      .arg(paths::home(), QLatin1String(paths::kApplicationDataSuffix), QLatin1String(name));
+  return QStringLiteral("%1/%2").arg(paths::applicationDataFolder(), QLatin1String(name));
 }
 
 // Trailing slashes do not count as part of the last component ("/a/b/" is b).

@@ -24,7 +24,7 @@ TemporaryHome::TemporaryHome() : oldHome_(qgetenv("HOME")) {
 TemporaryHome::~TemporaryHome() { qputenv("HOME", oldHome_); }
 
 QString TemporaryHome::dataFolder() const {
-  return dir_.path() + QStringLiteral("/Library/Application Support/Tovix");
+  return dir_.path() + QStringLiteral("/.local/share/Tovix");
 }
 
 int runProgram(const QString& program, const QStringList& arguments, QByteArray* output,

@@ -2,6 +2,7 @@
 #include "app/Preferences.h"
 #include "app/Queue.h"
 #include "app/QueueLog.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "TestSupport.h"
 
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -355,11 +357,29 @@ TEST_F(QueueTest, ReadsABinaryPropertyList) {
 
 TEST(QueueInit, FailsWhenTheDataFolderCannotBeMade) {
   test::TemporaryHome home;
-  QDir().mkpath(home.path() + "/Library/Application Support");
+  QDir().mkpath(home.path() + "/.local/share");
   test::writeFile(home.dataFolder(), "a file where the folder belongs");
   Preferences prefs;
   EXPECT_EQ(Queue::init(prefs), nullptr);
   EXPECT_EQ(QueueLog::init(), nullptr);
+}
+
+TEST(QueueInit, TheOlderDataFolderMovesOnceAndNeverOverAnExistingOne) {
+  test::TemporaryHome home;
+  const QString legacy = home.path() + "/Library/Application Support/Tovix";
+  QDir().mkpath(legacy + "/Queue");
+  ASSERT_TRUE(plist::writeXmlFile(legacy + "/Queue/Queue.xml",
+                                  QVariantList{QVariantMap{{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, "/old.mov"}}}));
+  paths::moveLegacyDataFolder();
+  Preferences prefs;
+  auto q = Queue::init(prefs);
+  EXPECT_EQ(q->movie(0), "/old.mov");
+  EXPECT_EQ(q->qPath(), home.dataFolder() + "/Queue/Queue.xml");
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  QDir().mkpath(legacy);
+  paths::moveLegacyDataFolder();
+  EXPECT_TRUE(QFileInfo::exists(legacy)) << "the new folder exists: the old one stays";
+  EXPECT_EQ(Queue::init(prefs)->count(), 1);
 }
 
 TEST(QueueLogTest, AppendsClearsAndSurvivesRestarts) {
