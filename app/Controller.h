@@ -127,6 +127,10 @@ class Controller : public QObject {
   // extension and movie-open tests is queued; true when a file list came.
   bool tableView(QTableView* table, const QMimeData* dropped, bool accept);
   void tableViewSelectionDidChange();
+  // Queues files given by the desktop (command line, file manager, drop):
+  // sorted by name, each one that passes the extension and movie-open tests;
+  // one message names the others and why.
+  void openFiles(QStringList paths);
   // The queue table's selected row, or -1.
   int selectedRow() const;
 
@@ -270,6 +274,9 @@ class Controller : public QObject {
   void settleCompletion(const QVariantMap& completion);
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();
+  // Why a file cannot be queued, or nullopt when it can.
+  std::optional<QString> refusalOf(const QString& path, bool testExtension) const;
+  void queueMovies(const QStringList& paths, bool testExtension);
   void watchStoreSaves(PlistListStore& store);
   std::optional<QString> exportDirectoryForRequest() const;
 

@@ -5,6 +5,7 @@
 #include "media/MediaProbe.h"
 #include "ui_LogWindow.h"
 
+#include <QFileInfo>
 #include <QMainWindow>
 
 namespace tovix {
@@ -12,12 +13,13 @@ namespace tovix {
 void Controller::addToQ() {
   const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
   if (!chosen) return;
+  // Links are queued as the files they point to, so exports land beside those.
+  QStringList targets;
   for (const QString& path : *chosen) {
-    // A file that is no movie ends the command; the files before it stay.
-    if (!media::canOpen(path) || !q_) return;
-    q_->addMovie(path);
-    reloadQueueTable();
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    targets << (resolved.isEmpty() ? path : resolved);
   }
+  queueMovies(targets, false);
 }
 
 void Controller::deleteFromQ() {

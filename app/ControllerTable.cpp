@@ -1,12 +1,14 @@
 // Movie file acceptance and the queue table: drops, selection.
 #include "app/Controller.h"
 
+#include "app/Dialogs.h"
 #include "app/TableModels.h"
 #include "media/MediaProbe.h"
 
 #include <QCollator>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QMainWindow>
 #include <QMimeData>
 #include <QTableView>
 #include <QUrl>
@@ -17,7 +19,9 @@ namespace tovix {
 const QStringList& dropExtensions() {
   static const QStringList extensions{"mov", "avi", "mp4",  "mp3",  "m4a",  "m4p", "aiff", "aif",
                                       "caf", "wav", "dv",   "wmv",  "3g2",  "3gp", "3gp2", "3gpp",
-                                      "divx", "flv", "mpg", "mpeg", "moov", "ogm", "qt",   "xvid"};
+                                      "divx", "flv", "mpg", "mpeg", "moov", "ogm", "qt",   "xvid",
+                                      // the containers people's cameras, phones and downloads use
+                                      "mkv", "webm", "m4v", "mts", "m2ts", "ts", "ogv"};
   return extensions;
 }
 
@@ -26,17 +30,61 @@ const QStringList& openPanelTypes() {
       "avi", "mp4", "m4v", "mov", "mp3", "m4a", "m4p", "aiff", "aif", "aifc", "wav", "dv", "wmv", "caf",
       "3g2", "3gp", "3gp2", "3gpp", "divx", "DivX", "DiVX", "flv", "mpg", "mpeg", "moov", "ogm", "qt", "xvid",
       "AVI", "MP4", "M4V", "MOV", "MP3", "M4A", "M4P", "AIFF", "AIF", "AIFC", "WAV", "DV", "WMV", "CAF",
-      "3G2", "3GP", "3GP2", "3GPP", "DIVX", "FLV", "MPG", "MPEG", "MOOV", "OGM", "QT", "XVID"};
+      "3G2", "3GP", "3GP2", "3GPP", "DIVX", "FLV", "MPG", "MPEG", "MOOV", "OGM", "QT", "XVID",
+      "mkv", "webm", "mts", "m2ts", "ts", "ogv", "MKV", "WEBM", "MTS", "M2TS", "TS", "OGV"};
   return types;
 }
+
+namespace {
+QString extensionOf(const QString& path) {
+  const QString name = QFileInfo(path).fileName();
+  const qsizetype dot = name.lastIndexOf(u'.');
+  return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+}
+
+void sortByName(QStringList& paths) {
+  QCollator collator;
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  std::sort(paths.begin(), paths.end(),
+            [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+}
+}  // namespace
 
 bool isValidFileForDrop(const QString& path) {
   const QFileInfo file(path);  // exists() and isDir() follow links
   if (!file.exists() || file.isDir()) return false;
-  const QString name = file.fileName();
-  const qsizetype dot = name.lastIndexOf(u'.');
-  const QString extension = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-  return dropExtensions().contains(extension);
+  return dropExtensions().contains(extensionOf(path));
+}
+
+std::optional<QString> Controller::refusalOf(const QString& path, bool testExtension) const {
+  const QFileInfo file(path);
+  if (!file.exists()) return tr("it is missing");
+  if (file.isDir()) return tr("it is a folder");
+  if (testExtension && !dropExtensions().contains(extensionOf(path))) return tr("it is not a movie file");
+  if (!media::canOpen(path)) return tr("it is not a movie Tovix can read");
+  return std::nullopt;
+}
+
+void Controller::queueMovies(const QStringList& paths, bool testExtension) {
+  if (!q_) return;
+  QStringList refused;
+  for (const QString& path : paths) {
+    if (const auto refusal = refusalOf(path, testExtension)) {
+      refused << tr("%1: %2").arg(QFileInfo(path).fileName(), *refusal);
+      continue;
+    }
+    q_->addMovie(path);
+  }
+  reloadQueueTable();
+  if (refused.isEmpty()) return;
+  const QString text = refused.size() == 1 ? tr("One file was not added to the queue.")
+                                           : tr("%1 files were not added to the queue.").arg(refused.size());
+  dialogs_->inform(controllerWindow_, text, refused.join(u'\n'));
+}
+
+void Controller::openFiles(QStringList paths) {
+  sortByName(paths);
+  queueMovies(paths, true);
 }
 
 Qt::DropAction Controller::tableView(QTableView* table, const QMimeData*) const {
@@ -50,16 +98,7 @@ bool Controller::tableView(QTableView* table, const QMimeData* dropped, bool) {
     if (url.isLocalFile()) paths << url.toLocalFile();
   }
   if (paths.isEmpty()) return false;
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseInsensitive);
-  std::sort(paths.begin(), paths.end(),
-            [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-  for (const QString& path : paths) {
-    if (isValidFileForDrop(path) && media::canOpen(path) && q_) {
-      q_->addMovie(path);
-      reloadQueueTable();
-    }
-  }
+  openFiles(paths);
   return true;
 }
 

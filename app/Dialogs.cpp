@@ -24,6 +24,12 @@ std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringLi
   return files;
 }
 
+void Dialogs::inform(QWidget* parent, const QString& text, const QString& details) {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Tovix"), text, QMessageBox::Ok, parent);
+  box.setInformativeText(details);
+  box.exec();
+}
+
 std::optional<QString> Dialogs::chooseFolder(QWidget* parent) {
   const QString folder = QFileDialog::getExistingDirectory(parent);
   if (folder.isEmpty()) return std::nullopt;

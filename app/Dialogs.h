@@ -24,6 +24,8 @@ class Dialogs {
   virtual std::optional<QStringList> chooseFiles(QWidget* parent, const QStringList& extensions);
   // A panel for one folder; nullopt on cancel.
   virtual std::optional<QString> chooseFolder(QWidget* parent);
+  // Tells the user something, with a list of details below; one OK button.
+  virtual void inform(QWidget* parent, const QString& text, const QString& details);
 };
 
 }  // namespace tovix

@@ -63,6 +63,8 @@ class FakeDialogs : public Dialogs {
     return files;
   }
   std::optional<QString> chooseFolder(QWidget*) override { return folder; }
+  void inform(QWidget*, const QString& text, const QString& details) override { messages.push_back({text, details}); }
+  std::vector<std::pair<QString, QString>> messages;
   std::vector<AlertSpec> alerts;
   int alertAnswer = 1;
   std::optional<QStringList> files;

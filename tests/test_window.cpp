@@ -152,7 +152,14 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   EXPECT_TRUE(drop({h.home.path() + "/fake.avi", h.home.path() + "/Holiday.mov", trailer, m4v,
                     h.home.path() + "/link.mov", h.home.path() + "/dangling.mov", h.home.path() + "/folderlink.mov",
                     h.home.path() + "/notes", h.home.path() + "/movie.", h.home.path() + "/movie.mov.txt"}));
-  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi", "link.mov", "Trailer.MOV"}));
+  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi", "clip.m4v", "link.mov", "Trailer.MOV"}));
+  ASSERT_EQ(h.dialogs->messages.size(), 1u) << "one message names every refused file";
+  EXPECT_EQ(h.dialogs->messages[0].first, "7 files were not added to the queue.");
+  const QString details = h.dialogs->messages[0].second;
+  EXPECT_TRUE(details.contains("fake.avi: it is not a movie Tovix can read")) << details.toStdString();
+  EXPECT_TRUE(details.contains("Holiday.mov: it is a folder"));
+  EXPECT_TRUE(details.contains("dangling.mov: it is missing"));
+  EXPECT_TRUE(details.contains("notes: it is not a movie file"));
   EXPECT_TRUE(drop({h.home.path() + "/notes"})) << "success is reported even when nothing was added";
   QMimeData text;
   text.setText("not a file list");
@@ -207,14 +214,21 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   Controller& c = *h.controller;
   const QString a = movie("a.mov"), cc = movie("c.mov");
   test::writeFile(h.home.path() + "/broken.avi", "not a movie");
-  h.dialogs->files = QStringList{cc, a, h.home.path() + "/broken.avi", movie("d.mov")};
+  QFile::link(movie("d.mov"), h.home.path() + "/alias.mov");
+  h.dialogs->files = QStringList{cc, a, h.home.path() + "/broken.avi", h.home.path() + "/alias.mov"};
   c.addToQ();
-  EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov"})) << "panel order; the broken file ends the command";
-  EXPECT_EQ(h.dialogs->offeredExtensions.size(), 54);
+  EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov", "d.mov"})) << "panel order; a broken file is only skipped";
+  EXPECT_EQ(c.q()->movie(2), movie("d.mov")) << "a link is queued as the file it points to";
+  ASSERT_EQ(h.dialogs->messages.size(), 1u);
+  EXPECT_EQ(h.dialogs->messages[0].second, "broken.avi: it is not a movie Tovix can read");
+  EXPECT_EQ(h.dialogs->offeredExtensions.size(), 66);
   EXPECT_EQ(h.dialogs->offeredExtensions.at(19), "DivX");
+  EXPECT_TRUE(h.dialogs->offeredExtensions.contains("mkv"));
   h.dialogs->files.reset();
   c.addToQ();
-  EXPECT_EQ(c.q()->count(), 2) << "a cancelled panel adds nothing";
+  EXPECT_EQ(c.q()->count(), 3) << "a cancelled panel adds nothing";
+  c.qTable()->selectRow(2);
+  c.deleteFromQ();
 
   c.deleteFromQ();
   EXPECT_EQ(c.q()->count(), 2) << "no row selected";
