@@ -1,4 +1,5 @@
 // Tovix: the movie converter's window. One per user session.
+#include "app/CommandLine.h"
 #include "app/Controller.h"
 #include "app/SoftwareUpdater.h"
 #include "app/Theme.h"
@@ -7,8 +8,12 @@
 #include "platform/SystemLog.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QThread>
+#include <QTimer>
+#include <cstdio>
 
 namespace {
 
@@ -24,14 +29,31 @@ bool claimOnceFree(tovix::ApplicationService& instance) {
   return false;
 }
 
+// The helper beside Tovix in the build folder, else where an installation
+// puts it: <prefix>/libexec/tovix beside <prefix>/bin.
+QString helperProgram() {
+  const QString here = QCoreApplication::applicationDirPath();
+  const QString beside = here + QStringLiteral("/TovixHelper");
+  if (QFileInfo(beside).isExecutable()) return beside;
+  return QDir::cleanPath(here + QStringLiteral("/../libexec/tovix/TovixHelper"));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const tovix::CommandLine command = tovix::parseCommandLine(arguments, QDir::currentPath());
+  if (command.exitCode) {
+    std::fputs(command.output.toLocal8Bit().constData(), *command.exitCode == 0 ? stdout : stderr);
+    return *command.exitCode;
+  }
+
   tovix::process::watchTermination();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tovix"));
-  QApplication::setApplicationVersion(QStringLiteral("1.95.32"));
-  QApplication::setDesktopFileName(QStringLiteral("tovix"));
+  QApplication::setApplicationVersion(QStringLiteral(TOVIX_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("org.tovix.Tovix"));
   tovix::applyTheme(application);
 
   tovix::NotificationCenter center;
@@ -43,7 +65,7 @@ int main(int argc, char* argv[]) {
   // request twice, so it brings the running window forward and leaves.
   tovix::ApplicationService instance;
   if (!instance.claim()) {
-    if (tovix::ApplicationService::activateRunning()) return 0;
+    if (tovix::ApplicationService::activateRunning(command.files)) return 0;
     // The running Tovix is closing: this one starts once it is gone.
     if (!claimOnceFree(instance)) {
       tovix::systemLog(QStringLiteral("Another Tovix keeps running without answering, exiting."));
@@ -51,8 +73,7 @@ int main(int argc, char* argv[]) {
     }
   }
 
-  const QString helperPath = QCoreApplication::applicationDirPath() + QStringLiteral("/TovixHelper");
-  tovix::Controller controller(center, std::make_unique<tovix::HelperSupervisor>(helperPath));
+  tovix::Controller controller(center, std::make_unique<tovix::HelperSupervisor>(helperProgram()));
   controller.init();
   if (!controller.awakeFromNib()) return 1;
   tovix::SoftwareUpdater updater(controller.prefs(), controller.controllerWindow());
@@ -63,6 +84,7 @@ int main(int argc, char* argv[]) {
     controller.controllerWindow()->raise();
     controller.controllerWindow()->activateWindow();
   });
+  QObject::connect(&instance, &tovix::ApplicationService::openRequested, &controller, &tovix::Controller::openFiles);
   QObject::connect(&instance, &tovix::ApplicationService::startRequested, &controller, &tovix::Controller::startQ);
   QObject::connect(&instance, &tovix::ApplicationService::stopRequested, &controller, &tovix::Controller::stopQ);
   QObject::connect(&controller, &tovix::Controller::closing, &instance, &tovix::ApplicationService::setClosing);
@@ -70,5 +92,7 @@ int main(int argc, char* argv[]) {
   tovix::process::TerminationNotifier termination;
   QObject::connect(&termination, &tovix::process::TerminationNotifier::terminated, &controller,
                    [&controller] { controller.controllerWindow()->close(); });
+  if (!command.files.isEmpty())
+    QTimer::singleShot(0, &controller, [&controller, files = command.files] { controller.openFiles(files); });
   return QApplication::exec();
 }

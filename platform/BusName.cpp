@@ -54,10 +54,11 @@ bool ApplicationService::claim() {
   return true;
 }
 
-bool ApplicationService::activateRunning() {
-  const QDBusMessage call = QDBusMessage::createMethodCall(
-      QLatin1String(kApplicationBusName), QLatin1String(kActivationPath),
-      QLatin1String(kActivationInterface), QStringLiteral("Activate"));
+bool ApplicationService::activateRunning(const QStringList& files) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QLatin1String(kApplicationBusName), QLatin1String(kActivationPath), QLatin1String(kActivationInterface),
+      files.isEmpty() ? QStringLiteral("Activate") : QStringLiteral("OpenFiles"));
+  if (!files.isEmpty()) call << files;
   const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
   if (reply.type() != QDBusMessage::ReplyMessage) return false;
   // An answer without a value comes from an older Tovix, which is not closing.
@@ -67,6 +68,13 @@ bool ApplicationService::activateRunning() {
 bool ApplicationService::Activate() {
   if (closing_) return false;
   emit activateRequested();
+  return true;
+}
+
+bool ApplicationService::OpenFiles(const QStringList& paths) {
+  if (closing_) return false;
+  emit activateRequested();
+  emit openRequested(paths);
   return true;
 }
 void ApplicationService::StartQueue() { emit startRequested(); }

@@ -3,6 +3,7 @@
 // TovixHelper per user session, and the way the helper says it is listening.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QDBusServiceWatcher;
 
@@ -46,20 +47,25 @@ class ApplicationService : public QObject {
   // Claims the application name and answers calls; false when another Tovix
   // already runs.
   bool claim();
-  // Asks the running Tovix to bring its window to the front; false when no
-  // Tovix answered, or the one that did is closing.
-  static bool activateRunning();
+  // Asks the running Tovix to bring its window to the front and queue files
+  // (none: only the window); false when no Tovix answered, or the one that
+  // did is closing.
+  static bool activateRunning(const QStringList& files);
   // From now on Activate answers that this Tovix is closing.
   void setClosing() { closing_ = true; }
 
  public slots:
   // Answers false while this Tovix is closing: the caller must start itself.
   Q_SCRIPTABLE bool Activate();
+  // Queues the files as a drop would and brings the window forward; false
+  // while this Tovix is closing.
+  Q_SCRIPTABLE bool OpenFiles(const QStringList& paths);
   Q_SCRIPTABLE void StartQueue();
   Q_SCRIPTABLE void StopQueue();
 
  signals:
   void activateRequested();
+  void openRequested(const QStringList& paths);
   void startRequested();
   void stopRequested();
 

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <csignal>
 
@@ -83,9 +84,9 @@ class AppTest : public testing::Test {
     QDir().mkpath(home.dataFolder() + "/Queue");
     ASSERT_TRUE(plist::writeXmlFile(home.dataFolder() + "/Queue/Queue.xml", entries));
   }
-  void startTovix() {
+  void startTovix(const QStringList& arguments = {}) {
     tovix.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    tovix.start(bin("Tovix"), {});
+    tovix.start(bin("Tovix"), arguments);
     ASSERT_TRUE(tovix.waitForStarted());
     ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kApplicationBusName) && isBusNameOwned(kHelperBusName); }));
   }
@@ -239,6 +240,25 @@ TEST_F(AppTest, ASecondStartLeavesOneTovixAndOneHelper) {
   EXPECT_TRUE(test::waitUntil([this] { return busNameOwnerPid(kApplicationBusName) == second.processId(); }, 15000));
   EXPECT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }, 10000));
   EXPECT_EQ(second.state(), QProcess::Running);
+}
+
+TEST_F(AppTest, FilesFromTheCommandLineAreQueuedByTheRunningTovix) {
+  QProcess help;
+  help.start(bin("Tovix"), {"--help"});
+  ASSERT_TRUE(help.waitForFinished(5000));
+  EXPECT_EQ(help.exitCode(), 0);
+  EXPECT_TRUE(help.readAllStandardOutput().startsWith("Usage: tovix [FILE...]"));
+  EXPECT_FALSE(QFileInfo::exists(home.dataFolder())) << "--help touches no queue";
+
+  startTovix({movies + "/short.mov"});
+  ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 1; }));
+  second.setWorkingDirectory(movies);
+  second.start(bin("Tovix"), {"tone.wav", "long.avi"});
+  ASSERT_TRUE(second.waitForFinished(10000));
+  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 3; }));
+  EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/long.avi") << "sorted by name, made absolute";
+  EXPECT_EQ(flagOf(2, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/tone.wav");
 }
 
 TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {
