@@ -1,8 +1,9 @@
 # The two commands of the README: `make run` and `make test`.
 BUILD_DIR ?= build
+PREFIX ?= $(HOME)/.local
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test install clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -18,6 +19,9 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR)

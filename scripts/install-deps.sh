@@ -18,8 +18,8 @@ packages=(
   dbus dbus-bin libglib2.0-bin
   # virtual display and drawing, for screenshots and the icon set
   xvfb imagemagick
-  # tests
-  libgtest-dev python3
+  # tests, and the checks of the installed desktop files
+  libgtest-dev python3 desktop-file-utils appstream
 )
 
 missing=()
