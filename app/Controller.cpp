@@ -80,6 +80,7 @@ Controller::Controller(NotificationCenter& notificationCenter,
   connect(helperTask_.get(), &HelperSupervisor::ready, this, &Controller::onHelperReady);
   connect(helperTask_.get(), &HelperSupervisor::lost, this, &Controller::onHelperLost);
   connect(helperTask_.get(), &HelperSupervisor::unavailable, this, &Controller::onHelperUnavailable);
+  setDesktopSession(std::make_unique<DesktopSession>(QStringLiteral("org.tovix.Tovix")));
 }
 
 Controller::~Controller() { delete controllerWindow_; }
@@ -177,6 +178,13 @@ bool showOrHide(QWidget* window, bool makeKey) {
 }
 
 void Controller::setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+
+void Controller::setDesktopSession(std::unique_ptr<DesktopSession> desktop) {
+  desktop_ = std::move(desktop);
+  desktop_->reveal = [this](const QString& path) {
+    if (revealFile) revealFile(path);
+  };
+}
 
 QTableView* Controller::logTable() const { return logUi_->logTable; }
 

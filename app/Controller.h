@@ -7,6 +7,7 @@
 #include "app/Preferences.h"
 #include "app/Queue.h"
 #include "app/QueueLog.h"
+#include "platform/DesktopSession.h"
 #include "platform/NotificationCenter.h"
 
 #include <QObject>
@@ -243,6 +244,8 @@ class Controller : public QObject {
   QWidget* aboutPanel() const { return aboutPanel_; }
   // Replaces the alerts and panels (tests answer them instead of a person).
   void setDialogs(std::unique_ptr<Dialogs> dialogs);
+  // Replaces what the desktop is told about runs (tests record it).
+  void setDesktopSession(std::unique_ptr<DesktopSession> desktop);
   // What reveals a file in the file manager; replaceable by tests.
   std::function<void(const QString&)> revealFile;
   void reloadQueueTable();
@@ -271,6 +274,11 @@ class Controller : public QObject {
   void removeStaleFlagFiles();
   void hideExportWidgets();
   void endRun();
+  // The run is over (every export done, stopped, or cut short): flags, the
+  // stop flag file, and what the desktop was told.
+  void finishRun(bool stopped);
+  void tellDesktopRunEnded(bool stopped);
+  int pendingExports() const;
   void settleCompletion(const QVariantMap& completion);
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();
@@ -330,6 +338,12 @@ class Controller : public QObject {
   bool abortQHandler_ = false;
   bool sendQuitAtEnd_ = false;
   QString showInFinderPath_;
+  // This run's exports so far, and how many it has in all (for the task bar).
+  int runFinished_ = 0;
+  int runFailed_ = 0;
+  int runTotal_ = 0;
+  std::optional<QString> runLastOutput_;
+  std::unique_ptr<DesktopSession> desktop_;
 
   QString updateBaseAddress_;
   SoftwareUpdater* lastUpdater_ = nullptr;

@@ -44,8 +44,7 @@ void Controller::onHelperUnavailable(const QString& reason) {
   // The request never reached a helper: its target stays "On" for a later Start.
   outstanding_.reset();
   hideExportWidgets();
-  updateqRunning(false);
-  removeStopFlag();
+  finishRun(true);
 }
 
 }  // namespace tovix

@@ -93,6 +93,8 @@ void Controller::removeStopFlag() {
 }
 
 void Controller::qHandler() {
+  runFinished_ = runFailed_ = 0;
+  runLastOutput_.reset();
   updateqRunning(true);
   sendQuitAtEnd_ = true;
   qHandlerNextEntry();
@@ -106,9 +108,8 @@ void Controller::qHandler(const UserInfo& error, const QString& sender) {
   systemLog(QStringLiteral("TovixHelper refused an export request: %1").arg(protocol::describe(*error)));
   outstanding_.reset();
   hideExportWidgets();
-  updateqRunning(false);
   updateabortQHandler(false);
-  removeStopFlag();
+  finishRun(true);
 }
 
 void Controller::qHandlerNextEntry() {
@@ -127,8 +128,32 @@ void Controller::endRun() {
     if (playFinishedSound) playFinishedSound();
     if (prefs_.boolForKey(Preferences::PrefDockBounce) && requestAttention) requestAttention();
   }
+  finishRun(false);
+}
+
+void Controller::finishRun(bool stopped) {
   updateqRunning(false);
   removeStopFlag();
+  tellDesktopRunEnded(stopped);
+}
+
+// One notification for a run that exported anything, when the user asked to
+// hear of the end of a queue; the task bar and the computer are let go.
+void Controller::tellDesktopRunEnded(bool stopped) {
+  desktop_->release();
+  desktop_->setProgress(std::nullopt);
+  if (runFinished_ + runFailed_ == 0 || !prefs_.boolForKey(Preferences::PrefExportCompletePref)) return;
+  QString body = runFinished_ == 1 ? tr("1 export finished") : tr("%1 exports finished").arg(runFinished_);
+  if (runFailed_ > 0) body += tr(", %1 failed").arg(runFailed_);
+  desktop_->notify(stopped ? tr("Conversion stopped") : tr("Conversion done"), body, runLastOutput_);
+}
+
+int Controller::pendingExports() const {
+  int pending = 0;
+  for (int i = 0; q_ && i < q_->count(); ++i) {
+    for (const auto& target : protocol::kTargets) pending += q_->flag(i, target.target) == QLatin1String(flag::On);
+  }
+  return pending;
 }
 
 std::optional<QString> Controller::exportDirectoryForRequest() const {
@@ -165,6 +190,9 @@ bool Controller::qHandlerFindExportRequest(int i) {
   showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
   outstanding_ = OutstandingExport{request, q_->idAt(i), showInFinderPath_};
   postExportRequest();
+  runTotal_ = runFinished_ + runFailed_ + pendingExports();
+  desktop_->inhibitSuspend(tr("Converting movies"));
+  desktop_->setProgress(double(runFinished_ + runFailed_) / runTotal_);
   currentExportFilename()->setText(showInFinderPath_);
   currentExportFilename()->show();
   return true;
@@ -191,8 +219,15 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   const OutstandingExport done = std::move(*outstanding_);
   outstanding_.reset();
   if (const auto index = q_ ? q_->indexOf(done.entryId) : std::nullopt) q_->updateMovie(completion, *index);
-  if (const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY))
-    showInFinderPath_ = *written;
+  const auto result = protocol::resultFromText(
+      protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  if (result == protocol::ExportResult::Finished) {
+    ++runFinished_;
+    showInFinderPath_ = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY).value_or(done.expectedOutput);
+    runLastOutput_ = showInFinderPath_;
+  } else if (result == protocol::ExportResult::Failed) {
+    ++runFailed_;
+  }
   reloadQueueTable();
   if (qLog_) {
     qLog_->write(logEntry(now, protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
@@ -200,8 +235,7 @@ void Controller::settleCompletion(const QVariantMap& completion) {
     reloadLogTable();
   }
   if (abortQHandler()) {
-    updateqRunning(false);
-    removeStopFlag();
+    finishRun(true);
   } else {
     qHandlerNextEntry();
   }
@@ -217,6 +251,7 @@ void Controller::qHandlerExportProgress(const UserInfo& userInfo, const QString&
   if (!numeric) return;
   currentExportLabel()->show();
   exportProgress()->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kProgressSteps));
+  if (runTotal_ > 0) desktop_->setProgress((runFinished_ + runFailed_ + std::clamp(fraction, 0.0, 1.0)) / runTotal_);
 }
 
 void Controller::stopQ() {

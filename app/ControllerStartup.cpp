@@ -169,6 +169,8 @@ void Controller::windowWillClose(QObject* window) {
     flag.open(QIODevice::WriteOnly);
   }
   notificationCenter_.post(QLatin1String(protocol::kExportAbort));
+  desktop_->release();
+  desktop_->setProgress(std::nullopt);
   QThread::sleep(1);
   helperTask_->terminate();
   endProcess(0);

@@ -11,6 +11,9 @@ ControllerHarness::ControllerHarness() {
   auto scripted = std::make_unique<FakeDialogs>();
   dialogs = scripted.get();
   controller->setDialogs(std::move(scripted));
+  auto recording = std::make_unique<FakeDesktop>();
+  desktop = recording.get();
+  controller->setDesktopSession(std::move(recording));
   controller->init();
   controller->awakeFromNib();
 }

@@ -6,6 +6,7 @@
 #include "app/Dialogs.h"
 #include "TestSupport.h"
 
+#include <array>
 #include <map>
 
 namespace tovix::test {
@@ -72,6 +73,20 @@ class FakeDialogs : public Dialogs {
   std::optional<QString> folder;
 };
 
+// Records what the desktop is told.
+class FakeDesktop : public DesktopSession {
+ public:
+  void notify(const QString& summary, const QString& body, const std::optional<QString>& path) override {
+    notifications.push_back({summary, body, path.value_or(QString())});
+  }
+  void inhibitSuspend(const QString&) override { inhibited = true; }
+  void release() override { inhibited = false; }
+  void setProgress(std::optional<double> fraction) override { progress.push_back(fraction); }
+  std::vector<std::array<QString, 3>> notifications;
+  bool inhibited = false;
+  std::vector<std::optional<double>> progress;
+};
+
 // A Controller started with the fakes in a temporary home.
 struct ControllerHarness {
   ControllerHarness();
@@ -85,6 +100,7 @@ struct ControllerHarness {
   FakeCenter center;
   FakeHelper* helper;
   FakeDialogs* dialogs;
+  FakeDesktop* desktop;
   std::unique_ptr<Controller> controller;
   int sounds = 0;
   int attentions = 0;

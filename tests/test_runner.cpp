@@ -284,6 +284,37 @@ TEST(Runner, AMovieWrittenUnderANumberedNameSaysSoInTheLog) {
   EXPECT_EQ(h.controller->showInFinderPath(), "/m/Trip_iPhone 2.m4v") << "the file written, for Show in Folder";
 }
 
+TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
+  test::ControllerHarness h;
+  h.controller->prefs().setBool(Preferences::PrefExportCompletePref, true);
+  h.add("/m/a.mov", {Target::iPhone, Target::iPod});
+  h.add("/m/b.mov", {Target::iPhone});
+  h.controller->startQ();
+  EXPECT_TRUE(h.desktop->inhibited) << "no suspend while converting";
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.5}});
+  EXPECT_DOUBLE_EQ(h.desktop->progress.back().value_or(-1), 0.5 / 3) << "the whole run's progress";
+  QVariantMap finished = h.center.requests().back();
+  finished.insert(p::EXPORT_OUTPUT_PATH_KEY, "/m/a_iPhone.m4v");
+  h.center.deliver(p::kExportComplete, finished);
+  h.complete("Failed");
+  EXPECT_TRUE(h.desktop->notifications.empty()) << "one notification, at the end";
+  h.complete();
+  EXPECT_FALSE(h.desktop->inhibited);
+  EXPECT_EQ(h.desktop->progress.back(), std::nullopt) << "the task bar is cleared";
+  ASSERT_EQ(h.desktop->notifications.size(), 1u);
+  EXPECT_EQ(h.desktop->notifications[0][0], "Conversion done");
+  EXPECT_EQ(h.desktop->notifications[0][1], "2 exports finished, 1 failed");
+  EXPECT_EQ(h.desktop->notifications[0][2], "/m/b_iPhone.m4v") << "Show in Folder shows the latest output";
+
+  h.controller->prefs().setBool(Preferences::PrefExportCompletePref, false);
+  h.add("/m/c.mov", {Target::iPod});
+  h.controller->startQ();
+  h.controller->stopQ();
+  h.complete();
+  EXPECT_EQ(h.desktop->notifications.size(), 1u) << "only with the end-of-queue preference";
+  EXPECT_FALSE(h.desktop->inhibited);
+}
+
 TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {
   test::ControllerHarness h;
   h.add("/a.mov", {Target::iPhone});

@@ -1,0 +1,120 @@
+// A stand-in for the desktop's session services on a private bus: the
+// notification server, the portal's Inhibit, the screen saver, and a task
+// bar listening for launcher entries. Each call it receives is printed as one
+// line on standard output. Arguments leave services out: --no-notifications,
+// --no-portal, --no-screensaver; --invoke-action answers every notification
+// with its "show" action, as a click would.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+#include <cstdio>
+
+namespace {
+
+void say(const QString& line) {
+  std::printf("%s\n", line.toUtf8().constData());
+  std::fflush(stdout);
+}
+
+QString describe(const QVariantMap& map) {
+  QStringList items;
+  for (auto it = map.cbegin(); it != map.cend(); ++it) items << it.key() + "=" + it.value().toString();
+  return items.join(',');
+}
+
+class Notifications : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+ public:
+  bool invokeAction = false;
+ public slots:
+  uint Notify(const QString& app, uint, const QString& icon, const QString& summary, const QString& body,
+              const QStringList& actions, const QVariantMap& hints, int) {
+    say(QString("Notify %1|%2|%3|%4|%5|%6").arg(app, icon, summary, body, actions.join(','), describe(hints)));
+    const uint id = ++last_;
+    if (invokeAction)
+      QTimer::singleShot(50, this, [id] {
+        QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                         "org.freedesktop.Notifications", "ActionInvoked");
+        signal << id << QString("show");
+        QDBusConnection::sessionBus().send(signal);
+      });
+    return id;
+  }
+ private:
+  uint last_ = 40;
+};
+
+class Request : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+ public slots:
+  void Close() { say("Request.Close"); }
+};
+
+class Portal : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+ public slots:
+  QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options) {
+    say(QString("Portal.Inhibit %1|%2|%3").arg(window).arg(flags).arg(describe(options)));
+    const QString handle = "/org/freedesktop/portal/desktop/request/1/t" + QString::number(++count_);
+    QDBusConnection::sessionBus().registerObject(handle, new Request, QDBusConnection::ExportAllSlots);
+    return QDBusObjectPath(handle);
+  }
+ private:
+  int count_ = 0;
+};
+
+class ScreenSaver : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+ public slots:
+  uint Inhibit(const QString& app, const QString& reason) {
+    say(QString("ScreenSaver.Inhibit %1|%2").arg(app, reason));
+    return 77;
+  }
+  void UnInhibit(uint cookie) { say(QString("ScreenSaver.UnInhibit %1").arg(cookie)); }
+};
+
+class TaskBar : public QObject {
+  Q_OBJECT
+ public slots:
+  void update(const QString& app, const QVariantMap& properties) {
+    say(QString("LauncherEntry %1|%2").arg(app, describe(properties)));
+  }
+};
+
+bool serve(const QString& name, const QString& path, QObject* object) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  return bus.registerObject(path, object, QDBusConnection::ExportAllSlots) && bus.registerService(name);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication application(argc, argv);
+  const QStringList options = application.arguments();
+  Notifications notifications;
+  notifications.invokeAction = options.contains("--invoke-action");
+  Portal portal;
+  ScreenSaver screenSaver;
+  TaskBar taskBar;
+  QDBusConnection::sessionBus().connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
+                                        &taskBar, SLOT(update(QString, QVariantMap)));
+  if (!options.contains("--no-notifications"))
+    serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &notifications);
+  if (!options.contains("--no-portal"))
+    serve("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", &portal);
+  if (!options.contains("--no-screensaver"))
+    serve("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", &screenSaver);
+  QDBusConnection::sessionBus().registerService("org.tovix.DesktopPeer");
+  return application.exec();
+}
+
+#include "desktop_peer.moc"
