@@ -1,5 +1,7 @@
 #include "app/BackgroundView.h"
 
+#include "app/Theme.h"
+
 #include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,8 +14,14 @@ void BackgroundView::drawRect(const QRect&) {
   QPainterPath path;
   path.addRoundedRect(bounds, 1.0, 1.0);
   QLinearGradient gradient(bounds.bottomLeft(), bounds.topLeft());
-  gradient.setColorAt(0.0, QColor::fromRgbF(1.0 / 3, 1.0 / 3, 1.0 / 3));
-  gradient.setColorAt(1.0, Qt::black);
+  if (lightThemeInUse()) {
+    // The same shading, turned to the light look's greys.
+    gradient.setColorAt(0.0, QColor(0xf4, 0xf5, 0xf7));
+    gradient.setColorAt(1.0, QColor(0xdc, 0xdf, 0xe4));
+  } else {
+    gradient.setColorAt(0.0, QColor::fromRgbF(1.0 / 3, 1.0 / 3, 1.0 / 3));
+    gradient.setColorAt(1.0, Qt::black);
+  }
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.fillPath(path, gradient);

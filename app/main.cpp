@@ -4,6 +4,7 @@
 #include "app/SoftwareUpdater.h"
 #include "app/Theme.h"
 #include "platform/BusName.h"
+#include "platform/Desktop.h"
 #include "platform/ProcessSignals.h"
 #include "platform/SystemLog.h"
 
@@ -54,7 +55,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Tovix"));
   QApplication::setApplicationVersion(QStringLiteral(TOVIX_VERSION));
   QApplication::setDesktopFileName(QStringLiteral("org.tovix.Tovix"));
-  tovix::applyTheme(application);
+  tovix::applyTheme(application, tovix::desktop::prefersLightColors());
 
   tovix::NotificationCenter center;
   if (!center.isConnected()) {

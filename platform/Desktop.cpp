@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QUrl>
@@ -19,5 +20,20 @@ void revealInFileManager(const QString& path) {
 }
 
 bool openWebAddress(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
+
+bool prefersLightColors() {
+  constexpr uint kPreferLight = 2;
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+      QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
+  call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+  // Read answers a variant that holds the setting's variant.
+  QVariant value = reply.arguments().first();
+  while (value.userType() == qMetaTypeId<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
+  bool ok = false;
+  return value.toUInt(&ok) == kPreferLight && ok;
+}
 
 }  // namespace tovix::desktop

@@ -10,4 +10,9 @@ void revealInFileManager(const QString& path);
 // Opens a web address in the user's browser.
 bool openWebAddress(const QString& url);
 
+// Whether the desktop asks applications for a light look: the portal's
+// org.freedesktop.appearance color-scheme setting is 2 ("prefer light").
+// False when it prefers dark, has no preference or there is no portal.
+bool prefersLightColors();
+
 }  // namespace tovix::desktop

@@ -3,8 +3,10 @@
 // bar listening for launcher entries. Each call it receives is printed as one
 // line on standard output. Arguments leave services out: --no-notifications,
 // --no-portal, --no-screensaver; --invoke-action answers every notification
-// with its "show" action, as a click would.
+// with its "show" action, as a click would; --color-scheme=N is the portal's
+// appearance setting (1 dark, 2 light).
 #include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
@@ -57,9 +59,12 @@ class Request : public QObject {
   void Close() { say("Request.Close"); }
 };
 
-class Portal : public QObject {
+// The portal's two interfaces at its one path, as adaptors of one object.
+class PortalInhibit : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+ public:
+  explicit PortalInhibit(QObject* parent) : QDBusAbstractAdaptor(parent) {}
  public slots:
   QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options) {
     say(QString("Portal.Inhibit %1|%2|%3").arg(window).arg(flags).arg(describe(options)));
@@ -69,6 +74,20 @@ class Portal : public QObject {
   }
  private:
   int count_ = 0;
+};
+
+class PortalSettings : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+ public:
+  PortalSettings(QObject* parent, uint colorScheme) : QDBusAbstractAdaptor(parent), colorScheme_(colorScheme) {}
+ public slots:
+  QDBusVariant Read(const QString& nameSpace, const QString& key) {
+    say(QString("Settings.Read %1|%2").arg(nameSpace, key));
+    return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme_)));
+  }
+ private:
+  uint colorScheme_;
 };
 
 class ScreenSaver : public QObject {
@@ -90,9 +109,10 @@ class TaskBar : public QObject {
   }
 };
 
-bool serve(const QString& name, const QString& path, QObject* object) {
+bool serve(const QString& name, const QString& path, QObject* object,
+           QDBusConnection::RegisterOptions how = QDBusConnection::ExportAllSlots) {
   QDBusConnection bus = QDBusConnection::sessionBus();
-  return bus.registerObject(path, object, QDBusConnection::ExportAllSlots) && bus.registerService(name);
+  return bus.registerObject(path, object, how) && bus.registerService(name);
 }
 
 }  // namespace
@@ -102,7 +122,12 @@ int main(int argc, char* argv[]) {
   const QStringList options = application.arguments();
   Notifications notifications;
   notifications.invokeAction = options.contains("--invoke-action");
-  Portal portal;
+  QObject portal;
+  new PortalInhibit(&portal);
+  uint colorScheme = 0;
+  for (const QString& option : options)
+    if (option.startsWith("--color-scheme=")) colorScheme = option.mid(15).toUInt();
+  new PortalSettings(&portal, colorScheme);
   ScreenSaver screenSaver;
   TaskBar taskBar;
   QDBusConnection::sessionBus().connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
@@ -110,7 +135,8 @@ int main(int argc, char* argv[]) {
   if (!options.contains("--no-notifications"))
     serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &notifications);
   if (!options.contains("--no-portal"))
-    serve("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", &portal);
+    serve("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", &portal,
+          QDBusConnection::ExportAdaptors);
   if (!options.contains("--no-screensaver"))
     serve("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", &screenSaver);
   QDBusConnection::sessionBus().registerService("org.tovix.DesktopPeer");

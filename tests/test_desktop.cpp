@@ -2,6 +2,7 @@
 // on a private bus that record every call they get.
 #include "BusTestSupport.h"
 #include "platform/BusName.h"
+#include "platform/Desktop.h"
 #include "platform/DesktopSession.h"
 
 #include <gtest/gtest.h>
@@ -109,4 +110,14 @@ TEST_F(DesktopTest, WithoutServicesNothingHappensAndNothingBreaks) {
   calls += QString::fromUtf8(peer.readAllStandardOutput());
   EXPECT_FALSE(calls.contains("Notify"));
   EXPECT_FALSE(calls.contains("Inhibit"));
+}
+
+TEST_F(DesktopTest, FollowsTheDesktopsColourScheme) {
+  for (const auto& [setting, light] : {std::pair{"2", true}, std::pair{"1", false}, std::pair{"0", false}}) {
+    startPeer({QString("--color-scheme=") + setting});
+    EXPECT_EQ(desktop::prefersLightColors(), light) << setting;
+    TearDown();
+  }
+  startPeer({"--no-portal"});
+  EXPECT_FALSE(desktop::prefersLightColors()) << "no portal: the dark look";
 }

@@ -6,6 +6,7 @@
 #include "ui_GeneralPrefs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QScreen>
 #include <QDeadlineTimer>
 #include <QMainWindow>
@@ -29,9 +30,12 @@ void save(QWidget* window, const QString& path) {
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tovix"));
-  tovix::applyTheme(application);
+  // TOVIX_LIGHT=1 takes the pictures in the light look, into a light/ folder.
+  const bool light = qEnvironmentVariableIntValue("TOVIX_LIGHT") == 1;
+  tovix::applyTheme(application, light);
   if (argc < 3) return 2;
-  const QString out = QString::fromLocal8Bit(argv[1]);
+  const QString out = QString::fromLocal8Bit(argv[1]) + (light ? QStringLiteral("/light") : QString());
+  QDir().mkpath(out);
   tovix::NotificationCenter center;
   const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/TovixHelper");
   tovix::Controller controller(center, std::make_unique<tovix::HelperSupervisor>(helper));
