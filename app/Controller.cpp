@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QShortcut>
 #include <QMainWindow>
 #include <QToolButton>
 
@@ -75,12 +76,19 @@ Controller::Controller(NotificationCenter& notificationCenter,
   playFinishedSound = playChime;
   endProcess = [](int status) { QCoreApplication::exit(status); };
   updateBaseAddress_ = QLatin1String(SoftwareUpdater::kVendorBaseAddress);
-  revealFile = desktop::revealInFileManager;
+  revealFile = [this](const QString& path) {
+    if (!desktop::revealInFileManager(path))
+      dialogs_->inform(controllerWindow_, tr("Neither a file manager nor any other program could show the folder."),
+                       QFileInfo(path).absolutePath());
+  };
   requestAttention = [this] { QApplication::alert(controllerWindow_); };
   connect(helperTask_.get(), &HelperSupervisor::ready, this, &Controller::onHelperReady);
   connect(helperTask_.get(), &HelperSupervisor::lost, this, &Controller::onHelperLost);
   connect(helperTask_.get(), &HelperSupervisor::unavailable, this, &Controller::onHelperUnavailable);
   setDesktopSession(std::make_unique<DesktopSession>(QStringLiteral("org.tovix.Tovix")));
+  runState_ = new RunState(this);
+  queueModel_->setRunState(runState_);
+  connect(runState_, &RunState::changed, this, &Controller::showRunStatus);
 }
 
 Controller::~Controller() { delete controllerWindow_; }
@@ -88,11 +96,16 @@ Controller::~Controller() { delete controllerWindow_; }
 namespace {
 constexpr int kColumnSampleRows = 100;
 
-// A window of its own that belongs to the main window.
+// A window of its own that belongs to the main window; Escape and Ctrl+W
+// close it, as they close panels everywhere.
 template <typename Window>
 Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
   auto* window = new Window(owner);
   window->setWindowFlags(kind);
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(QObject::tr("Ctrl+W"))}) {
+    auto* shortcut = new QShortcut(keys, window);
+    QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+  }
   return window;
 }
 }  // namespace
@@ -138,6 +151,8 @@ void Controller::buildWindows() {
   previewUi_->volumeMuted->setIcon(QIcon(QStringLiteral(":/images/hud_speaker.png")));
   previewUi_->volumeMuted->setProperty("imageName", QStringLiteral("hud_speaker.png"));
   connect(previewUi_->previewPlayButton, &QToolButton::clicked, this, &Controller::previewToggle);
+  connect(player_, &QMediaPlayer::playbackStateChanged, this,
+          [this](QMediaPlayer::PlaybackState state) { showPlaybackState(state == QMediaPlayer::PlayingState); });
   connect(previewUi_->volumeMuted, &QToolButton::clicked, this, &Controller::volumeToggle);
   previewPanel_->installEventFilter(this);
 
@@ -191,10 +206,11 @@ QTableView* Controller::logTable() const { return logUi_->logTable; }
 QTableView* Controller::qTable() const { return mainUi_->qTable; }
 QProgressBar* Controller::exportProgress() const { return mainUi_->exportProgress; }
 QLabel* Controller::currentExportLabel() const { return mainUi_->currentExportLabel; }
-QLabel* Controller::currentExportFilename() const { return mainUi_->currentExportFilename; }
+ElidedLabel* Controller::currentExportFilename() const { return mainUi_->currentExportFilename; }
 QPushButton* Controller::showInFinderButton() const { return mainUi_->showInFinderButton; }
 QLabel* Controller::helperMessage() const { return mainUi_->helperMessage; }
 QLabel* Controller::storeMessage() const { return mainUi_->storeMessage; }
+QLabel* Controller::runStatus() const { return mainUi_->runStatus; }
 
 void Controller::reloadQueueTable() {
   // A reload reads every row again; the user's selection stays where it was.
@@ -202,6 +218,9 @@ void Controller::reloadQueueTable() {
   queueModel_->reload();
   if (row >= 0 && row < queueModel_->rowCount()) qTable()->selectRow(row);
 }
-void Controller::reloadLogTable() { logModel_->reload(); }
+void Controller::reloadLogTable() {
+  logModel_->reload();
+  logTable()->scrollToBottom();  // the newest entry in view as it arrives
+}
 
 }  // namespace tovix

@@ -7,6 +7,7 @@
 #include "app/Preferences.h"
 #include "app/Queue.h"
 #include "app/QueueLog.h"
+#include "app/RunState.h"
 #include "platform/DesktopSession.h"
 #include "platform/NotificationCenter.h"
 
@@ -44,6 +45,7 @@ class AboutPanel;
 namespace tovix {
 
 class Dialogs;
+class ElidedLabel;
 class SoftwareUpdater;
 class LogTableModel;
 class QueueTableModel;
@@ -113,6 +115,11 @@ class Controller : public QObject {
   // they answer the outstanding request; anything else is logged and ignored.
   void qHandlerCompletionReceived(const UserInfo& userInfo, const QString& sender);
   void qHandlerExportProgress(const UserInfo& userInfo, const QString& sender);
+  // Pause and Resume: the helper is held where it is and goes on later.
+  void pauseQ();
+  // Turns the failed targets of the selected entry back to "On".
+  void retryFailed();
+  const RunState& runState() const { return *runState_; }
   bool qRunning() const { return qRunning_; }
   void updateqRunning(bool running) { qRunning_ = running; }
   bool abortQHandler() const { return abortQHandler_; }
@@ -223,10 +230,13 @@ class Controller : public QObject {
   QTableView* qTable() const;
   QProgressBar* exportProgress() const;
   QLabel* currentExportLabel() const;
-  QLabel* currentExportFilename() const;
+  ElidedLabel* currentExportFilename() const;
   QPushButton* showInFinderButton() const;
   QLabel* helperMessage() const;
   QLabel* storeMessage() const;
+  QLabel* runStatus() const;
+  // The menu of a queue row: Preview, Info, Show in Folder, Retry Failed, Remove.
+  QMenu* rowMenu(int row);
   QMainWindow* logWindow() const { return logWindow_; }
   QTableView* logTable() const;
   QMainWindow* prefsWindow() const { return prefsWindow_; }
@@ -286,6 +296,9 @@ class Controller : public QObject {
   std::optional<QString> refusalOf(const QString& path, bool testExtension) const;
   void queueMovies(const QStringList& paths, bool testExtension);
   void watchStoreSaves(PlistListStore& store);
+  void showRunStatus();
+  void showPlaybackState(bool playing);
+  void revealLatestOutput(int row);
   std::optional<QString> exportDirectoryForRequest() const;
 
   // Start-up.
@@ -338,11 +351,9 @@ class Controller : public QObject {
   bool abortQHandler_ = false;
   bool sendQuitAtEnd_ = false;
   QString showInFinderPath_;
-  // This run's exports so far, and how many it has in all (for the task bar).
-  int runFinished_ = 0;
-  int runFailed_ = 0;
-  int runTotal_ = 0;
-  std::optional<QString> runLastOutput_;
+  RunState* runState_ = nullptr;
+  // The file each entry's latest finished export wrote, this session.
+  std::map<quint64, QString> latestOutputs_;
   std::unique_ptr<DesktopSession> desktop_;
 
   QString updateBaseAddress_;

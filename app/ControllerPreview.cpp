@@ -6,6 +6,7 @@
 #include "ui_PreviewPanel.h"
 
 #include <QAudioOutput>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QMediaPlayer>
@@ -28,7 +29,11 @@ QString groupedSize(int64_t bytes) { return QLocale(QLocale::English).toString(s
 
 void Controller::previewMovie() {
   const int row = selectedRow();
-  if (row < 0 || !showOrHide(previewPanel_, true)) return;
+  if (row < 0) return;
+  if (!showOrHide(previewPanel_, true)) {
+    previewPause();  // hidden, the movie must not play on unseen
+    return;
+  }
   const auto path = q_ ? q_->movie(row) : std::nullopt;
   if (!path || !media::Movie::open(*path)) return;
   attachAudioIfPresent(player_, audio_);
@@ -36,18 +41,30 @@ void Controller::previewMovie() {
 }
 
 void Controller::previewToggle() {
-  if (previewIsPlaying_) {
+  if (previewIsPlaying_)
     previewPause();
-    setImage(previewUi_->previewPlayButton, "HUD_Play.png");
-  } else {
+  else
     previewPlay();
-    setImage(previewUi_->previewPlayButton, "HUD_Pause.png");
-  }
-  previewIsPlaying_ = !previewIsPlaying_;
 }
 
-void Controller::previewPlay() { player_->play(); }
-void Controller::previewPause() { player_->pause(); }
+void Controller::previewPlay() {
+  player_->play();
+  showPlaybackState(true);
+}
+
+void Controller::previewPause() {
+  player_->pause();
+  showPlaybackState(false);
+}
+
+// The button offers what a click will do, also at the end of the movie.
+void Controller::showPlaybackState(bool playing) {
+  previewIsPlaying_ = playing;
+  QToolButton* button = previewUi_->previewPlayButton;
+  setImage(button, playing ? "HUD_Pause.png" : "HUD_Play.png");
+  button->setAccessibleName(playing ? tr("Pause") : tr("Play"));
+  button->setToolTip(playing ? tr("Pause") : tr("Play"));
+}
 
 void Controller::volumeToggle() {
   const bool wasMuted = audio_->isMuted();
@@ -91,7 +108,9 @@ void Controller::movieMetaData() {
 }
 
 void Controller::showInFinder() {
-  if (!showInFinderPath_.isEmpty() && revealFile) revealFile(showInFinderPath_);
+  if (showInFinderPath_.isEmpty() || !revealFile) return;
+  // While the export runs its file has no name yet: show the folder it goes to.
+  revealFile(QFileInfo::exists(showInFinderPath_) ? showInFinderPath_ : QFileInfo(showInFinderPath_).path());
 }
 
 }  // namespace tovix

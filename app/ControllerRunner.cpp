@@ -2,6 +2,7 @@
 // driven by the helper's progress, completion and error notifications.
 #include "app/Controller.h"
 
+#include "app/ElidedLabel.h"
 #include "platform/SystemLog.h"
 #include "protocol/Protocol.h"
 
@@ -93,8 +94,7 @@ void Controller::removeStopFlag() {
 }
 
 void Controller::qHandler() {
-  runFinished_ = runFailed_ = 0;
-  runLastOutput_.reset();
+  runState_->begin();
   updateqRunning(true);
   sendQuitAtEnd_ = true;
   qHandlerNextEntry();
@@ -114,7 +114,7 @@ void Controller::qHandler(const UserInfo& error, const QString& sender) {
 
 void Controller::qHandlerNextEntry() {
   if (!q_ || q_->count() == 0) {
-    updateqRunning(false);
+    finishRun(false);
     return;
   }
   for (int i = 0; i < q_->count(); ++i) {
@@ -134,6 +134,7 @@ void Controller::endRun() {
 void Controller::finishRun(bool stopped) {
   updateqRunning(false);
   removeStopFlag();
+  runState_->end(stopped);
   tellDesktopRunEnded(stopped);
 }
 
@@ -142,10 +143,9 @@ void Controller::finishRun(bool stopped) {
 void Controller::tellDesktopRunEnded(bool stopped) {
   desktop_->release();
   desktop_->setProgress(std::nullopt);
-  if (runFinished_ + runFailed_ == 0 || !prefs_.boolForKey(Preferences::PrefExportCompletePref)) return;
-  QString body = runFinished_ == 1 ? tr("1 export finished") : tr("%1 exports finished").arg(runFinished_);
-  if (runFailed_ > 0) body += tr(", %1 failed").arg(runFailed_);
-  desktop_->notify(stopped ? tr("Conversion stopped") : tr("Conversion done"), body, runLastOutput_);
+  const RunState& run = *runState_;
+  if (run.finished() + run.failed() == 0 || !prefs_.boolForKey(Preferences::PrefExportCompletePref)) return;
+  desktop_->notify(stopped ? tr("Conversion stopped") : tr("Conversion done"), run.summary(), run.lastOutput());
 }
 
 int Controller::pendingExports() const {
@@ -190,10 +190,10 @@ bool Controller::qHandlerFindExportRequest(int i) {
   showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
   outstanding_ = OutstandingExport{request, q_->idAt(i), showInFinderPath_};
   postExportRequest();
-  runTotal_ = runFinished_ + runFailed_ + pendingExports();
+  runState_->exportStarted(q_->idAt(i), showInFinderPath_, runState_->exportNumber() - 1 + pendingExports());
   desktop_->inhibitSuspend(tr("Converting movies"));
-  desktop_->setProgress(double(runFinished_ + runFailed_) / runTotal_);
-  currentExportFilename()->setText(showInFinderPath_);
+  desktop_->setProgress(runState_->runFraction());
+  currentExportFilename()->setFullText(protocol::lastPathComponent(showInFinderPath_), showInFinderPath_);
   currentExportFilename()->show();
   return true;
 }
@@ -222,12 +222,10 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   const auto result = protocol::resultFromText(
       protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   if (result == protocol::ExportResult::Finished) {
-    ++runFinished_;
     showInFinderPath_ = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY).value_or(done.expectedOutput);
-    runLastOutput_ = showInFinderPath_;
-  } else if (result == protocol::ExportResult::Failed) {
-    ++runFailed_;
+    latestOutputs_[done.entryId] = showInFinderPath_;
   }
+  runState_->exportEnded(result, showInFinderPath_);
   reloadQueueTable();
   if (qLog_) {
     qLog_->write(logEntry(now, protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
@@ -251,10 +249,23 @@ void Controller::qHandlerExportProgress(const UserInfo& userInfo, const QString&
   if (!numeric) return;
   currentExportLabel()->show();
   exportProgress()->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kProgressSteps));
-  if (runTotal_ > 0) desktop_->setProgress((runFinished_ + runFailed_ + std::clamp(fraction, 0.0, 1.0)) / runTotal_);
+  runState_->progressed(fraction);
+  desktop_->setProgress(runState_->runFraction());
+}
+
+void Controller::pauseQ() {
+  if (runState_->phase() == RunState::Phase::Running && outstanding_ && requestDelivered_) {
+    helperTask_->pause();
+    runState_->pause();
+  } else if (runState_->phase() == RunState::Phase::Paused) {
+    helperTask_->resume();
+    runState_->resume();
+  }
 }
 
 void Controller::stopQ() {
+  // A held helper must run again to see the stop.
+  if (runState_->phase() == RunState::Phase::Paused) pauseQ();
   updateabortQHandler(true);
   // Only a running export has anything to stop; a flag left while idle would
   // cancel the next export at its first step.

@@ -12,6 +12,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QMimeData>
 #include <QTableView>
 #include <QCoreApplication>
@@ -105,6 +106,11 @@ bool Controller::awakeFromNib() {
   connect(logTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &Controller::tableViewSelectionDidChange);
   reloadQueueTable();
+  qTable()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(qTable(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const int row = qTable()->rowAt(at.y());
+    if (row >= 0) rowMenu(row)->popup(qTable()->viewport()->mapToGlobal(at));
+  });
   qTable()->viewport()->setAcceptDrops(true);
   qTable()->viewport()->installEventFilter(this);
   buildPrefsToolbar();

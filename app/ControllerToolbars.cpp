@@ -158,7 +158,7 @@ void Controller::buildMenus() {
   QMenuBar* bar = controllerWindow_->menuBar();
   QMenu* application = applicationMenu_ = bar->addMenu(tr("&Tovix"));
   application->addAction(tr("About Tovix"), this, &Controller::openAboutPanel);
-  application->addAction(tr("Preferences…"), QKeySequence::Preferences, this, &Controller::openPrefsWindow);
+  application->addAction(tr("Preferences…"), QKeySequence(tr("Ctrl+,")), this, &Controller::openPrefsWindow);
   application->addAction(tr("Check for Updates…"), this, &Controller::checkSoftwareUpdate);
   application->addSeparator();
   application->addAction(tr("Reset Tovix…"), this, &Controller::factoryReset);
@@ -168,13 +168,15 @@ void Controller::buildMenus() {
   queue->addAction(tr("Add Movie…"), QKeySequence::Open, this, &Controller::addToQ);
   queue->addAction(tr("Delete Movie"), QKeySequence::Delete, this, &Controller::deleteFromQ);
   queue->addSeparator();
-  queue->addAction(tr("Start"), this, &Controller::startQ);
-  queue->addAction(tr("Stop"), this, &Controller::stopQ);
+  queue->addAction(tr("Start"), QKeySequence(tr("Ctrl+R")), this, &Controller::startQ);
+  queue->addAction(tr("Stop"), QKeySequence(tr("Ctrl+.")), this, &Controller::stopQ);
+  queue->addAction(tr("Pause or Resume"), QKeySequence(tr("Ctrl+P")), this, &Controller::pauseQ);
+  queue->addAction(tr("Retry Failed"), this, &Controller::retryFailed);
   queue->addSeparator();
   queue->addAction(tr("Clear Finished"), this, &Controller::clearFinished);
   queue->addAction(tr("Clear All…"), this, &Controller::clearQ);
   QMenu* window = bar->addMenu(tr("&Window"));
-  window->addAction(tr("Preview"), this, &Controller::previewMovie);
+  window->addAction(tr("Preview"), QKeySequence(tr("Ctrl+Y")), this, &Controller::previewMovie);
   window->addAction(tr("Movie Info"), QKeySequence(tr("Ctrl+I")), this, &Controller::showInfo);
   window->addAction(tr("Log"), QKeySequence(tr("Ctrl+L")), this, &Controller::openQueueLog);
 }

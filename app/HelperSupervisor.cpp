@@ -3,6 +3,7 @@
 #include "platform/SystemLog.h"
 
 #include <QTimer>
+#include <csignal>
 
 namespace tovix {
 namespace {
@@ -59,9 +60,18 @@ void HelperSupervisor::start() {
   process_.start(program_, {program_});
 }
 
+void HelperSupervisor::pause() {
+  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), SIGSTOP);
+}
+
+void HelperSupervisor::resume() {
+  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), SIGCONT);
+}
+
 void HelperSupervisor::terminate() {
   stopping_ = true;
   if (process_.state() == QProcess::NotRunning) return;
+  resume();  // a held helper could not act on the termination
   process_.terminate();
   if (!process_.waitForFinished(kTerminateWaitMs)) {
     process_.kill();

@@ -19,6 +19,9 @@ class HelperSupervisor : public QObject {
   virtual void start();
   // Sends SIGTERM, waits up to two seconds, then kills; no restart follows.
   virtual void terminate();
+  // Holds the helper where it is (SIGSTOP) and lets it go on (SIGCONT).
+  virtual void pause();
+  virtual void resume();
   // Whether a helper listens for requests now.
   virtual bool isReady() const { return ready_; }
   virtual bool isRunning() const { return process_.state() != QProcess::NotRunning; }

@@ -37,13 +37,18 @@ bool isExactly(const QVariantMap& entry, Target target, const char* value) {
 // become "OffDone"; later targets become "OffDone" when all of them are "Off",
 // which completes the entry, else they stay and the entry is started.
 QVariantMap settled(QVariantMap entry, Target done, protocol::ExportResult result) {
+  // A later target already done counts as settled: only a retried earlier
+  // target can complete after it, and the entry is then complete too.
   bool laterAllOff = true;
   for (const auto& other : protocol::kTargets) {
-    if (other.target > done && !isExactly(entry, other.target, flag::Off)) laterAllOff = false;
+    if (other.target > done && !isExactly(entry, other.target, flag::Off) &&
+        !isExactly(entry, other.target, flag::OnDone) && !isExactly(entry, other.target, flag::OffDone))
+      laterAllOff = false;
   }
   for (const auto& other : protocol::kTargets) {
     const bool turnsOffDone = other.target < done ? isExactly(entry, other.target, flag::Off)
-                                                  : other.target > done && laterAllOff;
+                                                  : other.target > done && laterAllOff &&
+                                                        isExactly(entry, other.target, flag::Off);
     if (turnsOffDone) entry.insert(QLatin1String(other.typeKey), QLatin1String(flag::OffDone));
   }
   entry.insert(QLatin1String(flagKey(done)), QLatin1String(flag::OnDone));
@@ -53,6 +58,10 @@ QVariantMap settled(QVariantMap entry, Target done, protocol::ExportResult resul
   if (alreadyFailed || result == protocol::ExportResult::Failed) newStatus = status::Failed;
   entry.insert(QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(newStatus));
   return entry;
+}
+
+QStringList failedKeysOf(const QVariantMap& entry) {
+  return protocol::stringValue(entry, QUEUE_ENTRY_FAILED_KEY).value_or(QString()).split(u',', Qt::SkipEmptyParts);
 }
 
 }  // namespace
@@ -138,8 +147,33 @@ void Queue::updateMovie(const QVariantMap& completion, int i) {
   if (result == protocol::ExportResult::Failed) {
     updated.insert(QLatin1String(QUEUE_ENTRY_ERROR_TEXT_KEY),
                    protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString()));
+    QStringList failedKeys = failedKeysOf(updated);
+    failedKeys << QLatin1String(flagKey(*target));
+    updated.insert(QLatin1String(QUEUE_ENTRY_FAILED_KEY), failedKeys.join(u','));
   }
   store_.replace(i, updated);
+}
+
+bool Queue::failed(int i, Target target) const {
+  const auto found = store_.entry(i);
+  return found && failedKeysOf(*found).contains(QLatin1String(flagKey(target)));
+}
+
+void Queue::retryFailed(int i) {
+  auto found = store_.entry(i);
+  if (!found) return;
+  const QStringList failedKeys = failedKeysOf(*found);
+  if (failedKeys.isEmpty()) return;
+  bool otherDone = false;
+  for (const auto& target : protocol::kTargets) {
+    const bool retried = failedKeys.contains(QLatin1String(target.typeKey));
+    if (retried) found->insert(QLatin1String(target.typeKey), QLatin1String(flag::On));
+    else otherDone |= isExactly(*found, target.target, flag::OnDone);
+  }
+  found->insert(QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(otherDone ? status::Started : status::Queued));
+  found->remove(QLatin1String(QUEUE_ENTRY_FAILED_KEY));
+  found->remove(QLatin1String(QUEUE_ENTRY_ERROR_TEXT_KEY));
+  store_.replace(i, *found);
 }
 
 void Queue::toggle(int i, Target target) {

@@ -25,8 +25,10 @@ inline constexpr const char* Complete = "Complete";
 inline constexpr const char* Failed = "Failed";
 }  // namespace status
 
-// Added to an entry whose export failed: why, in plain words.
+// Added to an entry whose export failed: why, in plain words, and which
+// targets failed (their keys, separated by commas), so they can be retried.
 inline constexpr const char* QUEUE_ENTRY_ERROR_TEXT_KEY = "QUEUE_ENTRY_ERROR_TEXT_KEY";
+inline constexpr const char* QUEUE_ENTRY_FAILED_KEY = "QUEUE_ENTRY_FAILED_KEY";
 
 class Queue {
  public:
@@ -71,6 +73,12 @@ class Queue {
   void toggleiPod(int i) { toggle(i, protocol::Target::iPod); }
   void toggleappletv(int i) { toggle(i, protocol::Target::AppleTV); }
   void toggleqt(int i) { toggle(i, protocol::Target::QuickTime); }
+
+  // Whether the export of that target of entry i failed.
+  bool failed(int i, protocol::Target target) const;
+  // Turns entry i's failed targets back to "On", to be exported again; the
+  // status becomes "Started", or "Queued" when no other target is done.
+  void retryFailed(int i);
 
   void deleteMovie(int i) { store_.remove(i); }
   // Removes every entry whose status is exactly "Complete".

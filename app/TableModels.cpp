@@ -3,7 +3,11 @@
 #include "app/Queue.h"
 #include "app/QueueLog.h"
 
+#include "app/RunState.h"
+
+#include <QFont>
 #include <QIcon>
+#include <QPalette>
 
 namespace tovix {
 
@@ -66,15 +70,7 @@ int QueueTableModel::columnCount(const QModelIndex& parent) const {
 QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
   if (!queue_ || !index.isValid()) return {};
   const int row = index.row();
-  if (const auto target = targetOfColumn(index.column())) {
-    const QString flag = queue_->flag(row, *target);
-    if (role == Qt::CheckStateRole)
-      return (flag == QLatin1String(flag::On) || flag == QLatin1String(flag::OnDone)) ? Qt::Checked
-                                                                                      : Qt::Unchecked;
-    if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole)
-      return headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString() + QStringLiteral(": ") + shown(flag);
-    return {};
-  }
+  if (const auto target = targetOfColumn(index.column())) return targetData(row, *target, role);
   switch (index.column()) {
     case Indicator:
       if (role == Qt::DecorationRole) return QIcon(QStringLiteral(":/images/") + indicatorImage(queue_->status(row)));
@@ -87,9 +83,7 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
       if (role == Qt::ToolTipRole) return shown(queue_->movie(row).value_or(QString()));
       return {};
     case Status:
-      if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return shown(queue_->status(row).value_or(QString()));
-      if (role == Qt::ToolTipRole) return errorText(row);
-      return {};
+      return statusData(row, role);
     case Remove:
       if (role == Qt::DecorationRole) return QIcon(QStringLiteral(":/images/b_remove_red_up.png"));
       if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) return tr("Delete this movie from the queue.");
@@ -97,6 +91,53 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+// A target's check box, with a badge for a done or failed export, and plain
+// words for assistive tools ("iPhone, will export").
+QVariant QueueTableModel::targetData(int row, protocol::Target target, int role) const {
+  const QString flag = queue_->flag(row, target);
+  const bool done = flag == QLatin1String(flag::OnDone);
+  const bool failed = done && queue_->failed(row, target);
+  switch (role) {
+    case Qt::CheckStateRole:
+      return flag == QLatin1String(flag::On) || done ? Qt::Checked : Qt::Unchecked;
+    case Qt::DecorationRole:
+      if (!done) return {};
+      return QIcon(QStringLiteral(":/images/") + (failed ? "LI_encode_failed.png" : "LI_encoded_ok.png"));
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole: {
+      QString state = tr("not exported");
+      if (flag == QLatin1String(flag::On)) state = tr("will export");
+      if (done) state = failed ? tr("failed") : tr("done");
+      return tr("%1, %2").arg(headerData(IPhone + int(target), Qt::Horizontal, Qt::DisplayRole).toString(), state);
+    }
+    default:
+      return {};
+  }
+}
+
+// The stored status, or, for the entry being exported, "Converting 42%"
+// (display only: the stored status stays as it is until the completion).
+QVariant QueueTableModel::statusData(int row, int role) const {
+  const bool inFlight = run_ && run_->entryId() != 0 && queue_->idAt(row) == run_->entryId();
+  if (inFlight && (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)) {
+    const QString doing = run_->phase() == RunState::Phase::Paused ? tr("Paused") : tr("Converting");
+    return tr("%1 %2%").arg(doing).arg(int(run_->fraction() * 100));
+  }
+  if (inFlight && role == Qt::FontRole) {
+    QFont bold;
+    bold.setBold(true);
+    return bold;
+  }
+  if (inFlight && role == Qt::ForegroundRole) return QPalette().color(QPalette::Highlight).lighter(130);
+  if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return shown(queue_->status(row).value_or(QString()));
+  if (role == Qt::ToolTipRole) return errorText(row);
+  return {};
+}
+
+void QueueTableModel::runStateChanged() {
+  if (rowCount() > 0) emit dataChanged(index(0, Status), index(rowCount() - 1, Status));
 }
 
 // Why the entry's export failed, as the status's tool tip; nothing otherwise.

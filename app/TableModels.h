@@ -10,6 +10,7 @@ namespace tovix {
 
 class Queue;
 class QueueLog;
+class RunState;
 
 // A table whose rows are read from a store on every request; reload() tells
 // the view that everything may have changed.
@@ -34,6 +35,10 @@ class QueueTableModel : public StoreTableModel {
 
   explicit QueueTableModel(QObject* parent = nullptr) : StoreTableModel(parent) {}
   void setQueue(const Queue* queue);
+  // The run whose export in flight the status column shows.
+  void setRunState(const RunState* run) { run_ = run; }
+  // Repaints the status column after the run moved on.
+  void runStateChanged();
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,7 +56,10 @@ class QueueTableModel : public StoreTableModel {
 
  private:
   QVariant errorText(int row) const;
+  QVariant statusData(int row, int role) const;
+  QVariant targetData(int row, protocol::Target target, int role) const;
   const Queue* queue_ = nullptr;
+  const RunState* run_ = nullptr;
 };
 
 class LogTableModel : public StoreTableModel {

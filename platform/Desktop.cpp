@@ -9,14 +9,16 @@
 
 namespace tovix::desktop {
 
-void revealInFileManager(const QString& path) {
+bool revealInFileManager(const QString& path) {
   QDBusMessage call = QDBusMessage::createMethodCall(
       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-  call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+  // Fully encoded: a space or "#" in a name must not change the address.
+  call << QStringList{QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded())} << QString();
   const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-  if (reply.type() == QDBusMessage::ReplyMessage) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+  if (reply.type() == QDBusMessage::ReplyMessage) return true;
+  const QFileInfo file(path);
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(file.isDir() ? file.absoluteFilePath() : file.absolutePath()));
 }
 
 bool openWebAddress(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }

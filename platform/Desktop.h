@@ -3,9 +3,10 @@
 
 namespace tovix::desktop {
 
-// Shows the file selected in the desktop's file manager (FileManager1 over
-// D-Bus), falling back to opening its folder.
-void revealInFileManager(const QString& path);
+// Shows the file (or folder) selected in the desktop's file manager
+// (FileManager1 over D-Bus), falling back to opening its folder with the
+// desktop's default handler. False when nothing could show it.
+bool revealInFileManager(const QString& path);
 
 // Opens a web address in the user's browser.
 bool openWebAddress(const QString& url);

@@ -43,6 +43,9 @@ class FakeHelper : public HelperSupervisor {
  public:
   void start() override { ++starts; }
   void terminate() override { ++terminations; }
+  void pause() override { paused = true; }
+  void resume() override { paused = false; }
+  bool paused = false;
   bool isReady() const override { return readyNow; }
   bool isRunning() const override { return true; }
   QString owner() const override { return readyNow ? kFakeHelperName : QString(); }

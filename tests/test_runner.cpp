@@ -1,5 +1,6 @@
 // The queue runner and start-up against a scripted fake helper, in-process.
 #include "AppTestSupport.h"
+#include "app/ElidedLabel.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
+#include <QTableView>
 
 using namespace tovix;
 using protocol::Target;
@@ -30,7 +32,7 @@ TEST(Runner, ExportsEntriesInQueueAndTargetOrderOneAtATime) {
   h.controller->startQ();
   EXPECT_EQ(h.center.requests().size(), 1u) << "Start while running posts nothing";
   EXPECT_TRUE(h.controller->exportProgress()->isVisibleTo(h.controller->controllerWindow()));
-  EXPECT_EQ(h.controller->currentExportFilename()->text(), "/A_iPhone.m4v");
+  EXPECT_EQ(h.controller->currentExportFilename()->toolTip(), "/A_iPhone.m4v");
   h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.5}});
   EXPECT_EQ(h.controller->exportProgress()->value(), 500);
   EXPECT_TRUE(h.controller->currentExportLabel()->isVisibleTo(h.controller->controllerWindow()));
@@ -109,11 +111,11 @@ TEST(Runner, ExportFolderIsSentOnlyWhileItExists) {
   h.add("/Movies/Trip.mov", {Target::AppleTV, Target::QuickTime});
   h.controller->startQ();
   EXPECT_EQ(h.center.requests().back().value(p::EXPORT_DIRECTORY_KEY).toString(), folder);
-  EXPECT_EQ(h.controller->currentExportFilename()->text(), folder + "/Trip_ATV.m4v");
+  EXPECT_EQ(h.controller->currentExportFilename()->toolTip(), folder + "/Trip_ATV.m4v");
   QDir(folder).removeRecursively();
   h.complete();
   EXPECT_FALSE(h.center.requests().back().contains(p::EXPORT_DIRECTORY_KEY));
-  EXPECT_EQ(h.controller->currentExportFilename()->text(), "/Movies/Trip_QT.mov");
+  EXPECT_EQ(h.controller->currentExportFilename()->toolTip(), "/Movies/Trip_QT.mov");
 }
 
 TEST(Runner, EarlierTargetSwitchedOnDuringARunGoesFirst) {
@@ -313,6 +315,62 @@ TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
   h.complete();
   EXPECT_EQ(h.desktop->notifications.size(), 1u) << "only with the end-of-queue preference";
   EXPECT_FALSE(h.desktop->inhibited);
+}
+
+TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {
+  test::ControllerHarness h;
+  h.add("/m/a.mov", {Target::iPhone, Target::iPod});
+  h.controller->startQ();
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.42}});
+  const QString running = h.controller->runStatus()->text();
+  EXPECT_TRUE(running.startsWith("42% · 0:00 elapsed")) << running.toStdString();
+  EXPECT_TRUE(running.endsWith("export 1 of 2")) << running.toStdString();
+  EXPECT_EQ(h.controller->currentExportFilename()->fullText(), "a_iPhone.m4v");
+  const QModelIndex status = h.controller->qTable()->model()->index(0, 6);
+  EXPECT_EQ(status.data().toString(), "Converting 42%");
+  EXPECT_EQ(h.controller->q()->status(0), "Queued") << "display only";
+
+  h.controller->pauseQ();
+  EXPECT_TRUE(h.helper->paused);
+  EXPECT_TRUE(h.controller->runStatus()->text().startsWith("Paused · 42%"));
+  EXPECT_EQ(status.data().toString(), "Paused 42%");
+  h.controller->stopQ();  // a held helper runs again, to see the stop
+  EXPECT_FALSE(h.helper->paused);
+  h.complete("Cancelled");
+  EXPECT_EQ(h.controller->runStatus()->text(), "Queue stopped · 0 exports finished");
+  EXPECT_EQ(status.data().toString(), "Queued");
+
+  h.controller->startQ();
+  h.complete();
+  h.complete("Failed");
+  EXPECT_EQ(h.controller->runStatus()->text(), "1 export finished, 1 failed");
+  EXPECT_TRUE(h.controller->runStatus()->isVisibleTo(h.controller->controllerWindow()));
+}
+
+TEST(Runner, RetryFailedExportsTheFailedTargetsAgain) {
+  test::ControllerHarness h;
+  h.add("/m/a.mov", {Target::iPhone, Target::AppleTV});
+  h.add("/m/b.mov", {Target::iPod});
+  h.controller->startQ();
+  h.complete("Failed");
+  h.complete();
+  h.complete("Failed");
+  EXPECT_EQ(h.controller->q()->status(0), "Failed");
+  EXPECT_TRUE(h.controller->q()->failed(0, Target::iPhone));
+  h.controller->qTable()->selectRow(0);
+  h.controller->retryFailed();
+  EXPECT_EQ(h.controller->q()->iPhone(0), "On");
+  EXPECT_EQ(h.controller->q()->appletv(0), "OnDone");
+  EXPECT_EQ(h.controller->q()->status(0), "Started") << "the Apple TV export is done";
+  h.controller->qTable()->selectRow(1);
+  h.controller->retryFailed();
+  EXPECT_EQ(h.controller->q()->status(1), "Queued") << "nothing else of it is done";
+  h.controller->startQ();
+  EXPECT_EQ(requestText(h.center.requests().back()), "/m/a.mov QUEUE_ENTRY_IPHONE_KEY");
+  h.complete();
+  h.complete();
+  EXPECT_EQ(h.controller->q()->status(0), "Complete");
+  EXPECT_EQ(h.controller->q()->status(1), "Complete");
 }
 
 TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {

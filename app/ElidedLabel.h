@@ -1,0 +1,23 @@
+#pragma once
+// A one-line label that shortens its text in the middle to the width it has;
+// its tool tip, also told to assistive tools, can say more.
+#include <QLabel>
+
+namespace tovix {
+
+class ElidedLabel : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  void setFullText(const QString& text, const QString& toolTip);
+  const QString& fullText() const { return fullText_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void elide();
+  QString fullText_;
+};
+
+}  // namespace tovix
