@@ -14,7 +14,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# Running builds only the two programs, not the tests.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target Tovix TovixHelper
 	@bash scripts/run-tovix.sh $(BUILD_DIR)/bin/Tovix
 
 test: build

@@ -217,6 +217,7 @@ void Controller::reloadQueueTable() {
   const int row = selectedRow();
   queueModel_->reload();
   if (row >= 0 && row < queueModel_->rowCount()) qTable()->selectRow(row);
+  if (emptyHint_) emptyHint_->setVisible(queueModel_->rowCount() == 0);
 }
 void Controller::reloadLogTable() {
   logModel_->reload();

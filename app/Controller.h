@@ -298,6 +298,9 @@ class Controller : public QObject {
   void watchStoreSaves(PlistListStore& store);
   void showRunStatus();
   void showPlaybackState(bool playing);
+  void showDropPlace(bool show);
+  void restoreWindowPlaces();
+  void saveWindowPlaces();
   void revealLatestOutput(int row);
   std::optional<QString> exportDirectoryForRequest() const;
 
@@ -344,6 +347,8 @@ class Controller : public QObject {
   std::unique_ptr<Queue> q_;
   std::unique_ptr<QueueLog> qLog_;
   QueueTableModel* queueModel_ = nullptr;
+  QLabel* emptyHint_ = nullptr;   // over the empty queue table
+  QWidget* dropPlace_ = nullptr;  // where a drag would drop
   LogTableModel* logModel_ = nullptr;
 
   // Queue runner: qRunning_ means a request is outstanding.

@@ -7,12 +7,18 @@
 
 #include <QFileInfo>
 #include <QMainWindow>
+#include <QStandardPaths>
 
 namespace tovix {
 
 void Controller::addToQ() {
+  // The panel opens where it was last used, at first in the user's Videos folder.
+  constexpr const char* kOpenPanelFolder = "OpenPanelFolder";
+  dialogs_->startFolder = prefs_.stringForKey(kOpenPanelFolder)
+                              .value_or(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
   const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
-  if (!chosen) return;
+  if (!chosen || chosen->isEmpty()) return;
+  prefs_.setString(kOpenPanelFolder, QFileInfo(chosen->first()).absolutePath());
   // Links are queued as the files they point to, so exports land beside those.
   QStringList targets;
   for (const QString& path : *chosen) {

@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QCoreApplication>
 #include <QFile>
+#include <QToolBar>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -105,6 +106,14 @@ bool Controller::awakeFromNib() {
           &Controller::tableViewSelectionDidChange);
   connect(logTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &Controller::tableViewSelectionDidChange);
+  emptyHint_ = new QLabel(tr("Drop movies here, or press Add Movie"), qTable()->viewport());
+  emptyHint_->setAlignment(Qt::AlignCenter);
+  emptyHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  emptyHint_->setEnabled(false);  // drawn in the muted text colour
+  dropPlace_ = new QWidget(qTable()->viewport());
+  dropPlace_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  dropPlace_->setStyleSheet(QStringLiteral("background: palette(highlight); border: none;"));
+  dropPlace_->hide();
   reloadQueueTable();
   qTable()->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(qTable(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -118,8 +127,36 @@ bool Controller::awakeFromNib() {
   buildLogToolbar();
   hideExportWidgets();
   controllerWindow_->installEventFilter(this);
+  // Never narrower than the toolbar's items.
+  controllerWindow_->setMinimumWidth(std::max(controllerWindow_->minimumWidth(), toolbar_->sizeHint().width()));
+  restoreWindowPlaces();
   controllerWindow_->show();
   return true;
+}
+
+// The drop always goes after the last row: a line there says so.
+void Controller::showDropPlace(bool show) {
+  const int rows = queueModel_->rowCount();
+  const int y = rows == 0 ? 0 : qTable()->rowViewportPosition(rows - 1) + qTable()->rowHeight(rows - 1);
+  dropPlace_->setGeometry(0, std::max(0, y - 1), qTable()->viewport()->width(), 3);
+  dropPlace_->setVisible(show);
+}
+
+namespace {
+constexpr const char* kMainWindowPlace = "WindowPlaceMain";
+constexpr const char* kLogWindowPlace = "WindowPlaceLog";
+}  // namespace
+
+void Controller::restoreWindowPlaces() {
+  for (const auto& [key, window] : {std::pair{kMainWindowPlace, static_cast<QWidget*>(controllerWindow_)},
+                                    std::pair{kLogWindowPlace, static_cast<QWidget*>(logWindow_)}}) {
+    if (const auto place = prefs_.stringForKey(key)) window->restoreGeometry(QByteArray::fromBase64(place->toLatin1()));
+  }
+}
+
+void Controller::saveWindowPlaces() {
+  prefs_.setString(kMainWindowPlace, QString::fromLatin1(controllerWindow_->saveGeometry().toBase64()));
+  prefs_.setString(kLogWindowPlace, QString::fromLatin1(logWindow_->saveGeometry().toBase64()));
 }
 
 void Controller::fadeinMainWindow() {
@@ -148,14 +185,22 @@ bool Controller::eventFilter(QObject* watched, QEvent* event) {
                                                                  : Qt::IgnoreAction;
       drag->setDropAction(action);
       drag->setAccepted(action != Qt::IgnoreAction);
+      showDropPlace(action != Qt::IgnoreAction);
       return true;
     }
+    case QEvent::DragLeave:
+      showDropPlace(false);
+      return true;
     case QEvent::Drop: {
+      showDropPlace(false);
       auto* drop = static_cast<QDropEvent*>(event);
       drop->setDropAction(Qt::CopyAction);
       drop->setAccepted(tableView(qTable(), drop->mimeData(), true));
       return true;
     }
+    case QEvent::Resize:
+      if (watched == qTable()->viewport()) emptyHint_->setGeometry(qTable()->viewport()->rect());
+      break;
     default:
       break;
   }
@@ -170,6 +215,7 @@ void Controller::windowWillClose(QObject* window) {
   if (window != controllerWindow_ || shuttingDown_) return;
   shuttingDown_ = true;
   emit closing();
+  saveWindowPlaces();
   if (sendQuitAtEnd_) {
     QFile flag(protocol::quitFlagPath());
     flag.open(QIODevice::WriteOnly);

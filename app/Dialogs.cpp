@@ -19,7 +19,7 @@ std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringLi
   QStringList patterns;
   for (const QString& extension : extensions) patterns << QStringLiteral("*.") + extension;
   const QString filter = QObject::tr("Movies (%1)").arg(patterns.join(u' '));
-  const QStringList files = QFileDialog::getOpenFileNames(parent, QString(), QString(), filter);
+  const QStringList files = QFileDialog::getOpenFileNames(parent, QString(), startFolder, filter);
   if (files.isEmpty()) return std::nullopt;
   return files;
 }

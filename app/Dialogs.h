@@ -18,9 +18,12 @@ struct AlertSpec {
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
+  // Where the open panel starts.
+  QString startFolder;
   // Shows a warning alert modally; answers the index of the chosen button.
   virtual int runAlert(QWidget* parent, const AlertSpec& alert);
-  // An open panel for several files with these extensions; nullopt on cancel.
+  // An open panel for several files with these extensions, in startFolder;
+  // nullopt on cancel.
   virtual std::optional<QStringList> chooseFiles(QWidget* parent, const QStringList& extensions);
   // A panel for one folder; nullopt on cancel.
   virtual std::optional<QString> chooseFolder(QWidget* parent);

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QThread>
 #include <QTimer>
@@ -51,6 +52,9 @@ int main(int argc, char* argv[]) {
   }
 
   tovix::process::watchTermination();
+  // Qt's media backend prints debugging lines ("listing codecs") to the
+  // console; Tovix's own lines go through the system log.
+  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tovix"));
   QApplication::setApplicationVersion(QStringLiteral(TOVIX_VERSION));

@@ -23,6 +23,9 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMediaPlayer>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTableView>
@@ -249,6 +252,26 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   c.clearQ();
   EXPECT_EQ(c.q()->count(), 0);
   EXPECT_EQ(Queue::init(c.prefs())->count(), 0) << "empty after a restart too";
+  EXPECT_FALSE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden()) << "the empty queue says what to do";
+  h.dialogs->files = QStringList{a};
+  c.addToQ();
+  EXPECT_EQ(h.dialogs->startFolder, QFileInfo(a).absolutePath()) << "the panel opens where it was last used";
+  EXPECT_TRUE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden());
+
+  // A row's own menu, and the shortcuts of the commands.
+  QMenu* menu = c.rowMenu(0);
+  QStringList items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items << action->text();
+  EXPECT_EQ(items, QStringList({"Preview", "Info", "Show in Folder", "Retry Failed", "Remove"}));
+  EXPECT_FALSE(menu->actions().at(3)->isEnabled()) << "nothing failed";
+  menu->actions().last()->trigger();
+  EXPECT_EQ(c.q()->count(), 0);
+  QStringList shortcuts;
+  for (QAction* action : c.controllerWindow()->menuBar()->findChildren<QAction*>())
+    if (!action->shortcut().isEmpty()) shortcuts << action->text() + " " + action->shortcut().toString();
+  for (const char* expected : {"Start Ctrl+R", "Stop Ctrl+.", "Pause or Resume Ctrl+P", "Preferences… Ctrl+,", "Preview Ctrl+Y"})
+    EXPECT_TRUE(shortcuts.contains(expected)) << expected << " in " << shortcuts.join(", ").toStdString();
 }
 
 TEST_F(WindowTest, PreferencesWindowLoadsFlipsAndFitsItsPanes) {
