@@ -14,7 +14,8 @@
 namespace tovix {
 
 void Controller::checkSoftwareUpdate() {
-  lastUpdater_ = new SoftwareUpdater(prefs_, controllerWindow_, updateBaseAddress_, this);
+  // Repeated checks answer in the one panel instead of stacking panels.
+  if (!lastUpdater_) lastUpdater_ = new SoftwareUpdater(prefs_, controllerWindow_, updateBaseAddress_, this);
   lastUpdater_->initManual();
 }
 

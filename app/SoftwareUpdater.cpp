@@ -37,9 +37,13 @@ bool succeeded(const QNetworkReply* reply) {
          reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
 }
 
-// Fetches a small document synchronously on the calling (worker) thread;
-// empty on any failure, time-out or oversize answer.
-QByteArray fetchSmallDocument(const QString& address) {
+struct Fetched {
+  QByteArray body;
+  QString failure;  // why nothing usable came, in plain words; empty on success
+};
+
+// Fetches a small document synchronously on the calling (worker) thread.
+Fetched fetchSmallDocument(const QString& address) {
   QNetworkAccessManager manager;
   QNetworkReply* reply = manager.get(requestFor(address));
   QByteArray body;
@@ -55,9 +59,25 @@ QByteArray fetchSmallDocument(const QString& address) {
   QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
   loop.exec();
   if (!tooLarge) body += reply->readAll();
-  const bool ok = succeeded(reply) && !tooLarge && body.size() <= kMaxVersionListBytes;
+  QString failure;
+  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  if (tooLarge || body.size() > kMaxVersionListBytes)
+    failure = QObject::tr("the server's answer is far too large");
+  else if (reply->error() != QNetworkReply::NoError && status == 0)
+    failure = QObject::tr("the server could not be reached (%1)").arg(reply->errorString());
+  else if (!succeeded(reply))
+    failure = QObject::tr("the server answered with status %1").arg(status);
   delete reply;
-  return ok ? body : QByteArray();
+  return {failure.isEmpty() ? body : QByteArray(), failure};
+}
+
+// The numbers of a fetched version list, or why there are none.
+std::pair<VersionNumbers, QString> readCheck(const Fetched& fetched) {
+  if (!fetched.failure.isEmpty()) return {{}, fetched.failure};
+  const auto list = plist::parse(fetched.body);
+  if (!list || !list->toMap().contains(QStringLiteral("Major Version")))
+    return {{}, QObject::tr("the server's version list cannot be read")};
+  return {parseVersionList(fetched.body), {}};
 }
 
 }  // namespace
@@ -105,6 +125,7 @@ SoftwareUpdater::SoftwareUpdater(const Preferences& prefs, QWidget* mainWindow, 
   connect(ui_->softwareUpdateDownloadButton, &QPushButton::clicked, this, &SoftwareUpdater::doDownloadUpdate);
   connect(ui_->softwareUpdateVisitOrvaneButton, &QPushButton::clicked, this, &SoftwareUpdater::doVisitOrvaneSite);
   connect(ui_->closeButton, &QPushButton::clicked, this, &SoftwareUpdater::closePanel);
+  connect(ui_->tryAgainButton, &QPushButton::clicked, this, &SoftwareUpdater::initManual);
 }
 
 // The panel may already be gone with the main window that owns it.
@@ -137,18 +158,28 @@ void SoftwareUpdater::startCheck() {
   const QString address = baseAddress_ + QStringLiteral("/tovix/TovixVersion.xml");
   QPointer<SoftwareUpdater> self(this);
   QThread* worker = QThread::create([address, self] {
-    const VersionNumbers published = parseVersionList(fetchSmallDocument(address));
-    QMetaObject::invokeMethod(qApp, [self, published] {
-      if (self) self->reportCheck(published);
+    const auto [published, failure] = readCheck(fetchSmallDocument(address));
+    QMetaObject::invokeMethod(qApp, [self, published = published, failure = failure] {
+      if (self) self->reportCheck(published, failure);
     }, Qt::QueuedConnection);
   });
   connect(worker, &QThread::finished, worker, &QObject::deleteLater);
   worker->start();
 }
 
-void SoftwareUpdater::reportCheck(VersionNumbers published) {
+void SoftwareUpdater::reportCheck(VersionNumbers published, const QString& failure) {
   latest_ = published;
-  if (published > current_) {
+  ui_->tryAgainButton->setVisible(!failure.isEmpty());
+  if (!failure.isEmpty()) {
+    // A check that could not check never claims there is nothing newer; an
+    // automatic one stays silent.
+    systemLog(QStringLiteral("Software update check failed: %1.").arg(failure));
+    if (runningManual_) {
+      ui_->updateMsg->setText(tr("Tovix could not check for updates: %1.").arg(failure));
+      ui_->updateMsg->show();
+      loadPanel();
+    }
+  } else if (published > current_) {
     ui_->updateMsg->setText(tr("A new version of Tovix is available."));
     ui_->updateMsg->show();
     ui_->softwareUpdateDownloadButton->setEnabled(true);
@@ -200,6 +231,7 @@ void SoftwareUpdater::downloadNewDiscImage() {
 
 void SoftwareUpdater::finishDownload(bool written) {
   ui_->updateProgress->hide();
+  ui_->softwareUpdateDownloadButton->setEnabled(!written);  // a failed download can be tried again
   ui_->updateMsg->setText(written ? tr("A disc image containing the new version of Tovix has been downloaded to "
                                        "your desktop.")
                                   : tr("The new version could not be downloaded. Please try again later."));

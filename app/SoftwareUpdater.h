@@ -77,7 +77,7 @@ class SoftwareUpdater : public QObject {
  private:
   void startCheck();
   // The worker thread's result, handed to the GUI thread.
-  void reportCheck(VersionNumbers published);
+  void reportCheck(VersionNumbers published, const QString& failure);
   void finishDownload(bool written);
 
   const Preferences& prefs_;

@@ -108,15 +108,26 @@ TEST_F(UpdateTest, ComparesVersionsInOrderOfSignificance) {
   }
 }
 
-TEST_F(UpdateTest, BadOrMissingListsMeanNoNewerVersion) {
+TEST_F(UpdateTest, ACheckThatCouldNotCheckSaysSoAndOffersToTryAgain) {
+  const auto failed = [](const SoftwareUpdater& updater) { return updater.ui().tryAgainButton->isVisibleTo(updater.softwareUpdatePanel()); };
   server.answers["/tovix/TovixVersion.xml"] = {200, "<plist><dict><key>Major Version</key><integer>9"};
-  EXPECT_EQ(message(*checkManually()), "You have the latest version of Tovix.");
+  auto updater = checkManually();
+  EXPECT_EQ(message(*updater), "Tovix could not check for updates: the server's version list cannot be read.");
+  EXPECT_TRUE(failed(*updater));
   server.answers["/tovix/TovixVersion.xml"] = {200, versionList("9", "0", "0") + QByteArray(100 * 1024, ' ')};
-  EXPECT_EQ(checkManually()->latestVersion(), VersionNumbers{}) << "an enormous answer is refused";
+  updater = checkManually();
+  EXPECT_EQ(updater->latestVersion(), VersionNumbers{}) << "an enormous answer is refused";
+  EXPECT_EQ(message(*updater), "Tovix could not check for updates: the server's answer is far too large.");
   server.answers["/tovix/TovixVersion.xml"] = {500, versionList("9", "0", "0")};
-  EXPECT_EQ(message(*checkManually()), "You have the latest version of Tovix.");
+  EXPECT_EQ(message(*checkManually()), "Tovix could not check for updates: the server answered with status 500.");
+  server.answers["/tovix/TovixVersion.xml"] = {200, versionList("1", "95", "32")};
+  auto done = watch(*updater);
+  updater->ui().tryAgainButton->click();
+  ASSERT_TRUE(test::waitUntil([&] { return *done; }));
+  EXPECT_EQ(message(*updater), "You have the latest version of Tovix.");
+  EXPECT_FALSE(failed(*updater));
   server.close();  // no network at all
-  EXPECT_EQ(message(*checkManually()), "You have the latest version of Tovix.");
+  EXPECT_TRUE(message(*checkManually()).startsWith("Tovix could not check for updates: the server could not be reached"));
 }
 
 TEST_F(UpdateTest, OverlappingChecksKeepTheirNumbersApart) {
@@ -189,6 +200,7 @@ TEST_F(UpdateTest, DownloadsTheDiscImageWithoutBlockingAndNeverLeavesAPartialFil
   EXPECT_FALSE(written);
   EXPECT_EQ(QDir(home.path() + "/Desktop").entryList(QDir::Files | QDir::Hidden), QStringList());
   EXPECT_EQ(message(*second), "The new version could not be downloaded. Please try again later.");
+  EXPECT_TRUE(second->ui().softwareUpdateDownloadButton->isEnabled()) << "Download can be tried again";
 }
 
 TEST_F(UpdateTest, ProductPageAndClosing) {
@@ -216,7 +228,7 @@ TEST(CheckForUpdates, TheCommandRunsAManualCheckWithAPanelOfItsOwn) {
   ASSERT_TRUE(test::waitUntil([&] { return updater->softwareUpdatePanel()->isVisible(); }));
   EXPECT_EQ(updater->ui().updateMsg->text(), "You have the latest version of Tovix.");
   h.controller->checkSoftwareUpdate();
-  EXPECT_NE(h.controller->lastUpdater(), updater) << "every check has its own updater and panel";
+  EXPECT_EQ(h.controller->lastUpdater(), updater) << "repeated checks answer in one panel";
 }
 
 TEST(FactoryReset, CancelLeavesEverythingInPlace) {
