@@ -99,6 +99,10 @@ bool Controller::awakeFromNib() {
   queueModel_->setQueue(q_.get());
   logModel_->setLog(qLog_.get());
   qTable()->setModel(queueModel_);
+  auto* targetCells = new TargetCellDelegate(qTable());
+  for (const auto& target : protocol::kTargets)
+    qTable()->setItemDelegateForColumn(QueueTableModel::columnIdentifiers().indexOf(QLatin1String(target.typeKey)),
+                                       targetCells);
   fitColumns(qTable(), {1});
   qTable()->verticalHeader()->hide();
   qTable()->setIconSize(QSize(16, 16));

@@ -24,10 +24,14 @@ std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringLi
   return files;
 }
 
+std::unique_ptr<QMessageBox> Dialogs::informBox(QWidget* parent, const QString& text, const QString& details) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Tovix"), text, QMessageBox::Ok, parent);
+  box->setInformativeText(details);
+  return box;
+}
+
 void Dialogs::inform(QWidget* parent, const QString& text, const QString& details) {
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Tovix"), text, QMessageBox::Ok, parent);
-  box.setInformativeText(details);
-  box.exec();
+  informBox(parent, text, details)->exec();
 }
 
 std::optional<QString> Dialogs::chooseFolder(QWidget* parent) {

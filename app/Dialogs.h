@@ -3,8 +3,10 @@
 // instead of a person and no modal dialog ever blocks a test.
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace tovix {
@@ -29,6 +31,8 @@ class Dialogs {
   virtual std::optional<QString> chooseFolder(QWidget* parent);
   // Tells the user something, with a list of details below; one OK button.
   virtual void inform(QWidget* parent, const QString& text, const QString& details);
+  // The message box inform() shows.
+  static std::unique_ptr<QMessageBox> informBox(QWidget* parent, const QString& text, const QString& details);
 };
 
 }  // namespace tovix

@@ -5,9 +5,13 @@
 
 #include "app/RunState.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QIcon>
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
+#include <QStyle>
 
 namespace tovix {
 
@@ -102,9 +106,9 @@ QVariant QueueTableModel::targetData(int row, protocol::Target target, int role)
   switch (role) {
     case Qt::CheckStateRole:
       return flag == QLatin1String(flag::On) || done ? Qt::Checked : Qt::Unchecked;
-    case Qt::DecorationRole:
+    case BadgeRole:
       if (!done) return {};
-      return QIcon(QStringLiteral(":/images/") + (failed ? "LI_encode_failed.png" : "LI_encoded_ok.png"));
+      return QStringLiteral(":/images/") + (failed ? "LI_encode_failed.png" : "LI_encoded_ok.png");
     case Qt::AccessibleTextRole:
     case Qt::ToolTipRole: {
       QString state = tr("not exported");
@@ -138,6 +142,20 @@ QVariant QueueTableModel::statusData(int row, int role) const {
 
 void QueueTableModel::runStateChanged() {
   if (rowCount() > 0) emit dataChanged(index(0, Status), index(rowCount() - 1, Status));
+}
+
+void TargetCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyledItemDelegate::paint(painter, option, index);
+  const QString badge = index.data(QueueTableModel::BadgeRole).toString();
+  if (badge.isEmpty()) return;
+  // Drawn in full colour beside the check box, even where the cell is frozen.
+  QStyleOptionViewItem cell = option;
+  initStyleOption(&cell, index);
+  const QWidget* view = option.widget;
+  QStyle* style = view ? view->style() : QApplication::style();
+  const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &cell, view);
+  const int side = std::min(14, option.rect.height() - 4);
+  painter->drawPixmap(QRect(box.right() + 4, option.rect.center().y() - side / 2, side, side), QPixmap(badge));
 }
 
 // Why the entry's export failed, as the status's tool tip; nothing otherwise.

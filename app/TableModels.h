@@ -4,6 +4,7 @@
 #include "protocol/Protocol.h"
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 #include <functional>
 
 namespace tovix {
@@ -29,6 +30,8 @@ class QueueTableModel : public StoreTableModel {
   // The resource name of a cell's image ("LI_encoded_ok.png"), for tests and
   // assistive tools that want the image's meaning rather than its pixels.
   static constexpr int ImageNameRole = Qt::UserRole + 1;
+  // The resource of a target's done or failed badge; none while it is open.
+  static constexpr int BadgeRole = Qt::UserRole + 2;
 
   // Column identifiers, in display order.
   static const QStringList& columnIdentifiers();
@@ -60,6 +63,13 @@ class QueueTableModel : public StoreTableModel {
   QVariant targetData(int row, protocol::Target target, int role) const;
   const Queue* queue_ = nullptr;
   const RunState* run_ = nullptr;
+};
+
+// Draws a target's check box and, beside it, its done or failed badge.
+class TargetCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 class LogTableModel : public StoreTableModel {

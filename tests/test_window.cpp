@@ -119,6 +119,14 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_EQ(cell(0, 6, Qt::DisplayRole).toString(), "Started");
   EXPECT_EQ(cell(2, 6, Qt::DisplayRole).toString(), "Failed");
   EXPECT_EQ(cell(2, 6, Qt::ToolTipRole).toString(), "Export failed: the disk is full.");
+  // A done target carries a badge and a failed one another; a screen reader hears plain words.
+  EXPECT_TRUE(cell(0, 2, QueueTableModel::BadgeRole).toString().endsWith("LI_encoded_ok.png"));
+  EXPECT_TRUE(cell(2, 2, QueueTableModel::BadgeRole).toString().endsWith("LI_encode_failed.png"));
+  EXPECT_TRUE(cell(0, 3, QueueTableModel::BadgeRole).toString().isEmpty());
+  EXPECT_EQ(cell(0, 2, Qt::AccessibleTextRole).toString(), "iPhone, done");
+  EXPECT_EQ(cell(2, 2, Qt::AccessibleTextRole).toString(), "iPhone, failed");
+  EXPECT_EQ(cell(0, 3, Qt::AccessibleTextRole).toString(), "iPod, will export");
+  EXPECT_EQ(cell(0, 4, Qt::AccessibleTextRole).toString(), "Apple TV, not exported");
   EXPECT_EQ(QueueTableModel::columnIdentifiers().at(2), p::QUEUE_ENTRY_IPHONE_KEY);
 
   // A click on a check box flips that row's flag through the controller.

@@ -2,6 +2,8 @@
 // a small queue while each window is grabbed to a PNG.
 // Usage: screenshots OUTPUT_DIR MOVIE... (run by scripts/take-screenshots.sh)
 #include "app/Controller.h"
+#include "app/Dialogs.h"
+#include "app/SoftwareUpdater.h"
 #include "app/Theme.h"
 #include "ui_GeneralPrefs.h"
 
@@ -10,6 +12,7 @@
 #include <QScreen>
 #include <QDeadlineTimer>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTableView>
 
@@ -42,16 +45,33 @@ int main(int argc, char* argv[]) {
   controller.init();
   if (!controller.awakeFromNib()) return 1;
   controller.prefs().setBool(tovix::Preferences::PrefExportCompletePref, true);
+  // The first "movie" is no movie at all: its export fails, as a damaged file's would.
   for (int i = 2; i < argc; ++i) controller.q()->addMovie(QString::fromLocal8Bit(argv[i]));
-  controller.q()->toggleqt(1);
-  controller.q()->toggleiPod(2);
+  controller.q()->toggleqt(2);
+  controller.q()->toggleiPod(3);
   controller.reloadQueueTable();
   controller.controllerWindow()->resize(900, 470);
   wait(3000, [&] { return controller.fadeFinished(); });
   controller.startQ();
-  wait(60000, [&] { return controller.q()->status(0) == QLatin1String("Complete"); });
+  wait(60000, [&] { return controller.q()->status(1) == QLatin1String("Complete"); });
   wait(60000, [&] { return controller.exportProgress()->value() > 400; });
   save(controller.controllerWindow(), out + "/main-window.png");
+
+  // The message that names refused files, shown without waiting for an answer.
+  const auto refused = tovix::Dialogs::informBox(controller.controllerWindow(), QObject::tr("2 files were not added to the queue."),
+                                                 QObject::tr("Holiday: it is a folder\nnotes.txt: it is not a movie file"));
+  refused->show();
+  wait(400);
+  save(refused.get(), out + "/refused-files.png");
+  refused->hide();
+
+  // An update check with no server to answer it.
+  controller.setUpdateBaseAddress(QStringLiteral("http://127.0.0.1:9"));
+  controller.checkSoftwareUpdate();
+  wait(10000, [&] { return controller.lastUpdater() && controller.lastUpdater()->softwareUpdatePanel()->isVisible(); });
+  wait(300);
+  save(controller.lastUpdater()->softwareUpdatePanel(), out + "/update-failed.png");
+  controller.lastUpdater()->closePanel();
 
   controller.openQueueLog();
   controller.logWindow()->resize(820, 300);
@@ -65,7 +85,7 @@ int main(int argc, char* argv[]) {
   wait(600);
   save(controller.prefsWindow(), out + "/preferences-update.png");
 
-  controller.qTable()->selectRow(0);
+  controller.qTable()->selectRow(1);
   controller.showInfo();
   wait(400);
   save(controller.infoWindow(), out + "/movie-info.png");
