@@ -149,7 +149,15 @@ void Controller::toolbarWillAddItem(QAction* item) {
   for (const ToolbarItemRow& row : kToolbarItems) {
     if (item->objectName() != QLatin1String(row.identifier)) continue;
     item->setToolTip(tr(row.toolTip));
-    connect(item, &QAction::triggered, this, row.action, Qt::UniqueConnection);
+    if (item->isCheckable()) {
+      // A pane is chosen by whatever checks its item: a click, or a screen
+      // reader's toggle, which checks it without triggering it.
+      connect(item, &QAction::toggled, this, [this, action = row.action](bool on) {
+        if (on) (this->*action)();
+      });
+    } else {
+      connect(item, &QAction::triggered, this, row.action, Qt::UniqueConnection);
+    }
     return;
   }
 }

@@ -219,6 +219,10 @@ TEST_F(WindowTest, ToolbarsShowTheirItemsInOrderWithToolTipsAndActions) {
   c.toolbar(c.prefsToolbar(), "UpdateToolbarItem", true)->trigger();
   EXPECT_TRUE(c.toolbar(c.prefsToolbar(), "UpdateToolbarItem", true)->isChecked());
   EXPECT_FALSE(c.toolbar(c.prefsToolbar(), "GeneralToolbarItem", true)->isChecked());
+  EXPECT_EQ(c.activePrefView(), c.updatePrefView());
+  // A screen reader checks an item without triggering it: the pane follows.
+  c.toolbar(c.prefsToolbar(), "GeneralToolbarItem", true)->setChecked(true);
+  EXPECT_EQ(c.activePrefView(), c.generalPrefView());
 }
 
 TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
