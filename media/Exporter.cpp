@@ -611,13 +611,23 @@ QString numberedPath(const QString& output, int n) {
 
 namespace {
 // rename(2) that fails with EEXIST instead of replacing; where the file
-// system cannot do that, a hard link (which never replaces) and an unlink.
+// system cannot do that, a hard link (which never replaces) and an unlink;
+// where it has no links either (FAT, some FUSE file systems), a rename after
+// a check, the best such a file system allows.
 bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
   if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
-  if (::link(from.constData(), to.constData()) != 0) return false;
-  ::unlink(from.constData());
-  return true;
+  if (::link(from.constData(), to.constData()) == 0) {
+    ::unlink(from.constData());
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return false;
+  struct stat existing {};
+  if (::lstat(to.constData(), &existing) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.constData(), to.constData()) == 0;
 }
 }  // namespace
 
