@@ -1,16 +1,17 @@
 // Runs one export with TovixHelper's export code and prints its wall time.
-// Usage: bench_export SOURCE OUTPUT TYPECODE [x264-speed-preset]
+// Usage: bench_export SOURCE OUTPUT TYPECODE [x264-speed-preset [CRF]]
 #include "media/Exporter.h"
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);
   if (argc < 4 || std::strlen(argv[3]) != 4) {
-    std::fprintf(stderr, "usage: bench_export SOURCE OUTPUT TYPECODE [PRESET]\n");
+    std::fprintf(stderr, "usage: bench_export SOURCE OUTPUT TYPECODE [PRESET [CRF]]\n");
     return 2;
   }
   tovix::media::ExportJob job;
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
   const auto* code = reinterpret_cast<const unsigned char*>(argv[3]);
   job.typeCode = (uint32_t(code[0]) << 24) | (uint32_t(code[1]) << 16) | (uint32_t(code[2]) << 8) | code[3];
   if (argc > 4) job.speedPreset = QString::fromLocal8Bit(argv[4]);
+  if (argc > 5) job.crf = std::atoi(argv[5]);
   const auto start = std::chrono::steady_clock::now();
   const auto outcome = tovix::media::exportMovie(job);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -31,6 +31,8 @@ struct ExportJob {
   const std::atomic_bool* interrupt = nullptr;
   // x264 speed preset; empty for the default.
   QString speedPreset;
+  // x264 CRF; 0 for the preset's (the benchmark's equal-size comparisons).
+  int crf = 0;
 };
 
 // Writes job.output through a temporary file in the same folder that is
