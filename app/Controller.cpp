@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/SoftwareUpdater.h"
+#include "app/TableAccessible.h"
 #include "app/TableModels.h"
 #include "platform/Desktop.h"
 #include "ui_AboutPanel.h"
@@ -71,6 +72,7 @@ Controller::Controller(NotificationCenter& notificationCenter,
   // Playback goes through Qt's FFmpeg backend, which Tovix needs anyway; the
   // GStreamer backend crashes where its plugins are missing.
   if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+  installTableAccessibility();
   mainUi_->setupUi(controllerWindow_);
   buildWindows();
   playFinishedSound = playChime;

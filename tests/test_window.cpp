@@ -136,6 +136,21 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   model()->setData(model()->index(0, 2), Qt::Unchecked, Qt::CheckStateRole);
   EXPECT_EQ(h.controller->q()->iPhone(0), "OnDone");
 
+  // A screen reader's Toggle flips a check box rather than selecting the row;
+  // a frozen check box reads as read-only, not as switched off.
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(h.controller->qTable());
+  ASSERT_TRUE(table && table->tableInterface());
+  h.controller->qTable()->selectRow(1);
+  QAccessibleInterface* appleTv = table->tableInterface()->cellAt(0, 4);
+  ASSERT_TRUE(appleTv && appleTv->actionInterface());
+  EXPECT_EQ(appleTv->text(QAccessible::Name), "Apple TV, will export");
+  appleTv->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_EQ(h.controller->q()->appletv(0), "Off");
+  QAccessibleInterface* frozen = table->tableInterface()->cellAt(0, 2);
+  EXPECT_TRUE(frozen->state().readOnly && frozen->state().checked && !frozen->state().disabled);
+  EXPECT_TRUE(frozen->actionInterface()->actionNames().isEmpty());
+  EXPECT_EQ(table->child(table->indexOfChild(frozen)), frozen);
+
   // A stored value of any length shows shortened, so no cell can hold the
   // window up while it is measured and painted.
   QVariantMap huge = *h.controller->q()->entry(1);
