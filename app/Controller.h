@@ -358,7 +358,6 @@ class Controller : public QObject {
   QString showInFinderPath_;
   RunState* runState_ = nullptr;
   // The file each entry's latest finished export wrote, this session.
-  std::map<quint64, QString> latestOutputs_;
   std::unique_ptr<DesktopSession> desktop_;
 
   QString updateBaseAddress_;

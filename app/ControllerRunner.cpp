@@ -218,13 +218,14 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(completion)));
   const OutstandingExport done = std::move(*outstanding_);
   outstanding_.reset();
-  if (const auto index = q_ ? q_->indexOf(done.entryId) : std::nullopt) q_->updateMovie(completion, *index);
   const auto result = protocol::resultFromText(
       protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  QVariantMap settled = completion;
   if (result == protocol::ExportResult::Finished) {
     showInFinderPath_ = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY).value_or(done.expectedOutput);
-    latestOutputs_[done.entryId] = showInFinderPath_;
+    settled.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), showInFinderPath_);
   }
+  if (const auto index = q_ ? q_->indexOf(done.entryId) : std::nullopt) q_->updateMovie(settled, *index);
   runState_->exportEnded(result, showInFinderPath_);
   reloadQueueTable();
   if (qLog_) {

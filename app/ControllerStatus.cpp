@@ -53,12 +53,12 @@ void Controller::retryFailed() {
 }
 
 void Controller::revealLatestOutput(int row) {
-  const quint64 id = q_ ? q_->idAt(row) : 0;
-  const auto written = latestOutputs_.find(id);
-  if (written != latestOutputs_.end() && QFileInfo::exists(written->second)) {
-    revealFile(written->second);
-  } else if (const auto movie = q_ ? q_->movie(row) : std::nullopt) {
-    revealFile(*movie);  // nothing written this session: the movie itself
+  if (!q_) return;
+  const auto written = q_->latestOutput(row);
+  if (written && QFileInfo::exists(*written)) {
+    revealFile(*written);
+  } else if (const auto movie = q_->movie(row)) {
+    revealFile(*movie);  // nothing written yet, or moved away since: the movie itself
   }
 }
 

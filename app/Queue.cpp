@@ -151,12 +151,20 @@ void Queue::updateMovie(const QVariantMap& completion, int i) {
     failedKeys << QLatin1String(flagKey(*target));
     updated.insert(QLatin1String(QUEUE_ENTRY_FAILED_KEY), failedKeys.join(u','));
   }
+  const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY);
+  if (result == protocol::ExportResult::Finished && written) updated.insert(QLatin1String(QUEUE_ENTRY_OUTPUT_PATH_KEY), *written);
   store_.replace(i, updated);
 }
 
 bool Queue::failed(int i, Target target) const {
   const auto found = store_.entry(i);
   return found && failedKeysOf(*found).contains(QLatin1String(flagKey(target)));
+}
+
+std::optional<QString> Queue::latestOutput(int i) const {
+  const auto found = store_.entry(i);
+  if (!found) return std::nullopt;
+  return protocol::stringValue(*found, QUEUE_ENTRY_OUTPUT_PATH_KEY);
 }
 
 void Queue::retryFailed(int i) {

@@ -29,6 +29,9 @@ inline constexpr const char* Failed = "Failed";
 // targets failed (their keys, separated by commas), so they can be retried.
 inline constexpr const char* QUEUE_ENTRY_ERROR_TEXT_KEY = "QUEUE_ENTRY_ERROR_TEXT_KEY";
 inline constexpr const char* QUEUE_ENTRY_FAILED_KEY = "QUEUE_ENTRY_FAILED_KEY";
+// Added to an entry when one of its exports finished: the file written last,
+// so Show in Folder finds it after a restart too.
+inline constexpr const char* QUEUE_ENTRY_OUTPUT_PATH_KEY = "QUEUE_ENTRY_OUTPUT_PATH_KEY";
 
 class Queue {
  public:
@@ -76,6 +79,8 @@ class Queue {
 
   // Whether the export of that target of entry i failed.
   bool failed(int i, protocol::Target target) const;
+  // The file entry i's latest finished export wrote, if any.
+  std::optional<QString> latestOutput(int i) const;
   // Turns entry i's failed targets back to "On", to be exported again; the
   // status becomes "Started", or "Queued" when no other target is done.
   void retryFailed(int i);

@@ -284,6 +284,8 @@ TEST(Runner, AMovieWrittenUnderANumberedNameSaysSoInTheLog) {
   h.center.deliver(p::kExportComplete, finished);
   EXPECT_EQ(h.logActions().at(3), "Export finished as Trip_iPhone 2.m4v.");
   EXPECT_EQ(h.controller->showInFinderPath(), "/m/Trip_iPhone 2.m4v") << "the file written, for Show in Folder";
+  EXPECT_EQ(Queue::init(h.controller->prefs())->latestOutput(1), "/m/Trip_iPhone 2.m4v")
+      << "a row's Show in Folder still finds it after a restart";
 }
 
 TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
