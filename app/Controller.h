@@ -299,6 +299,9 @@ class Controller : public QObject {
   void showRunStatus();
   void showPlaybackState(bool playing);
   void showDropPlace(bool show);
+  // Makes the queue table ask for room for every column, with about twenty
+  // characters of the Movie column, which takes whatever width is spare.
+  void keepMovieColumnReadable();
   void restoreWindowPlaces();
   void saveWindowPlaces();
   void revealLatestOutput(int row);

@@ -7,9 +7,11 @@
 
 #include <QCollator>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTableView>
 #include <QUrl>
 #include <QWidget>
@@ -100,6 +102,18 @@ bool Controller::tableView(QTableView* table, const QMimeData* dropped, bool) {
   if (paths.isEmpty()) return false;
   openFiles(paths);
   return true;
+}
+
+void Controller::keepMovieColumnReadable() {
+  const QHeaderView* header = qTable()->horizontalHeader();
+  const int movieColumn = QueueTableModel::columnIdentifiers().indexOf(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+  int width = 2 * qTable()->frameWidth() + qTable()->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < header->count(); ++column)
+    width += column == movieColumn ? 20 * qTable()->fontMetrics().averageCharWidth() : header->sectionSize(column);
+  qTable()->setMinimumWidth(width);
+  // The window's minimum is set explicitly, so its layout cannot raise it alone.
+  const int needed = controllerWindow_->centralWidget()->minimumSizeHint().width();
+  if (needed > controllerWindow_->minimumWidth()) controllerWindow_->setMinimumWidth(needed);
 }
 
 int Controller::selectedRow() const {

@@ -14,6 +14,7 @@
 #include <QHeaderView>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QAccessible>
 #include <QAction>
 #include <QAudioOutput>
@@ -160,6 +161,19 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_LE(cell(1, 1, Qt::DisplayRole).toString().size(), 256);
   EXPECT_TRUE(cell(1, 1, Qt::DisplayRole).toString().contains(QChar(0x2026)));
   EXPECT_LE(h.controller->qTable()->horizontalHeader()->resizeContentsPrecision(), 100);
+
+  // At the window's narrowest the Movie column still shows about twenty
+  // characters, and every column stays in view, even in a large font.
+  QMainWindow* window = h.controller->controllerWindow();
+  QFont large = h.controller->qTable()->font();
+  large.setPointSize(3 * large.pointSize());
+  h.controller->qTable()->setFont(large);
+  window->resize(1, window->height());
+  QApplication::processEvents();
+  QTableView* view = h.controller->qTable();
+  EXPECT_GE(view->horizontalHeader()->sectionSize(1), 20 * view->fontMetrics().averageCharWidth());
+  EXPECT_LE(view->horizontalHeader()->length(), view->viewport()->width());
+  EXPECT_LE(view->mapTo(window, QPoint(view->width(), 0)).x(), window->width()) << "the window grew to hold it";
 }
 
 TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
