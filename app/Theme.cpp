@@ -48,7 +48,9 @@ class TovixStyle : public QProxyStyle {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const QColor edge = enabled ? (on ? scheme_.accent : scheme_.border) : scheme_.disabledText;
-    painter->setPen(QPen(edge, 1.5));
+    // On a selected row the accent fill would melt into the highlight: outline it.
+    const bool onHighlight = on && enabled && (option->state & State_Selected);
+    painter->setPen(QPen(onHighlight ? QColor(Qt::white) : edge, 1.5));
     painter->setBrush(on ? edge : scheme_.base);
     painter->drawRoundedRect(box, 3, 3);
     if (on) {
