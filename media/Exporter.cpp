@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <QFile>
@@ -107,6 +108,31 @@ PictureSize fitPicture(int width, int height, AVRational sar, const ExportPreset
           std::min(evenAtLeastTwo(height * scale), preset.boxHeight), {1, 1}};
 }
 
+// The colours an output picture is in. Pictures keep their source's YUV
+// values, so the output names the source's matrix, primaries and transfer;
+// where the source names none, or is RGB (which the scaler turns into YUV),
+// what its size implies: BT.709 for HD, BT.601 below. Left unnamed, a player
+// guesses from the output's size, and a shrunk HD picture shows SD colours.
+struct Colours {
+  AVColorSpace matrix;
+  AVColorPrimaries primaries;
+  AVColorTransferCharacteristic transfer;
+  bool fromRgb;
+};
+
+Colours coloursOf(const AVCodecContext* source) {
+  const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(source->pix_fmt);
+  const bool rgb = format && (format->flags & AV_PIX_FMT_FLAG_RGB);
+  const bool hd = source->width >= 1280 || source->height >= 720;
+  Colours colours{hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M,
+                  hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M, rgb};
+  if (!rgb && source->colorspace != AVCOL_SPC_UNSPECIFIED && source->colorspace != AVCOL_SPC_RGB)
+    colours.matrix = source->colorspace;
+  if (source->color_primaries != AVCOL_PRI_UNSPECIFIED) colours.primaries = source->color_primaries;
+  if (source->color_trc != AVCOL_TRC_UNSPECIFIED) colours.transfer = source->color_trc;
+  return colours;
+}
+
 int aacSampleRate(int sourceRate) {
   for (int rate : {48000, 44100, 32000, 24000, 22050, 16000}) {
     if (rate == sourceRate) return rate;
@@ -163,6 +189,7 @@ class Transcoder {
   };
   struct VideoStream : Stream {
     PictureSize size{};
+    Colours colours{};
     SwsPtr scaler;
     FramePtr picture;
     int64_t lastPts = AV_NOPTS_VALUE;
@@ -280,6 +307,11 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   encoder->height = video.size.height;
   encoder->sample_aspect_ratio = video.size.sampleAspect;
   encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+  video.colours = coloursOf(decoder);
+  encoder->colorspace = video.colours.matrix;
+  encoder->color_primaries = video.colours.primaries;
+  encoder->color_trc = video.colours.transfer;
+  encoder->color_range = AVCOL_RANGE_MPEG;
   encoder->time_base = video.in->time_base;
   AVRational rate = av_guess_frame_rate(input_.get(), video.in, nullptr);
   if (rate.num <= 0 || rate.den <= 0) rate = {30, 1};
@@ -412,6 +444,11 @@ Error Transcoder::onVideoFrame(AVFrame* frame) {
       video.size.width, video.size.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
   video.scaler.reset(scaler);
   if (!scaler) return QStringLiteral("cannot scale the picture");
+  if (video.colours.fromRgb) {
+    const int matrix = video.colours.matrix == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    sws_setColorspaceDetails(scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix), 0, 0,
+                             1 << 16, 1 << 16);
+  }
   if (av_frame_make_writable(video.picture.get()) < 0) return QStringLiteral("out of memory");
   sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, video.picture->data,
             video.picture->linesize);

@@ -137,6 +137,7 @@ TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
   EXPECT_EQ(video.value("profile").toString(), "Constrained Baseline");
   EXPECT_EQ(video.value("level").toInt(), 30);
   EXPECT_EQ(video.value("refs").toInt(), 1);
+  EXPECT_EQ(video.value("color_space").toString(), "bt709") << "a shrunk HD picture still says it is in HD colours";
   video = test::firstStream(exportAndCheck(big, media::kTypeCodeAppleTV, path("big_ATV.m4v")), "video");
   EXPECT_EQ(video.value("width").toInt(), 1920);
   EXPECT_EQ(video.value("level").toInt(), 40);
@@ -152,9 +153,12 @@ TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
   EXPECT_NEAR(video.value("height").toInt(), 121, 1);
 
   const QString portrait = clip("portrait.mp4", {"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=30:duration=1",
-                                                "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+                                                "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                                                "-colorspace", "bt470bg", "-color_primaries", "bt470bg"});
   video = test::firstStream(exportAndCheck(portrait, media::kTypeCodeiPhone, path("portrait_iPhone.m4v")), "video");
   EXPECT_EQ(video.value("height").toInt(), 720) << "a phone's upright clip stays upright";
+  EXPECT_EQ(video.value("color_space").toString(), "bt470bg") << "the colours the source names";
+  EXPECT_EQ(video.value("color_primaries").toString(), "bt470bg");
   EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 / 1280, 0.01);
 
   const QString anamorphic = clip("wide.mkv", {"-f", "lavfi", "-i", "testsrc2=size=720x480:rate=25:duration=1",
