@@ -114,8 +114,8 @@ class TablePlaceAccessible : public QAccessibleInterface,
       view_->model()->setData(index(), checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
       return;
     }
-    auto* table = static_cast<TableAccessible*>(parent());
-    isSelected() ? table->unselectRow(row_) : table->selectRow(row_);
+    if (auto* table = dynamic_cast<TableAccessible*>(parent()))
+      isSelected() ? table->unselectRow(row_) : table->selectRow(row_);
   }
   QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
@@ -123,7 +123,7 @@ class TablePlaceAccessible : public QAccessibleInterface,
   QModelIndex index() const { return view_->model()->index(row_, column_, view_->rootIndex()); }
   bool isCheckBox() const { return index().flags().testFlag(Qt::ItemIsUserCheckable); }
   QAccessibleInterface* headerOf(int row, int column) const {
-    auto* table = static_cast<TableAccessible*>(parent());
+    auto* table = dynamic_cast<TableAccessible*>(parent());
     return table ? table->child(table->childIndex(row, column)) : nullptr;
   }
   QRect headerRect() const {
