@@ -5,11 +5,11 @@ namespace tovix::media {
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode) {
   switch (typeCode) {
     case kTypeCodeiPhone:
-      return ExportPreset{"ipod", 1280, 720, 30, false, "high", 31, 19, 5000, 0, 128};
+      return ExportPreset{"ipod", 1280, 720, 30, false, "high", 31, 18, 5000, 0, 128};
     case kTypeCodeiPod:
       return ExportPreset{"ipod", 640, 480, 30, false, "baseline", 30, 22, 1500, 1, 128};
     case kTypeCodeAppleTV:
-      return ExportPreset{"ipod", 1920, 1080, 30, false, "high", 40, 21, 10000, 0, 160};
+      return ExportPreset{"ipod", 1920, 1080, 30, false, "high", 40, 20, 10000, 0, 160};
     case kTypeCodeMovie:
       return ExportPreset{"mov", 0, 0, 0, true, "high", 0, 18, 0, 0, 192};
     default:
