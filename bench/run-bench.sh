@@ -9,8 +9,8 @@
 # CLIPS="forest crossfade" limits the clips (default: synthetic forest crossfade);
 # REPS=n runs every encoder n times in turn (default 3).
 # Prints, per target and encoder: the median wall time (and every run's),
-# its ratio to ffmpeg's, frames per second, output bytes, SSIM against the
-# source, and peak memory. Debian's FFmpeg has no libvmaf, so no VMAF.
+# its ratio to ffmpeg's, frames per second, output bytes (and the video
+# stream's), SSIM against the source, and peak memory. Debian's FFmpeg has no libvmaf, so no VMAF.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
@@ -87,12 +87,19 @@ ssim() {
 # The median of the numbers given.
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
+# The bytes of a file's video stream: HandBrake's "Surround" presets add an
+# AC3 track of 640 kb/s, so whole files alone would not compare the pictures.
+video_bytes() {
+  ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{s += $1} END {print s}'
+}
+
 report() { # name peak file seconds... (one per repetition)
   local name=$1 peak=$2 file=$3; shift 3
   local mid size; mid=$(median "$@"); size=$(stat -c %s "$file")
   times["$name"]=$mid
-  printf "%-26s %6.2f s (%s)  x%5.3f  %6.1f fps  %10d B  SSIM %s  %7d KiB\n" "$name" "$mid" "$*" \
-    "$(echo "$mid / ${times[ffmpeg]}" | bc -l)" "$(echo "$frames / $mid" | bc -l)" "$size" "$(ssim "$file")" "$peak"
+  printf "%-26s %6.2f s (%s)  x%5.3f  %6.1f fps  %10d B (video %d B)  SSIM %s  %7d KiB\n" "$name" "$mid" "$*" \
+    "$(echo "$mid / ${times[ffmpeg]}" | bc -l)" "$(echo "$frames / $mid" | bc -l)" "$size" "$(video_bytes "$file")" \
+    "$(ssim "$file")" "$peak"
 }
 
 declare -A code=([iPhone]=M4VP [iPod]="M4V " [AppleTV]=M4VH [QuickTime]=MooV)
