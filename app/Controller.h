@@ -360,7 +360,6 @@ class Controller : public QObject {
   bool sendQuitAtEnd_ = false;
   QString showInFinderPath_;
   RunState* runState_ = nullptr;
-  // The file each entry's latest finished export wrote, this session.
   std::unique_ptr<DesktopSession> desktop_;
 
   QString updateBaseAddress_;

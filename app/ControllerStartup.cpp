@@ -104,11 +104,9 @@ bool Controller::awakeFromNib() {
     qTable()->setItemDelegateForColumn(QueueTableModel::columnIdentifiers().indexOf(QLatin1String(target.typeKey)),
                                        targetCells);
   fitColumns(qTable(), {1});
-  // The other columns fit their contents; the window grows before the Movie column gets unreadable.
-  // Measured once the header has resized all its sections.
-  connect(qTable()->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
-    if (column != 1) keepMovieColumnReadable();
-  }, Qt::QueuedConnection);
+  // Measured again once the header has resized its sections to their contents.
+  connect(qTable()->horizontalHeader(), &QHeaderView::sectionResized, this, &Controller::keepMovieColumnReadable,
+          Qt::QueuedConnection);
   qTable()->verticalHeader()->hide();
   qTable()->setIconSize(QSize(16, 16));
   connect(qTable()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
