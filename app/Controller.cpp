@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QShortcut>
 #include <QMainWindow>
 #include <QToolButton>
@@ -67,7 +68,8 @@ Controller::Controller(NotificationCenter& notificationCenter,
       aboutUi_(std::make_unique<Ui::AboutPanel>()),
       dialogs_(std::make_unique<Dialogs>()),
       queueModel_(new QueueTableModel(this)),
-      logModel_(new LogTableModel(this)) {
+      logModel_(new LogTableModel(this)),
+      intake_(new MovieIntake(this)) {
   initializeResources();
   // Playback goes through Qt's FFmpeg backend, which Tovix needs anyway; the
   // GStreamer backend crashes where its plugins are missing.
@@ -75,6 +77,11 @@ Controller::Controller(NotificationCenter& notificationCenter,
   installTableAccessibility();
   mainUi_->setupUi(controllerWindow_);
   buildWindows();
+  intakeMessage_ = new QLabel(controllerWindow_);
+  intakeMessage_->setAccessibleName(tr("Adding movies"));
+  intakeMessage_->hide();
+  mainUi_->mainLayout->insertWidget(mainUi_->mainLayout->indexOf(mainUi_->helperMessage) + 1, intakeMessage_);
+  connect(intake_, &MovieIntake::batchTested, this, &Controller::queueTested);
   playFinishedSound = playChime;
   endProcess = [](int status) { QCoreApplication::exit(status); };
   updateBaseAddress_ = QLatin1String(SoftwareUpdater::kVendorBaseAddress);

@@ -4,6 +4,7 @@
 // all for the life of the process. Its operations live in one source file
 // per concern, named in the comments below. Everything runs on the GUI thread.
 #include "app/HelperSupervisor.h"
+#include "app/MovieIntake.h"
 #include "app/Preferences.h"
 #include "app/Queue.h"
 #include "app/QueueLog.h"
@@ -137,8 +138,12 @@ class Controller : public QObject {
   void tableViewSelectionDidChange();
   // Queues files given by the desktop (command line, file manager, drop):
   // sorted by name, each one that passes the extension and movie-open tests;
-  // one message names the others and why.
+  // one message names the others and why. Returns at once: the files are
+  // tested in the background and queued as they pass.
   void openFiles(QStringList paths);
+  // Whether files are still being tested on their way into the queue.
+  bool takingFiles() const { return intake_->busy(); }
+  MovieIntake* intake() const { return intake_; }
   // The queue table's selected row, or -1.
   int selectedRow() const;
 
@@ -292,9 +297,10 @@ class Controller : public QObject {
   void settleCompletion(const QVariantMap& completion);
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();
-  // Why a file cannot be queued, or nullopt when it can.
-  std::optional<QString> refusalOf(const QString& path, bool testExtension) const;
   void queueMovies(const QStringList& paths, bool testExtension);
+  void queueTested(const std::vector<MovieIntake::Verdict>& verdicts);
+  void tellRefusals(const QStringList& refused);
+  void showIntakeProgress();
   void watchStoreSaves(PlistListStore& store);
   void showRunStatus();
   void showPlaybackState(bool playing);
@@ -353,6 +359,12 @@ class Controller : public QObject {
   QLabel* emptyHint_ = nullptr;   // over the empty queue table
   QWidget* dropPlace_ = nullptr;  // where a drag would drop
   LogTableModel* logModel_ = nullptr;
+
+  // Files on their way into the queue, and the refusals the open message names.
+  MovieIntake* intake_ = nullptr;
+  QLabel* intakeMessage_ = nullptr;
+  QStringList refusedNames_;
+  int refusedCount_ = 0;
 
   // Queue runner: qRunning_ means a request is outstanding.
   bool qRunning_ = false;

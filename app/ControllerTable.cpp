@@ -3,11 +3,11 @@
 
 #include "app/Dialogs.h"
 #include "app/TableModels.h"
-#include "media/MediaProbe.h"
 
 #include <QCollator>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QMimeData>
@@ -58,30 +58,57 @@ bool isValidFileForDrop(const QString& path) {
   return dropExtensions().contains(extensionOf(path));
 }
 
-std::optional<QString> Controller::refusalOf(const QString& path, bool testExtension) const {
-  const QFileInfo file(path);
-  if (!file.exists()) return tr("it is missing");
-  if (file.isDir()) return tr("it is a folder");
-  if (testExtension && !dropExtensions().contains(extensionOf(path))) return tr("it is not a movie file");
-  if (!media::canOpen(path)) return tr("it is not a movie Tovix can read");
-  return std::nullopt;
-}
+namespace {
+// Refused files named in the message; past that they are only counted.
+constexpr int kMaxNamedRefusals = 200;
+// From this many files on, the window says how far the testing is.
+constexpr int kShowIntakeProgressFrom = 50;
+}  // namespace
 
 void Controller::queueMovies(const QStringList& paths, bool testExtension) {
-  if (!q_) return;
+  if (!q_ || paths.isEmpty()) return;
+  intake_->take(paths, testExtension);
+  showIntakeProgress();
+}
+
+void Controller::queueTested(const std::vector<MovieIntake::Verdict>& verdicts) {
+  QStringList accepted;
   QStringList refused;
-  for (const QString& path : paths) {
-    if (const auto refusal = refusalOf(path, testExtension)) {
-      refused << tr("%1: %2").arg(QFileInfo(path).fileName(), *refusal);
-      continue;
-    }
-    q_->addMovie(path);
+  for (const auto& verdict : verdicts) {
+    if (verdict.refusal)
+      refused << tr("%1: %2").arg(QFileInfo(verdict.path).fileName(), *verdict.refusal);
+    else
+      accepted << verdict.path;
   }
-  reloadQueueTable();
-  if (refused.isEmpty()) return;
-  const QString text = refused.size() == 1 ? tr("One file was not added to the queue.")
-                                           : tr("%1 files were not added to the queue.").arg(refused.size());
-  dialogs_->inform(controllerWindow_, text, refused.join(u'\n'));
+  if (q_ && !accepted.isEmpty()) {
+    q_->addMovies(accepted);
+    reloadQueueTable();
+  }
+  if (!refused.isEmpty()) tellRefusals(refused);
+  showIntakeProgress();
+}
+
+void Controller::tellRefusals(const QStringList& refused) {
+  // Refusals that come while the message is up extend it; a new message
+  // starts once the user has closed the last one.
+  if (!dialogs_->informShown()) {
+    refusedNames_.clear();
+    refusedCount_ = 0;
+  }
+  refusedCount_ += int(refused.size());
+  refusedNames_ << refused.mid(0, std::max<qsizetype>(0, kMaxNamedRefusals - refusedNames_.size()));
+  QString details = refusedNames_.join(u'\n');
+  if (refusedCount_ > refusedNames_.size())
+    details += u'\n' + tr("… and %1 more.").arg(refusedCount_ - refusedNames_.size());
+  const QString text = refusedCount_ == 1 ? tr("One file was not added to the queue.")
+                                          : tr("%1 files were not added to the queue.").arg(refusedCount_);
+  dialogs_->inform(controllerWindow_, text, details);
+}
+
+void Controller::showIntakeProgress() {
+  const bool show = intake_->busy() && intake_->given() >= kShowIntakeProgressFrom;
+  intakeMessage_->setVisible(show);
+  if (show) intakeMessage_->setText(tr("Adding movies: %L1 of %L2 checked").arg(intake_->tested()).arg(intake_->given()));
 }
 
 void Controller::openFiles(QStringList paths) {

@@ -24,15 +24,37 @@ std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringLi
   return files;
 }
 
+namespace {
+// Lines of details shown in the message itself; the rest under Show Details.
+constexpr qsizetype kShownDetailLines = 12;
+
+void setDetails(QMessageBox& box, const QString& details) {
+  const QStringList lines = details.split(u'\n');
+  const bool long_ = lines.size() > kShownDetailLines;
+  box.setInformativeText(long_ ? lines.mid(0, kShownDetailLines).join(u'\n') + QStringLiteral("\n…") : details);
+  box.setDetailedText(long_ ? details : QString());
+}
+}  // namespace
+
 std::unique_ptr<QMessageBox> Dialogs::informBox(QWidget* parent, const QString& text, const QString& details) {
   auto box = std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Tovix"), text, QMessageBox::Ok, parent);
-  box->setInformativeText(details);
+  setDetails(*box, details);
   return box;
 }
 
 void Dialogs::inform(QWidget* parent, const QString& text, const QString& details) {
-  informBox(parent, text, details)->exec();
+  if (!shownInform_) {
+    shownInform_ = informBox(parent, text, details).release();  // owned by parent
+    shownInform_->setWindowModality(Qt::NonModal);
+  } else {
+    shownInform_->setText(text);
+    setDetails(*shownInform_, details);
+  }
+  shownInform_->show();
+  shownInform_->raise();
 }
+
+bool Dialogs::informShown() const { return shownInform_ && shownInform_->isVisible(); }
 
 std::optional<QString> Dialogs::chooseFolder(QWidget* parent) {
   const QString folder = QFileDialog::getExistingDirectory(parent);

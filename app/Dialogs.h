@@ -1,6 +1,7 @@
 #pragma once
 // Alerts and file panels behind one interface, so that tests answer them
 // instead of a person and no modal dialog ever blocks a test.
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -30,9 +31,16 @@ class Dialogs {
   // A panel for one folder; nullopt on cancel.
   virtual std::optional<QString> chooseFolder(QWidget* parent);
   // Tells the user something, with a list of details below; one OK button.
+  // Never waits: the message stays up beside the window, and a later call
+  // while it is up changes its words instead of opening another.
   virtual void inform(QWidget* parent, const QString& text, const QString& details);
+  // Whether that message is up.
+  virtual bool informShown() const;
   // The message box inform() shows.
   static std::unique_ptr<QMessageBox> informBox(QWidget* parent, const QString& text, const QString& details);
+
+ private:
+  QPointer<QMessageBox> shownInform_;
 };
 
 }  // namespace tovix

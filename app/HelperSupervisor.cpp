@@ -1,7 +1,9 @@
 #include "app/HelperSupervisor.h"
 
+#include "platform/ProcessSignals.h"
 #include "platform/SystemLog.h"
 
+#include <QFile>
 #include <QTimer>
 #include <csignal>
 
@@ -10,6 +12,7 @@ namespace {
 constexpr int kMaxFailedStarts = 3;
 constexpr int kRestartDelayMs = 200;
 constexpr int kTerminateWaitMs = 2000;
+constexpr const char* kHelperProcessName = "TovixHelper";
 }  // namespace
 
 HelperSupervisor::HelperSupervisor(QString program, QObject* parent)
@@ -19,6 +22,7 @@ HelperSupervisor::HelperSupervisor(QString program, QObject* parent)
   connect(watcher_, &BusNameWatcher::ownerAppeared, this, &HelperSupervisor::onOwnerAppeared);
   connect(watcher_, &BusNameWatcher::ownerVanished, this, [this] {
     owner_.clear();
+    strayPid_ = 0;
     if (!ready_) return;
     ready_ = false;
     emit lost();
@@ -39,6 +43,7 @@ void HelperSupervisor::onOwnerAppeared(const QString& owner) {
     systemLog(QStringLiteral("%1 is held by process %2, not by the TovixHelper Tovix started; ignored.")
                   .arg(QLatin1String(kHelperBusName))
                   .arg(pid));
+    endStrayHelper(pid);
     return;
   }
   owner_ = owner;
@@ -52,8 +57,30 @@ HelperSupervisor::~HelperSupervisor() {
   if (process_.state() != QProcess::NotRunning) terminate();
 }
 
+void HelperSupervisor::endStrayHelper(qint64 pid) {
+  const auto facts = process::factsOf(pid);
+  // A helper whose parent is a running Tovix belongs to that Tovix.
+  if (!facts || !facts->sameUser || facts->name != QLatin1String(kHelperProcessName) ||
+      facts->parentName == QStringLiteral("Tovix") || pid == strayPid_)
+    return;
+  systemLog(QStringLiteral("Ending the TovixHelper left behind as process %1.").arg(pid));
+  strayPid_ = pid;
+  failedStarts_ = 0;
+  // SIGCONT first: a helper of an older Tovix may have been stopped.
+  ::kill(pid_t(pid), SIGCONT);
+  ::kill(pid_t(pid), SIGTERM);
+  QTimer::singleShot(kTerminateWaitMs, this, [pid, temporaryFiles = facts->temporaryFiles] {
+    const auto still = process::factsOf(pid);
+    if (still && still->name == QLatin1String(kHelperProcessName)) ::kill(pid_t(pid), SIGKILL);
+    for (const QString& file : temporaryFiles) {
+      if (QFile::remove(file)) systemLog(QStringLiteral("Removed %1, left by that helper.").arg(file));
+    }
+  });
+}
+
 void HelperSupervisor::start() {
   if (process_.state() != QProcess::NotRunning) return;
+  if (const qint64 holder = busNamePid(QLatin1String(kHelperBusName))) endStrayHelper(holder);
   stopping_ = false;
   readySinceStart_ = false;
   process_.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -61,17 +88,16 @@ void HelperSupervisor::start() {
 }
 
 void HelperSupervisor::pause() {
-  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), SIGSTOP);
+  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), process::kHoldSignal);
 }
 
 void HelperSupervisor::resume() {
-  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), SIGCONT);
+  if (process_.state() == QProcess::Running) ::kill(pid_t(process_.processId()), process::kGoOnSignal);
 }
 
 void HelperSupervisor::terminate() {
   stopping_ = true;
   if (process_.state() == QProcess::NotRunning) return;
-  resume();  // a held helper could not act on the termination
   process_.terminate();
   if (!process_.waitForFinished(kTerminateWaitMs)) {
     process_.kill();
@@ -82,7 +108,8 @@ void HelperSupervisor::terminate() {
 void HelperSupervisor::onFinished() {
   if (stopping_) return;
   systemLog(QStringLiteral("TovixHelper ended (status %1), starting it again.").arg(process_.exitCode()));
-  if (!readySinceStart_ && ++failedStarts_ >= kMaxFailedStarts) {
+  // Starts fail while a stray helper still holds the name; they do not count.
+  if (!readySinceStart_ && strayPid_ == 0 && ++failedStarts_ >= kMaxFailedStarts) {
     emit unavailable(tr("The converter TovixHelper keeps stopping before it is ready."));
     return;
   }

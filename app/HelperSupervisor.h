@@ -19,7 +19,8 @@ class HelperSupervisor : public QObject {
   virtual void start();
   // Sends SIGTERM, waits up to two seconds, then kills; no restart follows.
   virtual void terminate();
-  // Holds the helper where it is (SIGSTOP) and lets it go on (SIGCONT).
+  // Holds the helper's export where it is and lets it go on; the helper acts
+  // on both itself, so it still ends when Tovix does.
   virtual void pause();
   virtual void resume();
   // Whether a helper listens for requests now.
@@ -41,6 +42,12 @@ class HelperSupervisor : public QObject {
 
  private:
   void onFinished();
+  // Ends a TovixHelper that holds the helper's name but was not started
+  // here (left behind by a Tovix that was killed), and removes the
+  // temporary file it was writing. Anything else holding the name is only
+  // logged: it is not ours to end.
+  void endStrayHelper(qint64 pid);
+  qint64 strayPid_ = 0;  // a stray helper being ended; its name blocks starts
   QString program_;
   QProcess process_;
   BusNameWatcher* watcher_ = nullptr;

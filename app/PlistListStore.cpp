@@ -101,6 +101,13 @@ void PlistListStore::append(const QVariantMap& entry, bool appendInPlace) {
   changed();
 }
 
+void PlistListStore::append(const QVariantList& entries) {
+  if (entries.isEmpty()) return;
+  items_.append(entries);
+  for (qsizetype i = 0; i < entries.size(); ++i) ids_.push_back(newId());
+  changed();
+}
+
 void PlistListStore::replace(int index, const QVariantMap& entry) {
   if (!contains(index)) return;
   items_[index] = entry;

@@ -40,6 +40,8 @@ class PlistListStore {
   // Appends and saves; appendInPlace adds the entry to the end of the file
   // without rewriting it (for a list that only grows, such as the log).
   void append(const QVariantMap& entry, bool appendInPlace = false);
+  // Appends every entry with one save.
+  void append(const QVariantList& entries);
   void replace(int index, const QVariantMap& entry);
   void remove(int index);
   // Removes every item for which drop answers true, keeping the others' order.

@@ -92,18 +92,22 @@ QString Queue::flag(int i, Target target) const {
   return found ? flagIn(*found, target) : QLatin1String(flag::OffDone);
 }
 
-void Queue::addMovie(const QString& moviePath) {
-  if (moviePath.isEmpty()) return;
-  QVariantMap entry{
-      {QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY), moviePath},
-      {QLatin1String(protocol::QUEUE_ENTRY_DISPLAY_KEY), media::movieDisplayName(moviePath)},
-      {QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(status::Queued)},
-  };
-  for (const auto& target : protocol::kTargets) {
-    const bool on = prefs_.boolForKey(preferenceKey(target.target));
-    entry.insert(QLatin1String(target.typeKey), QLatin1String(on ? flag::On : flag::Off));
+void Queue::addMovies(const QStringList& moviePaths) {
+  QVariantList entries;
+  for (const QString& moviePath : moviePaths) {
+    if (moviePath.isEmpty()) continue;
+    QVariantMap entry{
+        {QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY), moviePath},
+        {QLatin1String(protocol::QUEUE_ENTRY_DISPLAY_KEY), media::movieDisplayName(moviePath)},
+        {QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(status::Queued)},
+    };
+    for (const auto& target : protocol::kTargets) {
+      const bool on = prefs_.boolForKey(preferenceKey(target.target));
+      entry.insert(QLatin1String(target.typeKey), QLatin1String(on ? flag::On : flag::Off));
+    }
+    entries.append(entry);
   }
-  store_.append(entry);
+  store_.append(entries);
 }
 
 std::optional<QVariantMap> Queue::findMatchingEntry(const QVariantMap& d, int* index) const {

@@ -52,7 +52,9 @@ class Queue {
   QString qt(int i) const { return flag(i, protocol::Target::QuickTime); }
 
   // Appends the movie with flags from the preferences and status "Queued".
-  void addMovie(const QString& moviePath);
+  void addMovie(const QString& moviePath) { addMovies({moviePath}); }
+  // The same for several movies, in order, with one save.
+  void addMovies(const QStringList& moviePaths);
 
   // The entry a completion or request dictionary belongs to: among the entries
   // with its movie path, the first whose flag for its target is "On", else the

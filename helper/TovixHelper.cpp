@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 
 namespace tovix {
 
@@ -15,6 +16,8 @@ using protocol::Target;
 namespace {
 
 constexpr int kQuitTimerMilliseconds = 2000;
+// How often a held export looks for its release, a stop or its end.
+constexpr int kHeldPollMilliseconds = 50;
 
 struct ExportConstants {
   uint32_t typeCode;
@@ -189,6 +192,20 @@ void TovixHelper::takeWaitingRequest() {
 }
 
 bool TovixHelper::movie(double fraction) {
+  takeCommands();
+  // A held export waits here, still hearing stop, quit and SIGTERM (which
+  // the parent's end sends), so a paused helper never outlives Tovix.
+  while (process::holdRequested() && !abort && !process::terminationRequested()) {
+    QThread::msleep(kHeldPollMilliseconds);
+    takeCommands();
+  }
+  if (abort || process::terminationRequested()) return false;
+  notificationCenter.post(QLatin1String(protocol::kExportProgress),
+                          QVariantMap{{QLatin1String(protocol::EXPORT_PROGRESS_KEY), fraction}});
+  return true;
+}
+
+void TovixHelper::takeCommands() {
   // Lets "TovixExportAbort" reach a running export; other handlers see
   // `exporting` and wait for the export to end.
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -197,10 +214,6 @@ bool TovixHelper::movie(double fraction) {
     quit = true;
   }
   if (takeFlag(appDir)) abort = true;
-  if (abort) return false;
-  notificationCenter.post(QLatin1String(protocol::kExportProgress),
-                          QVariantMap{{QLatin1String(protocol::EXPORT_PROGRESS_KEY), fraction}});
-  return true;
 }
 
 }  // namespace tovix

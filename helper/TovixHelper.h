@@ -34,7 +34,8 @@ class TovixHelper : public QObject {
   void exportQT(const QString& moviePath, const QVariantMap& info);
 
   // The export engine's progress call: checks the quit flag, then the stop
-  // flag; answers false (cancel) once abort is set, else posts the fraction.
+  // flag, and waits while Tovix holds the export; answers false (cancel) once
+  // abort is set or SIGTERM came, else posts the fraction.
   bool movie(double fraction);
 
   // SIGTERM: a running export cancels itself (it polls the termination flag);
@@ -45,6 +46,8 @@ class TovixHelper : public QObject {
   void exportMovie(protocol::Target target, const QString& moviePath, const QVariantMap& info);
   void end(int status);
   void takeWaitingRequest();
+  // Handles waiting bus messages and the stop and quit flag files.
+  void takeCommands();
 
   NotificationCenter& notificationCenter;
   bool abort = false;

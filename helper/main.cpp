@@ -9,6 +9,7 @@
 int main(int argc, char* argv[]) {
   tovix::process::endWithParent();
   tovix::process::watchTermination();
+  tovix::process::watchHold();
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("TovixHelper"));
 

@@ -1,5 +1,8 @@
 #include "platform/ProcessSignals.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <fcntl.h>
 #include <csignal>
@@ -10,6 +13,7 @@ namespace tovix::process {
 namespace {
 
 std::atomic_bool g_terminationRequested{false};
+std::atomic_bool g_holdRequested{false};
 int g_wakePipe[2] = {-1, -1};
 
 void onTerminate(int) {
@@ -20,7 +24,52 @@ void onTerminate(int) {
   }
 }
 
+void onHold(int signal) { g_holdRequested.store(signal == kHoldSignal); }
+
+QString firstLine(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromLocal8Bit(file.readLine()).trimmed();
+}
+
+// The field after "key:" in /proc/PID/status.
+QString statusField(const QString& status, QLatin1String key) {
+  for (const QString& line : status.split(u'\n')) {
+    if (line.startsWith(key)) return line.mid(key.size()).trimmed();
+  }
+  return {};
+}
+
 }  // namespace
+
+void watchHold() {
+  struct sigaction action {};
+  action.sa_handler = onHold;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(kHoldSignal, &action, nullptr);
+  sigaction(kGoOnSignal, &action, nullptr);
+}
+
+bool holdRequested() { return g_holdRequested.load(); }
+
+std::optional<ProcessFacts> factsOf(qint64 pid) {
+  const QString folder = QStringLiteral("/proc/%1").arg(pid);
+  QFile statusFile(folder + QStringLiteral("/status"));
+  if (pid <= 0 || !statusFile.open(QIODevice::ReadOnly)) return std::nullopt;
+  const QString status = QString::fromLocal8Bit(statusFile.readAll());
+  ProcessFacts facts;
+  facts.name = statusField(status, QLatin1String("Name:"));
+  const QString parent = statusField(status, QLatin1String("PPid:"));
+  facts.parentName = firstLine(QStringLiteral("/proc/%1/comm").arg(parent));
+  facts.sameUser = statusField(status, QLatin1String("Uid:")).section(u'\t', 0, 0).toUInt() == ::getuid();
+  for (const QFileInfo& fd : QDir(folder + QStringLiteral("/fd")).entryInfoList(QDir::System | QDir::Files)) {
+    const QString target = fd.symLinkTarget();
+    const QString name = QFileInfo(target).fileName();
+    if (name.startsWith(u'.') && name.endsWith(QLatin1String(".part"))) facts.temporaryFiles << target;
+  }
+  return facts;
+}
 
 void watchTermination() {
   if (g_wakePipe[0] < 0) [[maybe_unused]] int rc = pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK);

@@ -68,6 +68,8 @@ class FakeDialogs : public Dialogs {
   }
   std::optional<QString> chooseFolder(QWidget*) override { return folder; }
   void inform(QWidget*, const QString& text, const QString& details) override { messages.push_back({text, details}); }
+  bool informShown() const override { return !messages.empty() && messageUp; }
+  bool messageUp = true;  // whether the user has left the last message up
   std::vector<std::pair<QString, QString>> messages;
   std::vector<AlertSpec> alerts;
   int alertAnswer = 1;

@@ -69,8 +69,12 @@ class WindowTest : public testing::Test {
     QList<QUrl> urls;
     for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
     data.setUrls(urls);
-    return h.controller->tableView(h.controller->qTable(), &data, true);
+    const bool accepted = h.controller->tableView(h.controller->qTable(), &data, true);
+    settleIntake();
+    return accepted;
   }
+  // Waits until the files given have been tested and queued.
+  void settleIntake() { EXPECT_TRUE(test::waitUntil([this] { return !h.controller->takingFiles(); })); }
   QAbstractItemModel* model() { return h.controller->qTable()->model(); }
   // The identifiers a toolbar shows, in order; "|" for a separator.
   static QStringList shown(QToolBar* bar) {
@@ -261,6 +265,7 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   QFile::link(movie("d.mov"), h.home.path() + "/alias.mov");
   h.dialogs->files = QStringList{cc, a, h.home.path() + "/broken.avi", h.home.path() + "/alias.mov"};
   c.addToQ();
+  settleIntake();
   EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov", "d.mov"})) << "panel order; a broken file is only skipped";
   EXPECT_EQ(c.q()->movie(2), movie("d.mov")) << "a link is queued as the file it points to";
   ASSERT_EQ(h.dialogs->messages.size(), 1u);
@@ -270,6 +275,7 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   EXPECT_TRUE(h.dialogs->offeredExtensions.contains("mkv"));
   h.dialogs->files.reset();
   c.addToQ();
+  settleIntake();
   EXPECT_EQ(c.q()->count(), 3) << "a cancelled panel adds nothing";
   c.qTable()->selectRow(2);
   c.deleteFromQ();
@@ -296,6 +302,7 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   EXPECT_FALSE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden()) << "the empty queue says what to do";
   h.dialogs->files = QStringList{a};
   c.addToQ();
+  settleIntake();
   EXPECT_EQ(h.dialogs->startFolder, QFileInfo(a).absolutePath()) << "the panel opens where it was last used";
   EXPECT_TRUE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden());
 

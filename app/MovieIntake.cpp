@@ -1,0 +1,65 @@
+#include "app/MovieIntake.h"
+
+#include "app/Controller.h"
+#include "media/MediaProbe.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentMap>
+
+namespace tovix {
+namespace {
+// Large enough to keep every core busy, small enough that rows appear often.
+constexpr size_t kBatchSize = 48;
+}  // namespace
+
+std::optional<QString> refusalOf(const QString& path, bool testExtension) {
+  if (QDir::isRelativePath(path)) return QObject::tr("it is not given as a full path");
+  const QFileInfo file(path);
+  if (!file.exists()) return QObject::tr("it is missing");
+  if (file.isDir()) return QObject::tr("it is a folder");
+  if (testExtension && !isValidFileForDrop(path)) return QObject::tr("it is not a movie file");
+  if (!media::canOpen(path)) return QObject::tr("it is not a movie Tovix can read");
+  return std::nullopt;
+}
+
+MovieIntake::MovieIntake(QObject* parent) : QObject(parent) {
+  connect(&watcher_, &QFutureWatcher<Verdict>::finished, this, &MovieIntake::onBatchTested);
+}
+
+MovieIntake::~MovieIntake() {
+  waiting_.clear();
+  watcher_.waitForFinished();
+}
+
+void MovieIntake::take(const QStringList& paths, bool testExtension) {
+  if (!busy()) tested_ = given_ = 0;
+  for (const QString& path : paths) waiting_.push_back({path, testExtension});
+  given_ += int(paths.size());
+  if (!testing_) testNextBatch();
+}
+
+void MovieIntake::testNextBatch() {
+  testing_ = !waiting_.empty();
+  if (!testing_) {
+    emit finished();
+    return;
+  }
+  QList<Job> batch;
+  while (!waiting_.empty() && size_t(batch.size()) < kBatchSize) {
+    batch.append(std::move(waiting_.front()));
+    waiting_.pop_front();
+  }
+  watcher_.setFuture(QtConcurrent::mapped(batch, [](const Job& job) {
+    return Verdict{job.path, refusalOf(job.path, job.testExtension)};
+  }));
+}
+
+void MovieIntake::onBatchTested() {
+  const QList<Verdict> results = watcher_.future().results();
+  tested_ += int(results.size());
+  emit batchTested(std::vector<Verdict>(results.begin(), results.end()));
+  testNextBatch();
+}
+
+}  // namespace tovix
