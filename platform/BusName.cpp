@@ -5,6 +5,9 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
 
 namespace tovix {
 namespace {
@@ -71,10 +74,27 @@ bool ApplicationService::Activate() {
   return true;
 }
 
+namespace {
+// The working folder of the process behind a bus connection; empty when it
+// cannot be read.
+QString workingFolderOf(const QString& connection) {
+  const qint64 pid = busNamePid(connection);
+  return pid > 0 ? QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget() : QString();
+}
+}  // namespace
+
 bool ApplicationService::OpenFiles(const QStringList& paths) {
   if (closing_) return false;
+  QStringList absolute = paths;
+  const bool anyRelative = std::any_of(paths.begin(), paths.end(), QDir::isRelativePath);
+  if (anyRelative && calledFromDBus()) {
+    const QString folder = workingFolderOf(message().service());
+    for (QString& path : absolute) {
+      if (!folder.isEmpty() && QDir::isRelativePath(path)) path = QDir(folder).absoluteFilePath(path);
+    }
+  }
   emit activateRequested();
-  emit openRequested(paths);
+  emit openRequested(absolute);
   return true;
 }
 void ApplicationService::StartQueue() { emit startRequested(); }

@@ -1,6 +1,7 @@
 #pragma once
 // Well-known names on the session bus: one running Tovix and one running
 // TovixHelper per user session, and the way the helper says it is listening.
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,7 +40,7 @@ class BusNameWatcher : public QObject {
 // /org/tovix/Application: "Activate" (a second start brings the window
 // forward, then exits), "StartQueue" and "StopQueue" (the Start and Stop
 // commands, for scripts and tests). Each call only emits a signal here.
-class ApplicationService : public QObject {
+class ApplicationService : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.tovix.Application")
  public:
@@ -58,7 +59,9 @@ class ApplicationService : public QObject {
   // Answers false while this Tovix is closing: the caller must start itself.
   Q_SCRIPTABLE bool Activate();
   // Queues the files as a drop would and brings the window forward; false
-  // while this Tovix is closing.
+  // while this Tovix is closing. Answers at once: the files are tested later.
+  // A relative path is taken from the caller's working folder; one whose
+  // folder cannot be known stays relative, and the queue refuses it.
   Q_SCRIPTABLE bool OpenFiles(const QStringList& paths);
   Q_SCRIPTABLE void StartQueue();
   Q_SCRIPTABLE void StopQueue();

@@ -253,12 +253,21 @@ TEST_F(AppTest, FilesFromTheCommandLineAreQueuedByTheRunningTovix) {
   startTovix({movies + "/short.mov"});
   ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 1; }));
   second.setWorkingDirectory(movies);
-  second.start(bin("Tovix"), {"tone.wav", "long.avi"});
+  test::writeFile(movies + "/notes.mp4", "text, not a movie");
+  second.start(bin("Tovix"), {"tone.wav", "notes.mp4", "long.avi"});
   ASSERT_TRUE(second.waitForFinished(10000));
-  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(second.exitCode(), 0) << "a refused file is the window's business, not a failed hand-over";
   ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 3; }));
   EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/long.avi") << "sorted by name, made absolute";
   EXPECT_EQ(flagOf(2, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/tone.wav");
+
+  // Over the bus, a relative path is the caller's: here gdbus's folder.
+  EXPECT_EQ(test::runProgram("bash", {"-c", QString("cd \"$0\" && gdbus call --session --dest %1 --object-path "
+                                                    "/org/tovix/Application --method org.tovix.Application.OpenFiles "
+                                                    "\"['short.mov']\"").arg(kApplicationBusName), movies}),
+            0);
+  ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 4; }));
+  EXPECT_EQ(flagOf(3, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/short.mov");
 }
 
 TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {
@@ -271,6 +280,34 @@ TEST_F(AppTest, KillingTovixMidExportLeavesNoHelper) {
   tovix.waitForFinished();
   EXPECT_TRUE(processGone(helper, 3000));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(movies + "/long_ATV.m4v")));
+}
+
+TEST_F(AppTest, AHelperLeftBehindIsEndedAndTovixConverts) {
+  // A helper whose Tovix is gone, held in mid-export as a killed Tovix of an
+  // older version left it, still holding the helper's name.
+  QProcess parent;
+  parent.start("bash", {"-c", "\"$0\" \"$0\" 2>/dev/null & echo $!; sleep 60", bin("TovixHelper")});
+  ASSERT_TRUE(parent.waitForReadyRead(5000));
+  const pid_t stray = parent.readLine().trimmed().toInt();
+  ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }));
+  ASSERT_EQ(test::gdbusEmit(p::kExportRequest, test::gvariantDictionary({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, movies + "/long.avi"},
+                                                                         {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY}})),
+            0);
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2, 10000));
+  const QString partial = media::temporaryOutputPath(movies + "/long_iPhone.m4v");
+  ASSERT_TRUE(QFile::exists(partial));
+  kill(stray, SIGSTOP);
+
+  seedQueue({entry(movies + "/short.mov", {p::QUEUE_ENTRY_IPOD_KEY})});
+  startTovix();
+  EXPECT_TRUE(processGone(stray));
+  EXPECT_FALSE(QFile::exists(partial)) << "its temporary file is removed";
+  ASSERT_TRUE(test::waitUntil([stray] { return isBusNameOwned(kHelperBusName) && busNameOwnerPid(kHelperBusName) != stray; }, 10000));
+  call("StartQueue");
+  EXPECT_TRUE(test::waitUntil([this] { return flagOf(0, p::QUEUE_ENTRY_IPOD_KEY) == "OnDone"; }, 30000));
+  EXPECT_TRUE(QFile::exists(movies + "/short_iPod.m4v"));
+  parent.kill();
+  parent.waitForFinished();
 }
 
 TEST(TovixWithoutBus, LogsOneLineAndExits) {

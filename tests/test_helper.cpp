@@ -229,11 +229,17 @@ TEST_F(HelperTest, AFileThatIsNotAMovieFails) {
   EXPECT_TRUE(helperLog().contains("(cannot open"));
 }
 
-TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFile) {
+TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFileEvenWhenHeld) {
   post(request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
   ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));
   const QString partial = media::temporaryOutputPath(home.path() + "/Movies long_iPhone.m4v");
   EXPECT_TRUE(QFile::exists(partial));
+  // Held, the export posts no progress, yet still acts on SIGTERM.
+  ::kill(pid_t(helper.processId()), SIGUSR1);
+  settle();
+  const size_t progressWhenHeld = recorder.named(p::kExportProgress).size();
+  settle();
+  EXPECT_EQ(recorder.named(p::kExportProgress).size(), progressWhenHeld) << "a held export does not go on";
   helper.terminate();
   ASSERT_TRUE(helperEnded(2000));
   EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit) << "ended by SIGTERM";
@@ -249,7 +255,7 @@ TEST_F(HelperTest, OnlyOneHelperServesTheSession) {
   EXPECT_TRUE(second.readAllStandardError().contains("Another TovixHelper is running"));
 }
 
-TEST_F(HelperTest, EndsWhenTheProcessThatStartedItDies) {
+TEST_F(HelperTest, EndsWhenTheProcessThatStartedItDiesEvenWhileHeld) {
   helper.kill();
   helper.waitForFinished();
   ASSERT_TRUE(test::waitUntil([] { return !isBusNameOwned(kHelperBusName); }));
@@ -259,9 +265,14 @@ TEST_F(HelperTest, EndsWhenTheProcessThatStartedItDies) {
   const pid_t child = parent.readLine().trimmed().toInt();
   ASSERT_GT(child, 0);
   ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }));
+  post(request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));
+  const QString partial = media::temporaryOutputPath(home.path() + "/Movies long_iPhone.m4v");
+  ::kill(child, SIGUSR1);
   parent.kill();
   parent.waitForFinished();
   EXPECT_TRUE(test::waitUntil([child] { return kill(child, 0) != 0; }, 3000)) << "no orphan helper";
+  EXPECT_FALSE(QFile::exists(partial));
 }
 
 TEST(HelperWithoutBus, LogsOneLineAndExits) {
