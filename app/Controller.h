@@ -387,6 +387,8 @@ class Controller : public QObject {
   std::optional<OutstandingExport> outstanding_;
   bool requestDelivered_ = false;
   bool saveFailureShown_ = false;
+  // Why the data folder of earlier versions is still used where it is.
+  std::optional<QString> dataFolderNotice_;
 };
 
 }  // namespace tovix

@@ -52,7 +52,7 @@ double interfaceFrameworkVersion() {
 }
 
 void Controller::init() {
-  paths::moveLegacyDataFolder();
+  dataFolderNotice_ = paths::moveLegacyDataFolder();
   previewIsPlaying_ = false;
   sendQuitAtEnd_ = false;
   updateqRunning(false);
@@ -94,6 +94,7 @@ bool Controller::awakeFromNib() {
     return false;
   }
   qLog_ = QueueLog::init();
+  if (dataFolderNotice_) showStoreNotice(*dataFolderNotice_);
   watchStoreSaves(q_->store());
   if (qLog_) watchStoreSaves(qLog_->store());
   queueModel_->setQueue(q_.get());

@@ -1,22 +1,28 @@
 #pragma once
 #include <QString>
+#include <optional>
 
 namespace tovix::paths {
 
 // The user's home folder, without a trailing slash.
 QString home();
 
-// $XDG_DATA_HOME/Tovix, or ~/.local/share/Tovix when XDG_DATA_HOME is unset
-// or not absolute: the queue, the log and the flag files.
+// The queue, the log and the flag files: $XDG_DATA_HOME/Tovix (or
+// ~/.local/share/Tovix when XDG_DATA_HOME is unset or not absolute), except
+// while the data folder of earlier versions could not be moved there: then
+// that one, where it is, so the user's queue and log are always the ones used.
 QString applicationDataFolder();
 
 // Where earlier versions kept the data: ~/Library/Application Support/Tovix.
 QString legacyApplicationDataFolder();
 
-// Moves the data folder of earlier versions to applicationDataFolder() once.
-// When the new folder exists already the old one is left untouched. Every
-// outcome but "nothing to move" is logged.
-void moveLegacyDataFolder();
+// Moves the data folder of earlier versions to $XDG_DATA_HOME/Tovix once:
+// renamed on the same file system; elsewhere copied, the copy checked, then
+// the old one removed. A link is left as it is and followed. When the new
+// folder exists already the old one is left untouched. Every outcome but
+// "nothing to move" is logged; a move that could not be done answers a
+// sentence for the user (the old folder stays in use).
+std::optional<QString> moveLegacyDataFolder();
 
 // The user's desktop folder as the XDG user dirs name it, else ~/Desktop.
 QString desktopFolder();

@@ -221,6 +221,15 @@ TEST_F(AppTest, ClosingEndsBothProcessesAndWritesTheQuitFlagOnlyAfterAStart) {
   EXPECT_TRUE(QFile::exists(p::quitFlagPath()));
 }
 
+TEST_F(AppTest, StartUpMovesTheOlderDataFolder) {
+  const QString legacy = home.path() + "/Library/Application Support/Tovix";
+  QDir().mkpath(legacy + "/Queue");
+  ASSERT_TRUE(plist::writeXmlFile(legacy + "/Queue/Queue.xml", QVariantList{entry(movies + "/short.mov", {})}));
+  startTovix();
+  EXPECT_EQ(storedQueue().size(), 1);
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+}
+
 TEST_F(AppTest, ASecondStartLeavesOneTovixAndOneHelper) {
   startTovix();
   const pid_t app = busNameOwnerPid(kApplicationBusName);

@@ -376,10 +376,56 @@ TEST(QueueInit, TheOlderDataFolderMovesOnceAndNeverOverAnExistingOne) {
   EXPECT_EQ(q->movie(0), "/old.mov");
   EXPECT_EQ(q->qPath(), home.dataFolder() + "/Queue/Queue.xml");
   EXPECT_FALSE(QFileInfo::exists(legacy));
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/Library")) << "folders the move emptied go too";
   QDir().mkpath(legacy);
   paths::moveLegacyDataFolder();
   EXPECT_TRUE(QFileInfo::exists(legacy)) << "the new folder exists: the old one stays";
   EXPECT_EQ(Queue::init(prefs)->count(), 1);
+}
+
+namespace {
+// An older data folder holding a queue of one movie.
+QString seedLegacyQueue(const test::TemporaryHome& home, const QString& movie) {
+  const QString legacy = home.path() + "/Library/Application Support/Tovix";
+  QDir().mkpath(legacy + "/Queue");
+  plist::writeXmlFile(legacy + "/Queue/Queue.xml", QVariantList{QVariantMap{{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, movie}}});
+  return legacy;
+}
+}  // namespace
+
+TEST(QueueInit, AnOlderDataFolderThatCannotBeRenamedIsCopiedOrKeptInUse) {
+  test::TemporaryHome home;
+  Preferences prefs;
+  // On another file system: copied, checked, and the old one removed.
+  QTemporaryDir otherDisk("/dev/shm/tovix-XXXXXX");
+  const QString legacy = seedLegacyQueue(home, "/copied.mov");
+  qputenv("XDG_DATA_HOME", otherDisk.path().toUtf8());
+  EXPECT_EQ(paths::moveLegacyDataFolder(), std::nullopt);
+  EXPECT_EQ(paths::applicationDataFolder(), otherDisk.path() + "/Tovix");
+  EXPECT_EQ(Queue::init(prefs)->movie(0), "/copied.mov");
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  EXPECT_FALSE(QFileInfo::exists(otherDisk.path() + "/.Tovix.moving"));
+
+  // Where the new folder cannot be made, the old one stays in use and the
+  // user is told.
+  seedLegacyQueue(home, "/kept.mov");
+  test::writeFile(home.path() + "/blocked", "a file where a folder belongs");
+  qputenv("XDG_DATA_HOME", (home.path() + "/blocked").toUtf8());
+  const auto notice = paths::moveLegacyDataFolder();
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(notice->contains(legacy)) << notice->toStdString();
+  EXPECT_EQ(paths::applicationDataFolder(), legacy);
+  EXPECT_EQ(Queue::init(prefs)->movie(0), "/kept.mov");
+  QDir(legacy).removeRecursively();
+
+  // A relative link as the old folder is left alone and followed.
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+  QDir().mkpath(home.path() + "/Elsewhere/Tovix/Queue");
+  plist::writeXmlFile(home.path() + "/Elsewhere/Tovix/Queue/Queue.xml",
+                      QVariantList{QVariantMap{{protocol::QUEUE_ENTRY_MOVIE_PATH_KEY, "/linked.mov"}}});
+  ASSERT_TRUE(QFile::link("../../Elsewhere/Tovix", legacy));
+  EXPECT_EQ(paths::moveLegacyDataFolder(), std::nullopt);
+  EXPECT_EQ(Queue::init(prefs)->movie(0), "/linked.mov");
 }
 
 TEST(QueueLogTest, AppendsClearsAndSurvivesRestarts) {
