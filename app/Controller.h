@@ -301,7 +301,8 @@ class Controller : public QObject {
   void queueTested(const std::vector<MovieIntake::Verdict>& verdicts);
   void tellRefusals(const QStringList& refused);
   void showIntakeProgress();
-  void watchStoreSaves(PlistListStore& store);
+  // Tells the user once when a store could not be saved.
+  std::function<void(bool saved)> saveObserver();
   void showRunStatus();
   void showPlaybackState(bool playing);
   void showDropPlace(bool show);

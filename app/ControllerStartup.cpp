@@ -95,8 +95,17 @@ bool Controller::awakeFromNib() {
   }
   qLog_ = QueueLog::init();
   if (dataFolderNotice_) showStoreNotice(*dataFolderNotice_);
-  watchStoreSaves(q_->store());
-  if (qLog_) watchStoreSaves(qLog_->store());
+  showStoreNotice(q_->store().unreadableNotice());
+  q_->store().setSaveObserver(saveObserver());
+  if (qLog_) {
+    qLog_->setSaveObserver(saveObserver());
+    // A long log arrives after the window is up.
+    qLog_->setLoadedObserver([this] {
+      showStoreNotice(qLog_->unreadableNotice());
+      reloadLogTable();
+    });
+    if (qLog_->loaded()) showStoreNotice(qLog_->unreadableNotice());
+  }
   queueModel_->setQueue(q_.get());
   logModel_->setLog(qLog_.get());
   qTable()->setModel(queueModel_);
@@ -240,17 +249,17 @@ void Controller::windowWillClose(QObject* window) {
 
 namespace tovix {
 
-void Controller::watchStoreSaves(PlistListStore& store) {
-  if (!store.unreadableNotice().isEmpty()) showStoreNotice(store.unreadableNotice());
-  store.setSaveObserver([this](bool saved) {
+std::function<void(bool)> Controller::saveObserver() {
+  return [this](bool saved) {
     if (saved || saveFailureShown_) return;
     saveFailureShown_ = true;
     showStoreNotice(tr("Tovix could not save its queue or log (is the disk full or the folder read-only?). "
                        "Nothing is lost: Tovix keeps your changes and saves them at the next change."));
-  });
+  };
 }
 
 void Controller::showStoreNotice(const QString& notice) {
+  if (notice.isEmpty()) return;
   QLabel* label = storeMessage();
   label->setText(label->text().isEmpty() ? notice : label->text() + u'\n' + notice);
   label->show();

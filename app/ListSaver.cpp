@@ -26,8 +26,12 @@ void ListSaver::report(bool ok) {
 }
 
 bool ListSaver::saveNow(const QVariantList& items) {
+  return saveNow([&items](const QString& path) { return plist::writeXmlFile(path, items); });
+}
+
+bool ListSaver::saveNow(const std::function<bool(const QString& path)>& write) {
   waitUntilIdle();
-  return finished(!readOnly_ && plist::writeXmlFile(path_, items));
+  return finished(!readOnly_ && write(path_));
 }
 
 bool ListSaver::appendNow(const QVariant& entry) {

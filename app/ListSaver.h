@@ -25,6 +25,8 @@ class ListSaver {
 
   // Writes items now, after any background save; answers whether it worked.
   bool saveNow(const QVariantList& items);
+  // The same with a writer of the whole file of its own.
+  bool saveNow(const std::function<bool(const QString& path)>& write);
   // Appends one entry to the file in place, after any background save.
   bool appendNow(const QVariant& entry);
   // Hands items to the background thread and returns at once.

@@ -46,32 +46,42 @@ PlistListStore::PlistListStore(QString path, QVariantList items)
   for (qsizetype i = 0; i < items_.size(); ++i) ids_.push_back(newId());
 }
 
-std::optional<PlistListStore> PlistListStore::open(const QString& subfolder,
-                                                   const QString& fileName) {
+std::optional<QString> storeFilePath(const QString& subfolder, const QString& fileName) {
   const QString home = paths::home();
   if (home.isEmpty() || !QFileInfo(home).isDir()) return std::nullopt;
   const QString dataFolder = paths::applicationDataFolder();
   const QString folder = QStringLiteral("%1/%2").arg(dataFolder, subfolder);
   if (!ensureFolder(dataFolder) || !ensureFolder(folder)) return std::nullopt;
-  const QString path = QStringLiteral("%1/%2").arg(folder, fileName);
-  const plist::ReadResult stored = plist::readFile(path);
-  const bool isList = stored.status == plist::ReadStatus::Read &&
-                      stored.value.typeId() == QMetaType::QVariantList;
-  PlistListStore store(path, isList ? stored.value.toList() : QVariantList());
-  store.saver_->setFileInSync(isList);
-  if (isList || stored.status == plist::ReadStatus::Missing) return store;
+  return QStringLiteral("%1/%2").arg(folder, fileName);
+}
+
+SetAside setAside(const QString& path) {
+  const QString fileName = QFileInfo(path).fileName();
   const QString aside = moveAside(path);
   if (aside.isEmpty()) {
     // Left where it is, the file would be overwritten by the next save.
     systemLog(QStringLiteral("%1 cannot be read nor moved aside; it will not be saved.").arg(path));
-    store.saver_->setReadOnly();
-    store.unreadableNotice_ = QObject::tr("%1 could not be read. It was left as it is, and changes to it "
-                                          "will not be saved.").arg(fileName);
-    return store;
+    return {false, QObject::tr("%1 could not be read. It was left as it is, and changes to it "
+                               "will not be saved.").arg(fileName)};
   }
   systemLog(QStringLiteral("%1 cannot be read; moved to %2.").arg(path, aside));
-  store.unreadableNotice_ = QObject::tr("%1 could not be read and was kept as %2. Tovix started with it empty.")
-                                .arg(fileName, QFileInfo(aside).fileName());
+  return {true, QObject::tr("%1 could not be read and was kept as %2. Tovix started with it empty.")
+                    .arg(fileName, QFileInfo(aside).fileName())};
+}
+
+std::optional<PlistListStore> PlistListStore::open(const QString& subfolder,
+                                                   const QString& fileName) {
+  const std::optional<QString> path = storeFilePath(subfolder, fileName);
+  if (!path) return std::nullopt;
+  const plist::ReadResult stored = plist::readFile(*path);
+  const bool isList = stored.status == plist::ReadStatus::Read &&
+                      stored.value.typeId() == QMetaType::QVariantList;
+  PlistListStore store(*path, isList ? stored.value.toList() : QVariantList());
+  store.saver_->setFileInSync(isList);
+  if (isList || stored.status == plist::ReadStatus::Missing) return store;
+  const SetAside aside = setAside(*path);
+  if (!aside.moved) store.saver_->setReadOnly();
+  store.unreadableNotice_ = aside.notice;
   return store;
 }
 

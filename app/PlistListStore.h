@@ -13,6 +13,19 @@
 
 namespace tovix {
 
+// The path of a store file in the application data folder, its folders made;
+// nullopt when they cannot be made.
+std::optional<QString> storeFilePath(const QString& subfolder, const QString& fileName);
+
+// What became of a store file that could not be read: moved aside under a
+// name saying so, or, when even that failed, left where it is and never to
+// be written. notice is the sentence for the user.
+struct SetAside {
+  bool moved;
+  QString notice;
+};
+SetAside setAside(const QString& path);
+
 class PlistListStore {
  public:
   // Finds or makes the application data folder and its subfolder, then loads

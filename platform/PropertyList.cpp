@@ -4,7 +4,9 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QBuffer>
 #include <QSaveFile>
+#include <QXmlStreamReader>
 #include <QTimeZone>
 #include <cstdlib>
 #include <fcntl.h>
@@ -145,30 +147,6 @@ plist_t toNode(const QVariant& value) {
   }
 }
 
-// Whether an XML document opens more than kMaxNestingDepth arrays or
-// dictionaries inside each other. Text cannot hold a raw "<", so every "<dict"
-// and "<array" is a tag (in a comment it only makes the check stricter).
-bool xmlNestsTooDeep(const QByteArray& document) {
-  int depth = 0;
-  for (qsizetype at = document.indexOf('<'); at >= 0; at = document.indexOf('<', at + 1)) {
-    const QByteArrayView rest = QByteArrayView(document).sliced(at + 1);
-    const bool closing = rest.startsWith('/');
-    const QByteArrayView name = closing ? rest.sliced(1) : rest;
-    const qsizetype length = name.startsWith("array") ? 5 : name.startsWith("dict") ? 4 : 0;
-    if (length == 0 || name.size() <= length) continue;
-    const char after = name.at(length);
-    if (after != '>' && after != '/' && after != ' ' && after != '\t' && after != '\n' && after != '\r') continue;
-    if (closing) {
-      --depth;
-      continue;
-    }
-    const qsizetype end = document.indexOf('>', at);
-    if (end > 0 && document.at(end - 1) == '/') continue;  // <array/> opens nothing
-    if (++depth > kMaxNestingDepth) return true;
-  }
-  return false;
-}
-
 // The same check for the binary form, walking its object table without
 // recursion; a reference cycle counts as too deep.
 class BinaryDepthCheck {
@@ -256,50 +234,177 @@ class BinaryDepthCheck {
   quint64 offsetTable_ = 0;
 };
 
-bool nestsTooDeep(const QByteArray& document) {
-  if (document.startsWith("bplist")) return BinaryDepthCheck(document).nestsTooDeep();
-  return xmlNestsTooDeep(document);
-}
 
 constexpr QByteArrayView kXmlArrayTail = "</array>\n</plist>\n";
 
-}  // namespace
+// Reads the XML form as a stream, so a long file never stands in memory
+// whole. Nesting is bounded, and anything after the document (a second
+// document, stray bytes) makes it unreadable, as a damaged file would.
+class XmlReader {
+ public:
+  explicit XmlReader(QIODevice* device) : xml_(device) {}
 
-namespace {
-// Parses a document this call owns: its bytes are let go as soon as the tree
-// is built, which lowers the peak memory of loading a long log.
-std::optional<QVariant> parseOwned(QByteArray document) {
-  if (document.isEmpty() || document.size() > kMaxDocumentBytes) return std::nullopt;
-  if (nestsTooDeep(document)) return std::nullopt;
+  // The document's value; with onItem, the items of its top-level array go
+  // to onItem one by one instead (it answers false to stop the reading).
+  std::optional<QVariant> read(const ItemHandler* onItem) {
+    if (!nextElement() || xml_.name() != u"plist" || !nextElement()) return std::nullopt;
+    std::optional<QVariant> value = onItem ? streamArray(*onItem) : readValue(1);
+    if (!value || nextElement() || xml_.name() != u"plist") return std::nullopt;
+    while (!xml_.atEnd()) xml_.readNext();
+    if (xml_.hasError()) return std::nullopt;
+    return value;
+  }
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  // Moves to the next start or end tag; answers whether it is a start tag.
+  bool nextElement() {
+    while (!xml_.atEnd()) {
+      xml_.readNext();
+      if (xml_.isStartElement()) return true;
+      if (xml_.isEndElement()) return false;
+    }
+    return false;
+  }
+
+  std::optional<QVariant> streamArray(const ItemHandler& onItem) {
+    if (xml_.name() != u"array") return std::nullopt;
+    while (nextElement()) {
+      std::optional<QVariant> item = readValue(2);
+      if (!item) return std::nullopt;
+      if (!onItem(*item)) {
+        cancelled_ = true;
+        return std::nullopt;
+      }
+    }
+    if (xml_.hasError()) return std::nullopt;
+    return QVariant(QVariantList());
+  }
+
+  std::optional<QVariant> readValue(int depth) {
+    if (depth > kMaxNestingDepth) return std::nullopt;
+    const QStringView name = xml_.name();
+    if (name == u"dict") return readDict(depth);
+    if (name == u"array") return readArray(depth);
+    const QString text = xml_.readElementText();
+    if (xml_.hasError()) return std::nullopt;
+    bool ok = true;
+    QVariant value;
+    if (name == u"string") value = text;
+    else if (name == u"integer") value = text.trimmed().toLongLong(&ok);
+    else if (name == u"real") value = text.trimmed().toDouble(&ok);
+    else if (name == u"true" || name == u"false") value = name == u"true";
+    else if (name == u"data") value = QByteArray::fromBase64(text.toLatin1());
+    else if (name == u"date") value = QDateTime::fromString(text.trimmed(), Qt::ISODate).toUTC();
+    else return std::nullopt;
+    if (!ok) return std::nullopt;
+    return value;
+  }
+
+  std::optional<QVariant> readDict(int depth) {
+    QVariantMap map;
+    while (nextElement()) {
+      if (xml_.name() != u"key") return std::nullopt;
+      const QString key = xml_.readElementText();
+      if (xml_.hasError() || !nextElement()) return std::nullopt;
+      std::optional<QVariant> value = readValue(depth + 1);
+      if (!value) return std::nullopt;
+      map.insert(key, *value);
+    }
+    if (xml_.hasError()) return std::nullopt;
+    return map;
+  }
+
+  std::optional<QVariant> readArray(int depth) {
+    QVariantList list;
+    while (nextElement()) {
+      std::optional<QVariant> item = readValue(depth + 1);
+      if (!item) return std::nullopt;
+      list.append(*item);
+    }
+    if (xml_.hasError()) return std::nullopt;
+    return list;
+  }
+
+  QXmlStreamReader xml_;
+  bool cancelled_ = false;
+};
+
+// Parses the binary form; nullopt when it is not one or nests too deep.
+std::optional<QVariant> parseBinary(const QByteArray& document) {
+  if (document.size() > kMaxDocumentBytes || BinaryDepthCheck(document).nestsTooDeep()) return std::nullopt;
   plist_t raw = nullptr;
   plist_from_memory(document.constData(), static_cast<uint32_t>(document.size()), &raw);
-  document = QByteArray();
   Node root(raw);
   if (!root) return std::nullopt;
   QVariant value = fromNode(root.get());
   if (!value.isValid()) return std::nullopt;
   return value;
 }
-}  // namespace
 
-std::optional<QVariant> parse(const QByteArray& document) { return parseOwned(document); }
+constexpr QByteArrayView kBinaryMagic = "bplist";
 
-ReadResult readFile(const QString& path) {
+// Opens the regular file at path for reading (a FIFO or device is never
+// opened, nor a file too large to be a store); sets status when it cannot.
+std::unique_ptr<QFile> openRegular(const QString& path, ReadStatus& status) {
   const QByteArray name = QFile::encodeName(path);
   // Non-blocking, so a FIFO put in the file's place cannot hang the open.
   const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable, {}};
-  QFile file;
+  if (fd < 0) {
+    status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
+    return nullptr;
+  }
+  auto file = std::make_unique<QFile>();
   struct stat info {};
   const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (!regular || info.st_size > kMaxDocumentBytes ||
-      !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    if (!file.isOpen()) ::close(fd);
-    return {ReadStatus::Unreadable, {}};
+  if (!regular || info.st_size > kMaxDocumentBytes || info.st_size == 0 ||
+      !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file->isOpen()) ::close(fd);
+    status = ReadStatus::Unreadable;
+    return nullptr;
   }
-  const std::optional<QVariant> value = parseOwned(file.read(kMaxDocumentBytes + 1));
+  return file;
+}
+
+}  // namespace
+
+std::optional<QVariant> parse(const QByteArray& document) {
+  if (document.isEmpty()) return std::nullopt;
+  if (document.startsWith(kBinaryMagic)) return parseBinary(document);
+  QBuffer buffer;
+  buffer.setData(document);
+  buffer.open(QIODevice::ReadOnly);
+  return XmlReader(&buffer).read(nullptr);
+}
+
+ReadResult readFile(const QString& path) {
+  ReadStatus status = ReadStatus::Read;
+  const auto file = openRegular(path, status);
+  if (!file) return {status, {}};
+  std::optional<QVariant> value;
+  if (file->peek(kBinaryMagic.size()) == kBinaryMagic)
+    value = parseBinary(file->readAll());
+  else
+    value = XmlReader(file.get()).read(nullptr);
   if (!value) return {ReadStatus::Unreadable, {}};
   return {ReadStatus::Read, *value};
+}
+
+ReadStatus readArrayFile(const QString& path, const ItemHandler& onItem) {
+  ReadStatus status = ReadStatus::Read;
+  const auto file = openRegular(path, status);
+  if (!file) return status;
+  if (file->peek(kBinaryMagic.size()) == kBinaryMagic) {
+    const std::optional<QVariant> value = parseBinary(file->readAll());
+    if (!value || value->typeId() != QMetaType::QVariantList) return ReadStatus::Unreadable;
+    for (const QVariant& item : value->toList()) {
+      if (!onItem(item)) return ReadStatus::Cancelled;
+    }
+    return ReadStatus::Read;
+  }
+  XmlReader reader(file.get());
+  if (reader.read(&onItem)) return ReadStatus::Read;
+  return reader.cancelled() ? ReadStatus::Cancelled : ReadStatus::Unreadable;
 }
 
 QByteArray toXml(const QVariant& value) {
@@ -345,6 +450,26 @@ bool appendToXmlArrayFile(const QString& path, const QVariant& value) {
   }
   ::close(fd);
   return appended;
+}
+
+bool writeXmlArrayFile(const QString& path, qsizetype count, const std::function<QVariant(qsizetype)>& itemAt) {
+  if (count == 0) return writeXmlFile(path, QVariantList());
+  const QByteArray sample = toXml(QVariantList{QString()});
+  const QByteArray head = sample.left(sample.indexOf("<array>\n") + 8);
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(head) != head.size()) return false;
+  for (qsizetype i = 0; i < count; ++i) {
+    const QByteArray element = xmlArrayElement(itemAt(i));
+    if (element.isEmpty() || file.write(element) != element.size()) {
+      file.cancelWriting();
+      return false;
+    }
+  }
+  if (file.write(kXmlArrayTail.toByteArray()) != kXmlArrayTail.size()) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
 }
 
 bool writeXmlFile(const QString& path, const QVariant& value) {
