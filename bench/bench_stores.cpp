@@ -99,6 +99,7 @@ int main(int argc, char* argv[]) {
     const double logLoad = millisecondsPer([&] {
       log.reset();
       log = QueueLog::init();
+      log->waitUntilLoaded();
     });
     const auto entry = logEntry(QDateTime::currentDateTime(), QStringLiteral("/x.mov"), QStringLiteral("Export finished."));
     const double logAppend = millisecondsPer([&] { log->write(entry); });

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -459,6 +460,51 @@ TEST(QueueLogTest, AppendsClearsAndSurvivesRestarts) {
   const QJsonArray independent = readWithPlistlib(log->logPath());
   ASSERT_EQ(independent.size(), 3);
   EXPECT_EQ(independent.at(2).toObject().value(LOG_ENTRY_FILE_KEY).toString(), "/2 & <x>.mov");
+
+  // A log followed by a second tail would take appends past what is read:
+  // it is unreadable, moved aside whole, and the new entries are kept.
+  QFile file(log->logPath());
+  ASSERT_TRUE(file.open(QIODevice::Append));
+  file.write("stray bytes</array>\n</plist>\n");
+  file.close();
+  auto tailed = QueueLog::init();
+  EXPECT_EQ(tailed->count(), 0);
+  EXPECT_FALSE(tailed->unreadableNotice().isEmpty());
+  tailed->write(logEntry(QDateTime::currentDateTime(), "/after.mov", "Export finished."));
+  ASSERT_EQ(QueueLog::init()->count(), 1);
+  EXPECT_EQ(QueueLog::init()->file(0), "/after.mov");
+}
+
+TEST(QueueLogTest, ALongLogLoadsOnAThreadAndKeepsWhatIsWrittenMeanwhile) {
+  test::TemporaryHome home;
+  QVariantList entries;
+  for (int i = 0; i < 2000; ++i) entries << logEntry(QDateTime::currentDateTime(), QString("/m%1.mov").arg(i), "Export finished.");
+  QDir().mkpath(home.dataFolder() + "/Log");
+  ASSERT_TRUE(plist::writeXmlFile(home.dataFolder() + "/Log/Log.xml", entries));
+  const auto written = [](int i) { return logEntry(QDateTime::currentDateTime(), QString("/new%1.mov").arg(i), "Export finished."); };
+
+  auto log = QueueLog::init();
+  EXPECT_FALSE(log->loaded());
+  log->write(written(1));
+  log->waitUntilLoaded();
+  ASSERT_EQ(log->count(), 2001);
+  EXPECT_EQ(log->file(0), "/m0.mov");
+  EXPECT_EQ(log->file(2000), "/new1.mov") << "written meanwhile, it follows the stored entries";
+
+  // Gone before its load ends, the log still adds what was written.
+  log = QueueLog::init();
+  log->write(written(2));
+  log.reset();
+  log = QueueLog::init();
+  log->waitUntilLoaded();
+  ASSERT_EQ(log->count(), 2002);
+  EXPECT_EQ(log->file(2001), "/new2.mov");
+  // Cleared while it loads, nothing of the load comes back.
+  log = QueueLog::init();
+  log->clear();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(log->count(), 0);
+  EXPECT_EQ(QueueLog::init()->count(), 0);
 }
 
 TEST(QueueLogTest, TimeTextCarriesTheZoneOffsetWithItsSign) {
