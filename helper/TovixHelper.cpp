@@ -171,6 +171,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   job.source = moviePath;
   job.output = output;
   job.typeCode = constants.typeCode;
+  job.outputSuffix = QLatin1String(protocol::info(target).fileSuffix);
   job.progress = [this](double fraction) { return movie(fraction); };
   job.interrupt = &process::terminationRequested();
   exporting = true;

@@ -27,7 +27,6 @@ using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kAudioChannels = 2;
-constexpr int kMaxNumberedNames = 9999;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -35,6 +34,8 @@ constexpr const char* kMissing = "the movie file is missing.";
 constexpr const char* kUnreadable = "the movie file cannot be read as a movie.";
 constexpr const char* kNothingToConvert = "the movie has no picture or sound to convert.";
 constexpr const char* kOutputFolder = "the export folder is missing or cannot be written to.";
+constexpr const char* kFolderGone = "the export folder disappeared.";
+constexpr const char* kNameRefused = "the export folder does not take the movie's name.";
 constexpr const char* kDiskFull = "the disk is full.";
 constexpr const char* kChanged = "the movie file changed while it was being converted.";
 constexpr const char* kGeneric = "the movie could not be converted.";
@@ -587,10 +588,16 @@ Error Transcoder::finish() {
   // A source cut short or rewritten meanwhile gave a movie that is not the
   // user's whole movie.
   if (sourceChanged()) return fail(reason::kChanged, QStringLiteral("%1 changed during the export").arg(job_.source));
-  const auto written = moveToFreeName(temporary_, job_.output);
-  if (!written)
-    return QStringLiteral("cannot rename the finished movie to %1: %2")
-        .arg(job_.output, QString::fromLocal8Bit(std::strerror(errno)));
+  const qsizetype keptTail = job_.output.endsWith(job_.outputSuffix) ? job_.outputSuffix.size() : 0;
+  const auto written = moveToFreeName(temporary_, job_.output, keptTail);
+  if (!written) {
+    const int error = errno;
+    const QString detail = QStringLiteral("cannot rename the finished movie to %1: %2")
+                               .arg(job_.output, QString::fromLocal8Bit(std::strerror(error)));
+    if (!QFileInfo(QFileInfo(job_.output).path()).isDir()) return fail(reason::kFolderGone, detail);
+    if (error == EINVAL || error == ENAMETOOLONG) return fail(reason::kNameRefused, detail);
+    return detail;
+  }
   writtenPath_ = *written;
   return std::nullopt;
 }
@@ -598,6 +605,8 @@ Error Transcoder::finish() {
 ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   output_.reset();
   QFile::remove(temporary_);
+  if (status == ExportStatus::Failed && !plainReason_ && !QFileInfo(QFileInfo(job_.output).path()).isDir())
+    plainReason_ = reason::kFolderGone;
   if (status != ExportStatus::Failed) return {status, {}, detail, {}};
   // A read error or an early end is most often the source changing under us.
   const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
@@ -637,54 +646,6 @@ ExportOutcome Transcoder::run() {
 }
 
 }  // namespace
-
-QString numberedPath(const QString& output, int n) {
-  if (n <= 1) return output;
-  const QFileInfo file(output);
-  const QString name = file.fileName();
-  const qsizetype dot = name.lastIndexOf(u'.');
-  const QString numbered = dot > 0 ? QStringLiteral("%1 %2%3").arg(name.left(dot)).arg(n).arg(name.mid(dot))
-                                   : QStringLiteral("%1 %2").arg(name).arg(n);
-  return QStringLiteral("%1/%2").arg(file.path(), numbered);
-}
-
-namespace {
-// rename(2) that fails with EEXIST instead of replacing; where the file
-// system cannot do that, a hard link (which never replaces) and an unlink;
-// where it has no links either (FAT, some FUSE file systems), a rename after
-// a check, the best such a file system allows.
-bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
-  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  if (::link(from.constData(), to.constData()) == 0) {
-    ::unlink(from.constData());
-    return true;
-  }
-  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return false;
-  struct stat existing {};
-  if (::lstat(to.constData(), &existing) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(from.constData(), to.constData()) == 0;
-}
-}  // namespace
-
-std::optional<QString> moveToFreeName(const QString& from, const QString& to) {
-  const QByteArray source = QFile::encodeName(from);
-  for (int n = 1; n <= kMaxNumberedNames; ++n) {
-    const QString candidate = numberedPath(to, n);
-    if (renameWithoutReplacing(source, QFile::encodeName(candidate))) return candidate;
-    if (errno != EEXIST) return std::nullopt;
-  }
-  errno = EEXIST;
-  return std::nullopt;
-}
-
-QString temporaryOutputPath(const QString& output) {
-  const QFileInfo file(output);
-  return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
-}
 
 ExportOutcome exportMovie(const ExportJob& job) {
   const auto preset = presetForTypeCode(job.typeCode);

@@ -1,5 +1,7 @@
 #pragma once
 // Converts a whole movie to one target, synchronously on the calling thread.
+#include "media/OutputFile.h"
+
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -33,6 +35,8 @@ struct ExportJob {
   QString speedPreset;
   // x264 CRF; 0 for the preset's (the benchmark's equal-size comparisons).
   int crf = 0;
+  // The end of output's name that a shortened name keeps whole ("_iPod.m4v").
+  QString outputSuffix;
 };
 
 // Writes job.output through a temporary file in the same folder that is
@@ -40,17 +44,5 @@ struct ExportJob {
 // cancellation nothing is left behind. A file already at job.output is never
 // replaced: the movie then takes the first free name of numberedPath().
 ExportOutcome exportMovie(const ExportJob& job);
-
-// output with " n" before its extension: "Trip_iPhone.m4v" gives
-// "Trip_iPhone 2.m4v" for n = 2; n = 1 gives output itself.
-QString numberedPath(const QString& output, int n);
-
-// Moves from to the first free name among numberedPath(to, 1, 2, ...) without
-// ever replacing a file, also when another writer takes a name meanwhile.
-// Answers the name taken, or nullopt with errno set.
-std::optional<QString> moveToFreeName(const QString& from, const QString& to);
-
-// The temporary file an export of output writes first.
-QString temporaryOutputPath(const QString& output);
 
 }  // namespace tovix::media

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace tovix;
 using media::ExportStatus;
@@ -73,6 +75,7 @@ class ExporterTest : public testing::Test {
     job.source = source;
     job.output = output;
     job.typeCode = typeCode;
+    job.outputSuffix = output.mid(output.lastIndexOf(u'_'));  // "_iPod.m4v", as the helper names it
     job.progress = [this](double fraction) {
       progress.push_back(fraction);
       return answer(progress.size());
@@ -296,7 +299,24 @@ TEST_F(ExporterTest, ASourceChangedDuringTheExportFailsAndLeavesNothing) {
     return true;
   };
   const QString output = path("shrinking_iPod.m4v");
-  const auto outcome = run(source, media::kTypeCodeiPod, output);
+  auto outcome = run(source, media::kTypeCodeiPod, output);
+  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+
+  // Replaced by another file of the same size and modification time.
+  QFile::remove(source);
+  ASSERT_TRUE(QFile::copy(clip("long.mkv", {}), source));
+  answer = [&source](size_t call) {
+    if (call != 2) return true;
+    const QString other = source + ".other";
+    QFile::copy(source, other);
+    struct stat original {};
+    ::stat(QFile::encodeName(source).constData(), &original);
+    const timespec times[2] = {original.st_atim, original.st_mtim};
+    ::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0);
+    ::rename(QFile::encodeName(other).constData(), QFile::encodeName(source).constData());
+    return true;
+  };
+  outcome = run(source, media::kTypeCodeiPod, output);
   EXPECT_EQ(outcome.status, ExportStatus::Failed);
   EXPECT_EQ(outcome.reason, "the movie file changed while it was being converted.");
   EXPECT_FALSE(QFile::exists(output));
@@ -322,4 +342,30 @@ TEST_F(ExporterTest, FailuresLeaveNothingBehindAndKeepAnOldOutput) {
   EXPECT_EQ(kept.readAll(), QByteArray("previous export")) << "a cancelled export leaves the old file alone";
 
   EXPECT_EQ(run(source, 0x12345678, path("x.m4v")).status, ExportStatus::Failed);
+
+  // A folder that goes away during the export is named as the cause.
+  QDir().mkpath(path("going"));
+  answer = [this](size_t call) { return call != 2 || QDir(path("going")).removeRecursively(); };
+  outcome = run(source, media::kTypeCodeiPod, path("going/av_iPod.m4v"));
+  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.reason, "the export folder disappeared.");
+}
+
+TEST_F(ExporterTest, NamesAlwaysFitTheFolder) {
+  EXPECT_EQ(media::numberedPath("/m/Trip.2024_iPod.m4v", 2), "/m/Trip.2024_iPod 2.m4v");
+  // 124 two-byte letters and the suffix make 257 bytes: the name is cut
+  // between letters, the suffix and a number stay whole.
+  const QString source = clip("av.mov", {});
+  const QString longName = path(QString(124, QChar(0xE9)) + "_iPod.m4v");
+  for (const char* expectedEnd : {"_iPod.m4v", "_iPod 2.m4v"}) {
+    const auto outcome = run(source, media::kTypeCodeiPod, longName);
+    ASSERT_EQ(outcome.status, ExportStatus::Finished) << outcome.reason.toStdString();
+    const QString name = QFileInfo(outcome.writtenPath).fileName();
+    EXPECT_LE(name.toUtf8().size(), media::kMaxNameBytes);
+    EXPECT_TRUE(name.endsWith(expectedEnd)) << name.toStdString();
+    EXPECT_TRUE(name.startsWith(QString(100, QChar(0xE9))));
+    EXPECT_TRUE(QFile::exists(outcome.writtenPath));
+  }
+  EXPECT_LE(QFileInfo(media::temporaryOutputPath(longName)).fileName().toUtf8().size(), media::kMaxNameBytes);
+  EXPECT_EQ(media::portableName("a:b?c*.m4v"), "a_b_c_.m4v");
 }
