@@ -176,13 +176,13 @@ class BinaryDepthCheck {
   }
   bool inDocument(quint64 at, quint64 bytes) const { return at <= quint64(doc_.size()) && bytes <= quint64(doc_.size()) - at; }
 
-  // The references held by object index: its children; empty for scalars.
-  std::vector<quint64> children(quint64 index) const {
+  // The references held by object index: its children; nullopt for scalars.
+  std::optional<std::vector<quint64>> children(quint64 index) const {
     const quint64 at = number(offsetTable_ + index * offsetSize_, offsetSize_);
     if (!inDocument(at, 1)) return {};
     const quint8 marker = quint8(doc_.at(qsizetype(at)));
     const int kind = marker >> 4;
-    if (kind != 0xA && kind != 0xB && kind != 0xC && kind != 0xD) return {};
+    if (kind != 0xA && kind != 0xB && kind != 0xC && kind != 0xD) return std::nullopt;
     quint64 count = marker & 0xF;
     quint64 refs = at + 1;
     if (count == 0xF) {
@@ -205,9 +205,8 @@ class BinaryDepthCheck {
     std::vector<quint8> state(objects_, Unseen);
     std::vector<std::pair<std::vector<quint64>, size_t>> path;  // children, next child
     state[top] = Open;
-    path.push_back({children(top), 0});
+    path.push_back({children(top).value_or(std::vector<quint64>()), 0});
     while (!path.empty()) {
-      if (int(path.size()) > kMaxNestingDepth) return true;
       auto& [kids, next] = path.back();
       if (next == kids.size()) {
         path.pop_back();
@@ -217,12 +216,14 @@ class BinaryDepthCheck {
       if (child >= objects_ || state[child] == Done) continue;
       if (state[child] == Open) return true;
       state[child] = Open;
-      std::vector<quint64> grandchildren = children(child);
-      if (grandchildren.empty()) {
+      std::optional<std::vector<quint64>> grandchildren = children(child);
+      if (!grandchildren) {
         state[child] = Done;
         continue;
       }
-      path.push_back({std::move(grandchildren), 0});
+      // Every array or dictionary is a level, an empty one too.
+      if (int(path.size()) + 1 > kMaxNestingDepth) return true;
+      path.push_back({std::move(*grandchildren), 0});
     }
     return false;
   }

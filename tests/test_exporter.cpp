@@ -163,6 +163,10 @@ TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
   EXPECT_EQ(video.value("color_space").toString(), "bt470bg") << "the colours the source names";
   EXPECT_EQ(video.value("color_primaries").toString(), "bt470bg");
   EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 / 1280, 0.01);
+  const QString upright = clip("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=30:duration=1",
+                                              "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+  video = test::firstStream(exportAndCheck(upright, media::kTypeCodeiPod, path("upright_iPod.m4v")), "video");
+  EXPECT_EQ(video.value("color_space").toString(), "bt709") << "an upright HD picture naming no colours is HD";
 
   const QString anamorphic = clip("wide.mkv", {"-f", "lavfi", "-i", "testsrc2=size=720x480:rate=25:duration=1",
                                              "-vf", "setsar=32/27", "-c:v", "ffv1"});

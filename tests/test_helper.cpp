@@ -1,6 +1,7 @@
 // TovixHelper as a real process on a private session bus: requests come from
 // an independent peer (gdbus emit), answers are read with our own observer.
 #include "BusTestSupport.h"
+#include "app/HelperSupervisor.h"
 #include "TestSupport.h"
 #include "media/Exporter.h"
 #include "platform/BusName.h"
@@ -10,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <csignal>
 
@@ -245,6 +248,22 @@ TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFileEvenWhenHeld) 
   EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit) << "ended by SIGTERM";
   EXPECT_FALSE(QFile::exists(partial));
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies long_iPhone.m4v"));
+}
+
+TEST_F(HelperTest, TovixTrustsOnlyTheHelperItStarted) {
+  helper.kill();
+  helper.waitForFinished();
+  ASSERT_TRUE(test::waitUntil([] { return !isBusNameOwned(kHelperBusName); }));
+  HelperSupervisor supervisor(helperPath());
+  bool readySeen = false;
+  QObject::connect(&supervisor, &HelperSupervisor::ready, [&readySeen] { readySeen = true; });
+  // Another process, here this test, takes the helper's name.
+  ASSERT_TRUE(claimBusName(kHelperBusName));
+  settle();
+  EXPECT_FALSE(readySeen);
+  EXPECT_FALSE(supervisor.isReady());
+  EXPECT_TRUE(supervisor.owner().isEmpty());
+  QDBusConnection::sessionBus().interface()->unregisterService(kHelperBusName);
 }
 
 TEST_F(HelperTest, OnlyOneHelperServesTheSession) {

@@ -81,3 +81,25 @@ TEST(BusNames, OnlyOneProcessHoldsAName) {
   EXPECT_TRUE(other.readAllStandardOutput().contains("uint32 3")) << "the name is taken: EXISTS";
   EXPECT_TRUE(isBusNameOwned("org.tovix.TestName"));
 }
+
+TEST(BusNames, AClosingTovixRefusesAHandOver) {
+  ApplicationService service;
+  ASSERT_TRUE(service.claim());
+  QStringList opened;
+  QObject::connect(&service, &ApplicationService::openRequested, [&opened](const QStringList& paths) { opened += paths; });
+  const auto handOver = [] {
+    auto* call = new QProcess;
+    call->start("gdbus", {"call", "--session", "--dest", kApplicationBusName, "--object-path", "/org/tovix/Application",
+                          "--method", "org.tovix.Application.OpenFiles", "['/m/a.mov']"});
+    // This process answers the call: its event loop must run meanwhile.
+    test::waitUntil([call] { return call->state() == QProcess::NotRunning; });
+    const QByteArray answer = call->readAllStandardOutput().trimmed();
+    delete call;
+    return answer;
+  };
+  EXPECT_EQ(handOver(), "(true,)");
+  EXPECT_EQ(opened, QStringList({"/m/a.mov"}));
+  service.setClosing();
+  EXPECT_EQ(handOver(), "(false,)") << "the caller starts a Tovix of its own instead";
+  EXPECT_EQ(opened.size(), 1);
+}

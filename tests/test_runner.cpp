@@ -158,6 +158,9 @@ TEST(Runner, AnExportErrorEndsTheRun) {
   EXPECT_FALSE(h.controller->qRunning());
   EXPECT_EQ(h.center.requests().size(), 1u);
   EXPECT_EQ(h.controller->q()->iPhone(0), "On");
+  h.center.deliver(p::kExportComplete, h.center.requests().back());
+  EXPECT_EQ(h.controller->q()->iPhone(0), "On") << "a late answer to the refused request changes nothing";
+  EXPECT_EQ(h.center.requests().size(), 1u);
   h.controller->startQ();
   EXPECT_EQ(h.center.requests().size(), 2u) << "a new Start is possible";
 }
@@ -317,6 +320,12 @@ TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
   h.complete();
   EXPECT_EQ(h.desktop->notifications.size(), 1u) << "only with the end-of-queue preference";
   EXPECT_FALSE(h.desktop->inhibited);
+
+  h.add("/m/d.mov", {Target::iPhone, Target::iPod});
+  h.controller->startQ();
+  h.complete("Failed");
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.5}});
+  EXPECT_DOUBLE_EQ(h.desktop->progress.back().value_or(-1), 0.75) << "a failed export counts as done";
 }
 
 TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {
@@ -346,6 +355,11 @@ TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {
   h.complete();
   h.complete("Failed");
   EXPECT_EQ(h.controller->runStatus()->text(), "1 export finished, 1 failed");
+  h.add("/m/b.mov", {Target::iPhone, Target::iPod, Target::AppleTV});
+  h.controller->startQ();
+  h.complete();
+  h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.1}});
+  EXPECT_TRUE(h.controller->runStatus()->text().endsWith("export 2 of 3")) << h.controller->runStatus()->text().toStdString();
   EXPECT_TRUE(h.controller->runStatus()->isVisibleTo(h.controller->controllerWindow()));
 }
 
@@ -373,6 +387,8 @@ TEST(Runner, RetryFailedExportsTheFailedTargetsAgain) {
   h.complete();
   EXPECT_EQ(h.controller->q()->status(0), "Complete");
   EXPECT_EQ(h.controller->q()->status(1), "Complete");
+  EXPECT_FALSE(h.controller->q()->failed(0, Target::iPhone)) << "no failed badge after a good export";
+  EXPECT_FALSE(h.controller->q()->failed(1, Target::iPod));
 }
 
 TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {

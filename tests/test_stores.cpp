@@ -309,6 +309,16 @@ TEST_F(QueueTest, UnreadableFilesAreMovedAsideAndNeverOverwritten) {
   loadsEmptyAndMovesAside("binary nested 100,000 deep");
   writeNestedBinaryList(path, 2, true);
   loadsEmptyAndMovesAside("binary reference cycle");
+  // The nesting limit, exactly: 32 levels load, 33 do not.
+  const auto nested = [](int depth) {
+    return "<plist version=\"1.0\">" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>";
+  };
+  EXPECT_TRUE(plist::parse(nested(plist::kMaxNestingDepth)));
+  EXPECT_FALSE(plist::parse(nested(plist::kMaxNestingDepth + 1)));
+  writeNestedBinaryList(path, plist::kMaxNestingDepth, false);
+  EXPECT_EQ(plist::readFile(path).status, plist::ReadStatus::Read);
+  writeNestedBinaryList(path, plist::kMaxNestingDepth + 1, false);
+  loadsEmptyAndMovesAside("binary nested one level too deep");
   ASSERT_EQ(test::runProgram("mkfifo", {path}), 0);
   loadsEmptyAndMovesAside("a FIFO");
 
@@ -320,6 +330,25 @@ TEST_F(QueueTest, UnreadableFilesAreMovedAsideAndNeverOverwritten) {
   EXPECT_EQ(first.readAll(), damaged);
   EXPECT_EQ(Queue::init(prefs)->count(), 1);
   EXPECT_TRUE(Queue::init(prefs)->store().unreadableNotice().isEmpty());
+
+  // When every name to move it to is taken, the file stays as it is and is
+  // never overwritten, whatever changes.
+  test::writeFile(path, damaged);
+  const QDateTime now = QDateTime::currentDateTime();
+  for (int second = 0; second < 3; ++second) {
+    const QString stem = path + ".unreadable-" + now.addSecs(second).toString("yyyyMMdd-HHmmss");
+    for (int n = 1; n < 100; ++n) {
+      const QString name = n == 1 ? stem : QString("%1-%2").arg(stem).arg(n);
+      if (!QFileInfo::exists(name)) test::writeFile(name, "taken");  // the FIFO above may stand there
+    }
+  }
+  auto stuck = Queue::init(prefs);
+  EXPECT_FALSE(stuck->store().unreadableNotice().isEmpty());
+  stuck->addMovie("/new.mov");
+  stuck->clear();
+  QFile left(path);
+  ASSERT_TRUE(left.open(QIODevice::ReadOnly));
+  EXPECT_EQ(left.readAll(), damaged);
 }
 
 TEST_F(QueueTest, LongQueuesSaveInTheBackgroundAndLoseNothing) {
