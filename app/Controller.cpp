@@ -35,6 +35,9 @@ namespace tovix {
 
 namespace {
 
+// How often rows that files brought in are shown while a batch is tested.
+constexpr int kIntakeReloadMs = 150;
+
 // Plays the end-of-run chime compiled into the program; nothing without a
 // sound device.
 void playChime() {
@@ -82,6 +85,14 @@ Controller::Controller(NotificationCenter& notificationCenter,
   intakeMessage_->hide();
   mainUi_->mainLayout->insertWidget(mainUi_->mainLayout->indexOf(mainUi_->helperMessage) + 1, intakeMessage_);
   connect(intake_, &MovieIntake::batchTested, this, &Controller::queueTested);
+  intakeReload_.setSingleShot(true);
+  intakeReload_.setInterval(kIntakeReloadMs);
+  connect(&intakeReload_, &QTimer::timeout, this, &Controller::reloadQueueTable);
+  connect(intake_, &MovieIntake::finished, this, [this] {
+    intakeReload_.stop();
+    reloadQueueTable();
+    showIntakeProgress();
+  });
   playFinishedSound = playChime;
   endProcess = [](int status) { QCoreApplication::exit(status); };
   updateBaseAddress_ = QLatin1String(SoftwareUpdater::kVendorBaseAddress);

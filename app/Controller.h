@@ -364,6 +364,7 @@ class Controller : public QObject {
   // Files on their way into the queue, and the refusals the open message names.
   MovieIntake* intake_ = nullptr;
   QLabel* intakeMessage_ = nullptr;
+  QTimer intakeReload_;
   QStringList refusedNames_;
   int refusedCount_ = 0;
 

@@ -82,7 +82,8 @@ void Controller::queueTested(const std::vector<MovieIntake::Verdict>& verdicts) 
   }
   if (q_ && !accepted.isEmpty()) {
     q_->addMovies(accepted);
-    reloadQueueTable();
+    // A long batch shows its rows a few times a second, not at every step.
+    if (!intakeReload_.isActive()) intakeReload_.start();
   }
   if (!refused.isEmpty()) tellRefusals(refused);
   showIntakeProgress();

@@ -24,6 +24,7 @@ std::optional<QString> refusalOf(const QString& path, bool testExtension) {
 }
 
 MovieIntake::MovieIntake(QObject* parent) : QObject(parent) {
+  pool_.setThreadPriority(QThread::LowPriority);
   connect(&watcher_, &QFutureWatcher<Verdict>::finished, this, &MovieIntake::onBatchTested);
 }
 
@@ -50,7 +51,7 @@ void MovieIntake::testNextBatch() {
     batch.append(std::move(waiting_.front()));
     waiting_.pop_front();
   }
-  watcher_.setFuture(QtConcurrent::mapped(batch, [](const Job& job) {
+  watcher_.setFuture(QtConcurrent::mapped(&pool_, batch, [](const Job& job) {
     return Verdict{job.path, refusalOf(job.path, job.testExtension)};
   }));
 }

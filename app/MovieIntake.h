@@ -7,6 +7,7 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QStringList>
+#include <QThreadPool>
 #include <deque>
 #include <optional>
 
@@ -51,6 +52,8 @@ class MovieIntake : public QObject {
 
   std::deque<Job> waiting_;
   QFutureWatcher<Verdict> watcher_;
+  // Testing threads of their own, below the window's thread in priority.
+  QThreadPool pool_;
   // From the first batch until the last verdict was handed out; a take()
   // from a handler of batchTested only adds to the waiting files.
   bool testing_ = false;

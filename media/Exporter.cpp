@@ -2,6 +2,7 @@
 
 #include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
+#include "media/MovieTags.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -267,6 +268,8 @@ Error Transcoder::openOutput() {
                                                 fileUrl(temporary_).constData());
   if (rc < 0) return failure(QStringLiteral("cannot set up the output"), rc);
   output_.reset(raw);
+  copyMovieTags(input_.get(), output_.get());
+  if (!copyChapters(input_.get(), output_.get())) return QStringLiteral("out of memory");
   return std::nullopt;
 }
 
@@ -278,6 +281,7 @@ Error Transcoder::addStream(Stream& stream, int index, bool copyAllowed) {
   stream.out = avformat_new_stream(output_.get(), nullptr);
   if (!stream.out) return QStringLiteral("cannot add an output stream");
   copyDisplayMatrix(stream.in, stream.out);
+  copyTrackTags(stream.in, stream.out);
   if (stream.copy) {
     const int rc = avcodec_parameters_copy(stream.out->codecpar, stream.in->codecpar);
     if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);

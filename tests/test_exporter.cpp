@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -216,6 +217,35 @@ TEST_F(ExporterTest, RotationIsKept) {
   const QJsonArray sideData = video.value("side_data_list").toArray();
   ASSERT_FALSE(sideData.isEmpty());
   EXPECT_EQ(std::abs(sideData.at(0).toObject().value("rotation").toInt()), 90);
+}
+
+TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
+  test::writeFile(path("chapters.txt"), ";FFMETADATA1\ntitle=Trip to the Sea\nartist=Ann\ndate=2024\ncomment=First day\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=700\ntitle=Arrival\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=700\nEND=1400\ntitle=Beach\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1400\nEND=2000\ntitle=Home\n");
+  const QString source = clip("tagged.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2",
+                                             "-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=2",
+                                             "-i", path("chapters.txt"), "-map", "0", "-map", "1", "-map_metadata", "2",
+                                             "-map_chapters", "2", "-c:v", "ffv1", "-c:a", "flac",
+                                             "-metadata:s:a:0", "language=fra", "-metadata:s:a:0", "title=Français"});
+  for (const auto& [type, name] : {std::pair{media::kTypeCodeiPhone, "tagged_iPhone.m4v"}, {media::kTypeCodeiPod, "tagged_iPod.m4v"},
+                                   {media::kTypeCodeAppleTV, "tagged_ATV.m4v"}, {media::kTypeCodeMovie, "tagged_QT.mov"}}) {
+    const QJsonObject probed = exportAndCheck(source, type, path(name));
+    const QJsonObject tags = probed.value("format").toObject().value("tags").toObject();
+    EXPECT_EQ(tags.value("title").toString(), "Trip to the Sea") << name;
+    EXPECT_EQ(tags.value("artist").toString(), "Ann") << name;
+    EXPECT_EQ(tags.value("comment").toString(), "First day") << name;
+    const QJsonObject audioTags = test::firstStream(probed, "audio").value("tags").toObject();
+    EXPECT_EQ(audioTags.value("language").toString(), "fra") << name;
+    EXPECT_EQ(audioTags.value("handler_name").toString(), "Français") << name;
+    QByteArray out;
+    test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "json", path(name)}, &out);
+    const QJsonArray chapters = QJsonDocument::fromJson(out).object().value("chapters").toArray();
+    ASSERT_EQ(chapters.size(), 3) << name;
+    EXPECT_EQ(chapters.at(1).toObject().value("tags").toObject().value("title").toString(), "Beach") << name;
+    EXPECT_NEAR(chapters.at(2).toObject().value("start_time").toString().toDouble(), 1.4, 0.01) << name;
+  }
 }
 
 TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
