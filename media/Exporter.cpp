@@ -371,6 +371,9 @@ Error Transcoder::openAudioEncoder(AudioStream& audio) {
   rc = avcodec_parameters_from_context(audio.out->codecpar, encoder);
   if (rc < 0) return failure(QStringLiteral("cannot describe the audio stream"), rc);
   audio.resampler.reset(swr_alloc());
+  // A downmix is scaled so that no sum of channels passes full scale: a loud
+  // 5.1 mix would clip by 8 dB otherwise. Stereo sources are not touched.
+  if (audio.resampler) av_opt_set_double(audio.resampler.get(), "rematrix_maxval", 1.0, 0);
   audio.fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, kAudioChannels, encoder->frame_size));
   if (!audio.resampler || !audio.fifo) return QStringLiteral("out of memory");
   return std::nullopt;

@@ -254,6 +254,19 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   EXPECT_TRUE(test::firstStream(probed, "video").isEmpty());
   EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 2);
 
+  // Six channels near full scale, mixed to two, stay within full scale.
+  const QString loud = clip("loud51.wav", {"-f", "lavfi", "-i", "sine=frequency=220:sample_rate=48000:duration=2,volume=7.9",
+                                          "-filter_complex", "[0]asplit=6[a][b][c][d][e][f];[a][b][c][d][e][f]join=inputs=6:channel_layout=5.1"});
+  exportAndCheck(loud, media::kTypeCodeiPhone, path("loud51_iPhone.m4v"));
+  QProcess measure;
+  measure.start("ffmpeg", {"-i", path("loud51_iPhone.m4v"), "-af",
+                           "aformat=sample_fmts=flt,astats=measure_overall=Peak_level:measure_perchannel=none", "-f", "null", "-"});
+  measure.waitForFinished();
+  const QString stats = QString::fromUtf8(measure.readAllStandardError());
+  const qsizetype at = stats.lastIndexOf("Peak level dB: ");
+  ASSERT_GE(at, 0) << stats.toStdString();
+  EXPECT_LE(stats.mid(at + 15).section(u'\n', 0, 0).toDouble(), 0.0) << "the stereo mix never clips";
+
   const QString silent = clip("silent.mp4", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2", "-c:v", "libx264"});
   probed = exportAndCheck(silent, media::kTypeCodeAppleTV, path("silent_ATV.m4v"));
   EXPECT_TRUE(test::firstStream(probed, "audio").isEmpty());
