@@ -27,6 +27,7 @@ struct ExportPreset {
   int maxRateKbps;            // 0 for none
   int referenceFrames;        // 0 for x264's default
   int audioKbps;
+  bool everySoundTrack;       // false: only the track a player would choose
 };
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);

@@ -12,11 +12,14 @@ extern "C" {
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,16 +145,33 @@ int aacSampleRate(int sourceRate) {
   return 48000;
 }
 
-// The default audio stream when one is marked, else FFmpeg's best guess.
-int chooseAudioStream(AVFormatContext* input) {
+// The sound tracks an export keeps, in the source's order, and the one a
+// player starts with: the track the source marks default, else the first in
+// the user's language, else the first.
+struct SoundTracks {
+  std::vector<int> kept;
+  int chosen = -1;
+};
+
+SoundTracks chooseSoundTracks(const AVFormatContext* input, bool everyTrack) {
+  std::vector<int> playable;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
-        (stream->disposition & AV_DISPOSITION_DEFAULT) &&
-        avcodec_find_decoder(stream->codecpar->codec_id))
-      return static_cast<int>(i);
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && avcodec_find_decoder(stream->codecpar->codec_id))
+      playable.push_back(int(i));
   }
-  return av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (playable.empty()) return {};
+  const auto marked = [input](int i) { return (input->streams[i]->disposition & AV_DISPOSITION_DEFAULT) != 0; };
+  const QByteArray userLanguage =
+      QLocale::languageToCode(QLocale::system().language(), QLocale::ISO639Part2).toLatin1();
+  const auto inUserLanguage = [&](int i) {
+    const AVDictionaryEntry* language = av_dict_get(input->streams[i]->metadata, "language", nullptr, 0);
+    return language && !userLanguage.isEmpty() && userLanguage == language->value;
+  };
+  auto chosen = std::find_if(playable.begin(), playable.end(), marked);
+  if (chosen == playable.end()) chosen = std::find_if(playable.begin(), playable.end(), inUserLanguage);
+  const int first = chosen == playable.end() ? playable.front() : *chosen;
+  return {everyTrack ? playable : std::vector<int>{first}, first};
 }
 
 int chooseVideoStream(AVFormatContext* input) {
@@ -214,8 +234,9 @@ class Transcoder {
   Error copyPacket(Stream& stream, AVPacket* packet);
   Error decode(Stream& stream, const AVPacket* packet);
   Error onVideoFrame(AVFrame* frame);
-  Error onAudioFrame(AVFrame* frame);
-  Error encodeBufferedAudio(bool final);
+  Error onAudioFrame(AudioStream& audio, AVFrame* frame);
+  Error encodeBufferedAudio(AudioStream& audio, bool final);
+  Error addSoundTracks();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
   Error flush();
@@ -236,7 +257,7 @@ class Transcoder {
   PacketPtr packet_{av_packet_alloc()};
   FramePtr frame_{av_frame_alloc()};
   VideoStream video_;
-  AudioStream audio_;
+  std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
   const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
   int64_t duration_ = 0;                // AV_TIME_BASE units
   double lastFraction_ = 0;
@@ -466,8 +487,7 @@ Error Transcoder::onVideoFrame(AVFrame* frame) {
   return encode(video, video.picture.get());
 }
 
-Error Transcoder::onAudioFrame(AVFrame* frame) {
-  AudioStream& audio = audio_;
+Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
   const AVCodecContext* encoder = audio.encoder.get();
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
     const int channels = frame->ch_layout.nb_channels;
@@ -494,11 +514,10 @@ Error Transcoder::onAudioFrame(AVFrame* frame) {
   if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),
                           converted->nb_samples) < converted->nb_samples)
     return QStringLiteral("out of memory");
-  return encodeBufferedAudio(false);
+  return encodeBufferedAudio(audio, false);
 }
 
-Error Transcoder::encodeBufferedAudio(bool final) {
-  AudioStream& audio = audio_;
+Error Transcoder::encodeBufferedAudio(AudioStream& audio, bool final) {
   const AVCodecContext* encoder = audio.encoder.get();
   for (;;) {
     const int buffered = av_audio_fifo_size(audio.fifo.get());
@@ -523,7 +542,8 @@ Error Transcoder::decode(Stream& stream, const AVPacket* packet) {
   for (;;) {
     const int rc = avcodec_receive_frame(stream.decoder.get(), frame_.get());
     if (rc < 0) return std::nullopt;
-    Error error = &stream == &video_ ? onVideoFrame(frame_.get()) : onAudioFrame(frame_.get());
+    Error error = &stream == &video_ ? onVideoFrame(frame_.get())
+                                     : onAudioFrame(static_cast<AudioStream&>(stream), frame_.get());
     av_frame_unref(frame_.get());
     if (error) return error;
   }
@@ -545,13 +565,14 @@ double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) cons
 }
 
 Error Transcoder::handlePacket(AVPacket* packet) {
-  for (Stream* stream : {static_cast<Stream*>(&video_), static_cast<Stream*>(&audio_)}) {
-    if (!stream->in || packet->stream_index != stream->in->index) continue;
-    const double position = positionOf(*stream, packet);
-    if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
-    return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
+  Stream* stream = video_.in && packet->stream_index == video_.in->index ? &video_ : nullptr;
+  for (AudioStream& sound : sounds_) {
+    if (packet->stream_index == sound.in->index) stream = &sound;
   }
-  return std::nullopt;  // subtitle, data and unchosen streams are left out
+  if (!stream) return std::nullopt;  // subtitle, data and unchosen streams are left out
+  const double position = positionOf(*stream, packet);
+  if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
+  return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
 }
 
 Error Transcoder::convertPackets() {
@@ -575,10 +596,11 @@ Error Transcoder::flush() {
     if (Error error = decode(video_, nullptr)) return error;
     if (Error error = encode(video_, nullptr)) return error;
   }
-  if (audio_.decoder) {
-    if (Error error = decode(audio_, nullptr)) return error;
-    if (Error error = encodeBufferedAudio(true)) return error;
-    if (Error error = encode(audio_, nullptr)) return error;
+  for (AudioStream& sound : sounds_) {
+    if (!sound.decoder) continue;
+    if (Error error = decode(sound, nullptr)) return error;
+    if (Error error = encodeBufferedAudio(sound, true)) return error;
+    if (Error error = encode(sound, nullptr)) return error;
   }
   return std::nullopt;
 }
@@ -620,12 +642,29 @@ ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}};
 }
 
+// Every sound track the preset keeps, each with its language and title; the
+// chosen one is the track players start with, the others wait in the same
+// alternate group (the MP4 muxer groups tracks by kind) for a language menu.
+Error Transcoder::addSoundTracks() {
+  const SoundTracks tracks = chooseSoundTracks(input_.get(), preset_.everySoundTrack);
+  sounds_ = std::vector<AudioStream>(tracks.kept.size());
+  for (size_t i = 0; i < tracks.kept.size(); ++i) {
+    const int index = tracks.kept[i];
+    AudioStream& sound = sounds_[i];
+    if (Error error = addStream(sound, index, isMovCompatibleAudio(input_->streams[index]->codecpar->codec_id)))
+      return error;
+    sound.out->disposition = index == tracks.chosen ? AV_DISPOSITION_DEFAULT : 0;
+    if (!sound.copy)
+      if (Error error = openAudioEncoder(sound)) return error;
+  }
+  return std::nullopt;
+}
+
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportStatus::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportStatus::Failed, *error);
   const int videoIndex = chooseVideoStream(input_.get());
-  const int audioIndex = chooseAudioStream(input_.get());
-  if (videoIndex < 0 && audioIndex < 0)
+  if (videoIndex < 0 && chooseSoundTracks(input_.get(), false).kept.empty())
     return abandon(ExportStatus::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
   Error error = openOutput();
@@ -635,12 +674,8 @@ ExportOutcome Transcoder::run() {
                           timestampsTrusted(input_.get()));
     if (!error && !video_.copy) error = openVideoEncoder(video_);
   }
-  if (!error && audioIndex >= 0) {
-    error = addStream(audio_, audioIndex,
-                      isMovCompatibleAudio(input_->streams[audioIndex]->codecpar->codec_id));
-    if (!error && !audio_.copy) error = openAudioEncoder(audio_);
-  }
-  timeline_ = video_.in ? video_.in : audio_.in;
+  if (!error) error = addSoundTracks();
+  timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
   if (!error) error = writeHeader();
   if (error) return abandon(ExportStatus::Failed, *error);
   if (reportProgress(0.0, true)) error = convertPackets();

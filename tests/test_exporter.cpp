@@ -280,9 +280,16 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
                                         "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt",
                                         "-disposition:a:0", "0", "-disposition:a:1", "default"});
   probed = exportAndCheck(busy, media::kTypeCodeiPhone, path("busy_iPhone.m4v"));
-  EXPECT_EQ(test::firstStream(probed, "audio").value("sample_rate").toString(), "44100");
+  const QJsonArray streams = probed.value("streams").toArray();
+  ASSERT_EQ(streams.size(), 3) << "the picture and both sound tracks";
+  EXPECT_EQ(streams.at(1).toObject().value("sample_rate").toString(), "22050") << "in the source's order";
+  EXPECT_EQ(streams.at(1).toObject().value("disposition").toObject().value("default").toInt(), 0);
+  EXPECT_EQ(streams.at(2).toObject().value("disposition").toObject().value("default").toInt(), 1)
+      << "the source's default track is the one players start with";
   EXPECT_TRUE(test::firstStream(probed, "subtitle").isEmpty());
-  EXPECT_EQ(probed.value("streams").toArray().size(), 2);
+  probed = exportAndCheck(busy, media::kTypeCodeiPod, path("busy_iPod.m4v"));
+  ASSERT_EQ(probed.value("streams").toArray().size(), 2) << "an iPod plays one sound track: the chosen one";
+  EXPECT_EQ(test::firstStream(probed, "audio").value("sample_rate").toString(), "44100");
 }
 
 TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
