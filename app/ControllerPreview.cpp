@@ -98,6 +98,8 @@ void Controller::movieMetaData() {
     for (const auto& summary : tracks) {
       if (summary) formats += *summary + u'\n';
     }
+    if (const int chapters = movie->chapterCount(); chapters > 0)
+      formats += (chapters == 1 ? tr("1 chapter") : tr("%1 chapters").arg(chapters)) + u'\n';
     info.formatInInfo->setText(formats.isEmpty() ? QStringLiteral("MPEG-1 Muxed") : formats);
   }
   // days:hh:mm:ss, the time text up to its fraction (its first ten

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <QFileInfo>
+#include <QLocale>
 
 namespace tovix::media {
 
@@ -87,18 +88,36 @@ QString channelText(const AVChannelLayout& layout) {
   return QStringLiteral("%1 channels").arg(layout.nb_channels);
 }
 
+// " (French)" for a track the file says is in French; empty when it names
+// no language Qt knows.
+QString languageText(const AVStream* stream) {
+  const AVDictionaryEntry* code = av_dict_get(stream->metadata, "language", nullptr, 0);
+  if (!code || !code->value) return {};
+  const QLocale::Language language =
+      QLocale::codeToLanguage(QString::fromLatin1(code->value), QLocale::ISO639Part2 | QLocale::ISO639Part1);
+  if (language == QLocale::AnyLanguage || language == QLocale::C) return {};
+  return QStringLiteral(" (%1)").arg(QLocale::languageToString(language));
+}
+
+QString pictureText(const AVCodecParameters* par) {
+  QString text = QStringLiteral("%1, %2 × %3").arg(codecName(par->codec_id)).arg(par->width).arg(par->height);
+  if (par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE) text += QStringLiteral(", interlaced");
+  if (par->color_trc == AVCOL_TRC_SMPTE2084 || par->color_trc == AVCOL_TRC_ARIB_STD_B67) text += QStringLiteral(", HDR");
+  return text;
+}
+
 std::optional<QString> formatSummary(const AVStream* stream) {
   const AVCodecParameters* par = stream->codecpar;
   switch (par->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
       if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return std::nullopt;
-      return QStringLiteral("%1, %2 × %3").arg(codecName(par->codec_id)).arg(par->width).arg(par->height);
+      return pictureText(par);
     case AVMEDIA_TYPE_AUDIO:
-      return QStringLiteral("%1, %2, %3 kHz")
+      return QStringLiteral("%1, %2, %3 kHz%4")
           .arg(codecName(par->codec_id), channelText(par->ch_layout),
-               QString::number(par->sample_rate / 1000.0, 'f', 3));
+               QString::number(par->sample_rate / 1000.0, 'f', 3), languageText(stream));
     case AVMEDIA_TYPE_SUBTITLE:
-      return QStringLiteral("Subtitles, %1").arg(codecName(par->codec_id));
+      return QStringLiteral("Subtitles, %1%2").arg(codecName(par->codec_id), languageText(stream));
     default:
       return std::nullopt;
   }
@@ -197,6 +216,8 @@ std::vector<std::optional<QString>> Movie::trackFormatSummaries() const {
     summaries.push_back(formatSummary(impl_->input->streams[i]));
   return summaries;
 }
+
+int Movie::chapterCount() const { return int(impl_->input->nb_chapters); }
 
 MediaTime Movie::duration() const {
   return {av_rescale(durationMicroseconds(impl_->input.get()), 1000, AV_TIME_BASE), 1000};

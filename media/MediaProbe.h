@@ -34,9 +34,12 @@ class Movie {
   QString displayName() const;
   std::optional<QString> copyright() const;
   std::optional<int64_t> dataSize() const;
-  // One entry per track in file order: a short format text ("H.264, 1280 ×
-  // 720", "AAC, Stereo, 48.000 kHz"), or nullopt for tracks without one.
+  // One entry per track in file order: a short format text ("H.264, 1920 ×
+  // 1080, interlaced", "AAC, Stereo, 48.000 kHz (French)", "Subtitles, SRT
+  // (English)"), or nullopt for tracks without one. A picture says when it is
+  // interlaced or HDR; a track names its language when the file does.
   std::vector<std::optional<QString>> trackFormatSummaries() const;
+  int chapterCount() const;
   MediaTime duration() const;
 
  private:

@@ -28,6 +28,14 @@ class MediaProbeTest : public testing::Test {
     ASSERT_FALSE(test::makeClip(path("clip.flv"), av + QStringList{"-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "44100"}).isEmpty());
     ASSERT_FALSE(test::makeClip(path("tone.wav"), tone).isEmpty());
     ASSERT_FALSE(test::makeClip(path("tone.mp3"), tone).isEmpty());
+    test::writeFile(path("chapters.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=A\n"
+                                          "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=B\n");
+    ASSERT_FALSE(test::makeClip(path("film.mkv"), QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=1",
+                                                             "-f", "lavfi", "-i", "sine=sample_rate=48000:duration=1",
+                                                             "-i", path("chapters.txt"), "-map", "0", "-map", "1",
+                                                             "-map_chapters", "2", "-vf", "setfield=tff", "-pix_fmt", "yuv420p",
+                                                                  "-c:v", "libx264", "-flags", "+ilme+ildct", "-c:a", "aac",
+                                                                  "-metadata:s:a:0", "language=fre"}).isEmpty());
   }
   static void TearDownTestSuite() { delete dir; }
   static QString path(const QString& name) { return dir->path() + "/" + name; }
@@ -60,6 +68,11 @@ TEST_F(MediaProbeTest, DescribesTracksAndCopyright) {
   EXPECT_EQ(media::Movie::open(path("clip.mp4"))->copyright(), std::nullopt);
   EXPECT_EQ(media::Movie::open(path("tone.mp3"))->trackFormatSummaries().front(),
             QString("MPEG Layer 3, Mono, 44.100 kHz"));
+  auto film = media::Movie::open(path("film.mkv"));
+  ASSERT_TRUE(film);
+  EXPECT_EQ(film->trackFormatSummaries()[0], QString::fromUtf8("H.264, 160 × 120, interlaced"));
+  EXPECT_EQ(film->trackFormatSummaries()[1], QString("AAC, Mono, 48.000 kHz (French)"));
+  EXPECT_EQ(film->chapterCount(), 2);
 }
 
 TEST_F(MediaProbeTest, RefusesFilesThatAreNotMovies) {
