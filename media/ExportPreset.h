@@ -28,6 +28,7 @@ struct ExportPreset {
   int referenceFrames;        // 0 for x264's default
   int audioKbps;
   bool everySoundTrack;       // false: only the track a player would choose
+  bool turnBoxForPortrait;    // an upright picture fits the box turned on its side
 };
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);

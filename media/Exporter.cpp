@@ -3,9 +3,12 @@
 #include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
 #include "media/MovieTags.h"
+#include "media/PictureFilter.h"
+#include "media/PicturePlan.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -180,7 +183,28 @@ int chooseVideoStream(AVFormatContext* input) {
   return index;
 }
 
-// Phone clips carry their rotation as a display matrix; the output keeps it.
+// What the picture path needs to know of a source picture.
+PictureFacts pictureFactsOf(const AVCodecContext* decoder, const AVStream* stream) {
+  PictureFacts facts;
+  facts.width = decoder->width;
+  facts.height = decoder->height;
+  const AVFieldOrder order = stream->codecpar->field_order;
+  facts.interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB || order == AV_FIELD_BT;
+  facts.transfer = decoder->color_trc == AVCOL_TRC_SMPTE2084     ? Transfer::Pq
+                   : decoder->color_trc == AVCOL_TRC_ARIB_STD_B67 ? Transfer::Hlg
+                                                                  : Transfer::Sdr;
+  // Phone clips carry their rotation as a display matrix, which counts
+  // counterclockwise; the turn that makes them upright goes clockwise.
+  if (const auto* matrix = reinterpret_cast<const int32_t*>(
+          av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr))) {
+    const double angle = -av_display_rotation_get(matrix);
+    facts.rotation = (int(std::lround(angle / 90.0)) % 4 + 4) % 4 * 90;
+  }
+  return facts;
+}
+
+// A copied picture keeps its display matrix; a converted one is turned
+// upright in its pixels instead, as every player shows it.
 void copyDisplayMatrix(const AVStream* from, AVStream* to) {
   size_t size = 0;
   const uint8_t* matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, &size);
@@ -210,6 +234,8 @@ class Transcoder {
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
   };
   struct VideoStream : Stream {
+    std::unique_ptr<PictureFilter> filter;  // only for pictures that need more than scaling
+    FramePtr filtered;
     PictureSize size{};
     Colours colours{};
     SwsPtr scaler;
@@ -234,6 +260,9 @@ class Transcoder {
   Error copyPacket(Stream& stream, AVPacket* packet);
   Error decode(Stream& stream, const AVPacket* packet);
   Error onVideoFrame(AVFrame* frame);
+  // Runs a decoded picture through the picture filters, when it has any;
+  // nullptr drains them.
+  Error onDecodedPicture(AVFrame* frame);
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addSoundTracks();
@@ -301,9 +330,9 @@ Error Transcoder::addStream(Stream& stream, int index, bool copyAllowed) {
   stream.startOffset = av_rescale_q(start, AV_TIME_BASE_Q, stream.in->time_base);
   stream.out = avformat_new_stream(output_.get(), nullptr);
   if (!stream.out) return QStringLiteral("cannot add an output stream");
-  copyDisplayMatrix(stream.in, stream.out);
   copyTrackTags(stream.in, stream.out);
   if (stream.copy) {
+    copyDisplayMatrix(stream.in, stream.out);
     const int rc = avcodec_parameters_copy(stream.out->codecpar, stream.in->codecpar);
     if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);
     // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
@@ -325,15 +354,24 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   AVCodecContext* encoder = video.encoder.get();
   if (!encoder) return QStringLiteral("out of memory");
   const AVCodecContext* decoder = video.decoder.get();
-  video.size = fitPicture(decoder->width, decoder->height, video.in->sample_aspect_ratio.num
-                                                               ? video.in->sample_aspect_ratio
-                                                               : decoder->sample_aspect_ratio,
-                          preset_);
+  AVRational sampleAspect = video.in->sample_aspect_ratio.num ? video.in->sample_aspect_ratio : decoder->sample_aspect_ratio;
+  const PicturePlan plan = planPicture(pictureFactsOf(decoder, video.in), preset_.boxWidth != 0);
+  if (!plan.filters.empty()) {
+    QString error;
+    video.filter = PictureFilter::create(decoder, video.in->time_base, sampleAspect, plan.filters, error);
+    video.filtered.reset(av_frame_alloc());
+    if (!video.filter) return error;
+    if (!video.filtered) return QStringLiteral("out of memory");
+  }
+  if (plan.turned && sampleAspect.num > 0 && sampleAspect.den > 0) sampleAspect = {sampleAspect.den, sampleAspect.num};
+  ExportPreset box = preset_;
+  if (preset_.turnBoxForPortrait && plan.height > plan.width) std::swap(box.boxWidth, box.boxHeight);
+  video.size = fitPicture(plan.width, plan.height, sampleAspect, box);
   encoder->width = video.size.width;
   encoder->height = video.size.height;
   encoder->sample_aspect_ratio = video.size.sampleAspect;
   encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-  video.colours = coloursOf(decoder);
+  video.colours = plan.toneMapped ? Colours{AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709, false} : coloursOf(decoder);
   encoder->colorspace = video.colours.matrix;
   encoder->color_primaries = video.colours.primaries;
   encoder->color_trc = video.colours.transfer;
@@ -453,6 +491,22 @@ Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
   }
 }
 
+Error Transcoder::onDecodedPicture(AVFrame* frame) {
+  VideoStream& video = video_;
+  if (!video.filter) return frame ? onVideoFrame(frame) : std::nullopt;
+  if (frame) frame->pts = frame->best_effort_timestamp;
+  int rc = video.filter->push(frame);
+  if (rc < 0) return failure(QStringLiteral("cannot filter the picture"), rc);
+  while ((rc = video.filter->pull(video.filtered.get())) >= 0) {
+    video.filtered->best_effort_timestamp = video.filtered->pts;
+    Error error = onVideoFrame(video.filtered.get());
+    av_frame_unref(video.filtered.get());
+    if (error) return error;
+  }
+  if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) return failure(QStringLiteral("cannot filter the picture"), rc);
+  return std::nullopt;
+}
+
 Error Transcoder::onVideoFrame(AVFrame* frame) {
   VideoStream& video = video_;
   int64_t pts = frame->best_effort_timestamp;
@@ -542,7 +596,7 @@ Error Transcoder::decode(Stream& stream, const AVPacket* packet) {
   for (;;) {
     const int rc = avcodec_receive_frame(stream.decoder.get(), frame_.get());
     if (rc < 0) return std::nullopt;
-    Error error = &stream == &video_ ? onVideoFrame(frame_.get())
+    Error error = &stream == &video_ ? onDecodedPicture(frame_.get())
                                      : onAudioFrame(static_cast<AudioStream&>(stream), frame_.get());
     av_frame_unref(frame_.get());
     if (error) return error;
@@ -594,6 +648,7 @@ Error Transcoder::convertPackets() {
 Error Transcoder::flush() {
   if (video_.decoder) {
     if (Error error = decode(video_, nullptr)) return error;
+    if (Error error = onDecodedPicture(nullptr)) return error;
     if (Error error = encode(video_, nullptr)) return error;
   }
   for (AudioStream& sound : sounds_) {

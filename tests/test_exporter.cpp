@@ -2,6 +2,7 @@
 // ffprobe and a full decode, plus cancellation and failure clean-up.
 #include "media/ExportPreset.h"
 #include "media/Exporter.h"
+#include "media/PicturePlan.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -160,10 +161,12 @@ TEST_F(ExporterTest, PicturesShrinkIntoTheBoxWithEvenSidesAndTheirAspect) {
                                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
                                                 "-colorspace", "bt470bg", "-color_primaries", "bt470bg"});
   video = test::firstStream(exportAndCheck(portrait, media::kTypeCodeiPhone, path("portrait_iPhone.m4v")), "video");
-  EXPECT_EQ(video.value("height").toInt(), 720) << "a phone's upright clip stays upright";
+  EXPECT_EQ(video.value("height").toInt(), 1280) << "an upright picture fits the box turned on its side";
   EXPECT_EQ(video.value("color_space").toString(), "bt470bg") << "the colours the source names";
   EXPECT_EQ(video.value("color_primaries").toString(), "bt470bg");
   EXPECT_NEAR(video.value("width").toDouble() / video.value("height").toDouble(), 720.0 / 1280, 0.01);
+  video = test::firstStream(exportAndCheck(portrait, media::kTypeCodeiPod, path("portrait_iPod.m4v")), "video");
+  EXPECT_EQ(video.value("height").toInt(), 480) << "an iPod keeps its box: the most its decoder plays";
   const QString upright = clip("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=30:duration=1",
                                               "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
   video = test::firstStream(exportAndCheck(upright, media::kTypeCodeiPod, path("upright_iPod.m4v")), "video");
@@ -209,14 +212,91 @@ TEST_F(ExporterTest, FrameRateIsCappedAndVariableRatesSurvive) {
   exportAndCheck(vfr, media::kTypeCodeAppleTV, path("vfr_ATV.m4v"));
 }
 
-TEST_F(ExporterTest, RotationIsKept) {
-  // A phone clip: the picture is stored sideways with a 90° display matrix.
+TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
+  using media::Transfer;
+  struct Row {
+    media::PictureFacts facts;
+    bool toneMap;
+    std::vector<const char*> filters;  // in order
+    int width, height;
+    bool toneMapped;
+  };
+  const Row rows[] = {
+      {{1920, 1080, false, Transfer::Sdr, 0}, true, {}, 1920, 1080, false},
+      {{1920, 1080, true, Transfer::Sdr, 0}, true, {"bwdif="}, 1920, 1080, false},
+      {{1920, 1080, false, Transfer::Hlg, 0}, true, {"zscale=t=linear", "tonemap="}, 1920, 1080, true},
+      {{1920, 1080, false, Transfer::Pq, 0}, false, {}, 1920, 1080, false},  // the QuickTime copy keeps HDR
+      {{1280, 720, false, Transfer::Sdr, 90}, true, {"transpose=clock"}, 720, 1280, false},
+      {{1280, 720, false, Transfer::Sdr, 270}, true, {"transpose=cclock"}, 720, 1280, false},
+      {{1280, 720, false, Transfer::Sdr, 180}, true, {"hflip,vflip"}, 1280, 720, false},
+      {{1920, 1080, true, Transfer::Pq, 90}, true, {"bwdif=", "tonemap=", "transpose=clock"}, 1080, 1920, true},
+  };
+  for (const Row& row : rows) {
+    const media::PicturePlan plan = media::planPicture(row.facts, row.toneMap);
+    size_t at = 0;
+    for (const char* filter : row.filters) {
+      at = plan.filters.find(filter, at);
+      EXPECT_NE(at, std::string::npos) << filter << " in " << plan.filters;
+    }
+    if (row.filters.empty()) EXPECT_EQ(plan.filters, "") << "a plain picture is only scaled";
+    EXPECT_EQ(plan.width, row.width) << plan.filters;
+    EXPECT_EQ(plan.height, row.height) << plan.filters;
+    EXPECT_EQ(plan.toneMapped, row.toneMapped) << plan.filters;
+  }
+}
+
+TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedAndToneMapped) {
+  // A phone clip stored sideways with a 90° display matrix comes out upright
+  // in its pixels, for players that ignore the matrix too.
   const QString plain = clip("plain.mp4", withCodecs(test::standardClipArguments(1), {"-c:v", "libx264", "-c:a", "aac"}));
   const QString rotated = clip("phone.mov", {"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-  const QJsonObject video = test::firstStream(exportAndCheck(rotated, media::kTypeCodeiPhone, path("phone_iPhone.m4v")), "video");
-  const QJsonArray sideData = video.value("side_data_list").toArray();
-  ASSERT_FALSE(sideData.isEmpty());
-  EXPECT_EQ(std::abs(sideData.at(0).toObject().value("rotation").toInt()), 90);
+  QJsonObject video = test::firstStream(exportAndCheck(rotated, media::kTypeCodeiPhone, path("phone_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 120);
+  EXPECT_EQ(video.value("height").toInt(), 160);
+  EXPECT_TRUE(video.value("side_data_list").toArray().isEmpty()) << "no matrix left to turn it again";
+
+  // Interlaced fields in motion: the export is progressive and shows no combing.
+  const QString interlaced = clip("interlaced.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=50:duration=2",
+                                                     "-vf", "tinterlace=mode=interleave_top,setfield=tff", "-c:v", "libx264",
+                                                     "-flags", "+ilme+ildct", "-x264-params", "tff=1", "-pix_fmt", "yuv420p"});
+  const auto combedFrames = [](const QString& file) {
+    QProcess idet;
+    idet.start("ffmpeg", {"-i", file, "-vf", "idet", "-f", "null", "-"});
+    idet.waitForFinished();
+    const QString report = QString::fromUtf8(idet.readAllStandardError());
+    const QString multi = report.mid(report.indexOf("Multi frame detection:"));
+    return multi.section("TFF:", 1).section("BFF", 0, 0).trimmed().toInt() +
+           multi.section("BFF:", 1).section("Progressive", 0, 0).trimmed().toInt();
+  };
+  ASSERT_GE(combedFrames(interlaced), 45) << "the source is combed";
+  video = test::firstStream(exportAndCheck(interlaced, media::kTypeCodeiPhone, path("interlaced_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("field_order").toString(), "progressive");
+  EXPECT_EQ(video.value("avg_frame_rate").toString(), "25/1") << "one picture per frame, at the source's rate";
+  EXPECT_LE(combedFrames(path("interlaced_iPhone.m4v")), 8);
+
+  // An SDR clip made HLG looks like the SDR clip again: mean luma and
+  // saturation within 20 %, tagged BT.709.
+  const QString sdr = clip("sdr.mp4", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=0.4", "-pix_fmt", "yuv420p",
+                                       "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-c:v", "libx264"});
+  const QString hlg = clip("hlg.mp4", {"-i", sdr, "-vf", "zscale=tin=bt709:min=bt709:pin=bt709:t=arib-std-b67:m=bt2020nc:p=bt2020:npl=100,"
+                                       "format=yuv420p10le", "-color_trc", "arib-std-b67", "-colorspace", "bt2020nc",
+                                       "-color_primaries", "bt2020", "-c:v", "libx265", "-x265-params", "log-level=error"});
+  const auto meanLumaAndSaturation = [](const QString& file) {
+    QProcess stats;
+    stats.start("ffmpeg", {"-i", file, "-vf", "signalstats,metadata=print", "-frames:v", "1", "-f", "null", "-"});
+    stats.waitForFinished();
+    const QString report = QString::fromUtf8(stats.readAllStandardError());
+    return std::pair{report.section("signalstats.YAVG=", 1).section('\n', 0, 0).toDouble(),
+                     report.section("signalstats.SATAVG=", 1).section('\n', 0, 0).toDouble()};
+  };
+  video = test::firstStream(exportAndCheck(hlg, media::kTypeCodeiPhone, path("hlg_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("color_transfer").toString(), "bt709");
+  EXPECT_EQ(video.value("color_primaries").toString(), "bt709");
+  const auto [sdrLuma, sdrSaturation] = meanLumaAndSaturation(sdr);
+  const auto [luma, saturation] = meanLumaAndSaturation(path("hlg_iPhone.m4v"));
+  ASSERT_GT(sdrLuma, 0);
+  EXPECT_NEAR(luma, sdrLuma, 0.2 * sdrLuma);
+  EXPECT_NEAR(saturation, sdrSaturation, 0.2 * sdrSaturation);
 }
 
 TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
