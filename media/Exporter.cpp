@@ -266,6 +266,10 @@ class Transcoder {
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addSoundTracks();
+  // The source's cover picture, kept as the file's cover; written once the
+  // header is.
+  Error addCover();
+  Error writeCover();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
   Error flush();
@@ -287,6 +291,8 @@ class Transcoder {
   FramePtr frame_{av_frame_alloc()};
   VideoStream video_;
   std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
+  const AVStream* coverIn_ = nullptr;
+  AVStream* coverOut_ = nullptr;
   const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
   int64_t duration_ = 0;                // AV_TIME_BASE units
   double lastFraction_ = 0;
@@ -715,6 +721,37 @@ Error Transcoder::addSoundTracks() {
   return std::nullopt;
 }
 
+Error Transcoder::addCover() {
+  for (unsigned i = 0; i < input_->nb_streams && !coverIn_; ++i) {
+    const AVStream* stream = input_->streams[i];
+    const AVCodecID codec = stream->codecpar->codec_id;
+    // MP4 covers are JPEG or PNG pictures.
+    if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && stream->attached_pic.size > 0 &&
+        (codec == AV_CODEC_ID_MJPEG || codec == AV_CODEC_ID_PNG))
+      coverIn_ = stream;
+  }
+  if (!coverIn_) return std::nullopt;
+  coverOut_ = avformat_new_stream(output_.get(), nullptr);
+  if (!coverOut_) return QStringLiteral("cannot add the cover");
+  const int rc = avcodec_parameters_copy(coverOut_->codecpar, coverIn_->codecpar);
+  if (rc < 0) return failure(QStringLiteral("cannot copy the cover"), rc);
+  coverOut_->codecpar->codec_tag = 0;
+  coverOut_->disposition = AV_DISPOSITION_ATTACHED_PIC;
+  coverOut_->time_base = {1, 90000};
+  return std::nullopt;
+}
+
+Error Transcoder::writeCover() {
+  if (!coverOut_) return std::nullopt;
+  PacketPtr cover(av_packet_clone(&coverIn_->attached_pic));
+  if (!cover) return QStringLiteral("out of memory");
+  cover->stream_index = coverOut_->index;
+  cover->pts = cover->dts = 0;
+  const int rc = av_interleaved_write_frame(output_.get(), cover.get());
+  if (rc < 0) return failure(QStringLiteral("cannot write the cover"), rc);
+  return std::nullopt;
+}
+
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportStatus::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportStatus::Failed, *error);
@@ -730,8 +767,10 @@ ExportOutcome Transcoder::run() {
     if (!error && !video_.copy) error = openVideoEncoder(video_);
   }
   if (!error) error = addSoundTracks();
+  if (!error) error = addCover();
   timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
   if (!error) error = writeHeader();
+  if (!error) error = writeCover();
   if (error) return abandon(ExportStatus::Failed, *error);
   if (reportProgress(0.0, true)) error = convertPackets();
   if (!error && !cancelled_) error = flush();

@@ -334,6 +334,17 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   EXPECT_TRUE(test::firstStream(probed, "video").isEmpty());
   EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 2);
 
+  // A song with tags and a cover keeps both.
+  const QString cover = clip("cover.jpg", {"-f", "lavfi", "-i", "testsrc2=size=64x64:rate=1:duration=1", "-frames:v", "1"});
+  const QString song = clip("song.mp3", {"-f", "lavfi", "-i", "sine=duration=2", "-i", cover, "-map", "0", "-map", "1",
+                                         "-c:a", "libmp3lame", "-c:v", "copy", "-disposition:v", "attached_pic",
+                                         "-metadata", "title=Song", "-metadata", "artist=Ann", "-id3v2_version", "3"});
+  probed = exportAndCheck(song, media::kTypeCodeiPod, path("song_iPod.m4v"));
+  EXPECT_EQ(probed.value("format").toObject().value("tags").toObject().value("title").toString(), "Song");
+  const QJsonObject coverStream = test::firstStream(probed, "video");
+  EXPECT_EQ(coverStream.value("codec_name").toString(), "mjpeg");
+  EXPECT_EQ(coverStream.value("disposition").toObject().value("attached_pic").toInt(), 1) << "the file's cover";
+
   // Six channels near full scale, mixed to two, stay within full scale.
   const QString loud = clip("loud51.wav", {"-f", "lavfi", "-i", "sine=frequency=220:sample_rate=48000:duration=2,volume=7.9",
                                           "-filter_complex", "[0]asplit=6[a][b][c][d][e][f];[a][b][c][d][e][f]join=inputs=6:channel_layout=5.1"});
