@@ -29,6 +29,7 @@ struct ExportPreset {
   int audioKbps;
   bool everySoundTrack;       // false: only the track a player would choose
   bool turnBoxForPortrait;    // an upright picture fits the box turned on its side
+  bool textSubtitles;         // text subtitle tracks kept as mov_text
 };
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);

@@ -5,6 +5,7 @@
 #include "media/MovieTags.h"
 #include "media/PictureFilter.h"
 #include "media/PicturePlan.h"
+#include "media/SubtitleTrack.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -269,6 +270,7 @@ class Transcoder {
   // The source's cover picture, kept as the file's cover; written once the
   // header is.
   Error addCover();
+  Error addSubtitles();
   Error writeCover();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
@@ -291,6 +293,7 @@ class Transcoder {
   FramePtr frame_{av_frame_alloc()};
   VideoStream video_;
   std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
+  std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
   const AVStream* coverIn_ = nullptr;
   AVStream* coverOut_ = nullptr;
   const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
@@ -629,7 +632,15 @@ Error Transcoder::handlePacket(AVPacket* packet) {
   for (AudioStream& sound : sounds_) {
     if (packet->stream_index == sound.in->index) stream = &sound;
   }
-  if (!stream) return std::nullopt;  // subtitle, data and unchosen streams are left out
+  for (const auto& subtitle : subtitles_) {
+    if (packet->stream_index != subtitle->in()->index) continue;
+    const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
+    const int rc = subtitle->convert(packet, startUs, [this](AVPacket* converted) {
+      return writePacket(converted) ? -1 : 0;
+    });
+    return rc < 0 ? Error(QStringLiteral("cannot write the subtitles to %1").arg(temporary_)) : std::nullopt;
+  }
+  if (!stream) return std::nullopt;  // picture subtitles, data and unchosen streams are left out
   const double position = positionOf(*stream, packet);
   if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
   return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
@@ -675,6 +686,8 @@ Error Transcoder::finish() {
   if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
   output_.reset();
+  if (!subtitles_.empty() && !disableSubtitleTracks(temporary_))
+    return failure(QStringLiteral("cannot finish the subtitles of %1").arg(temporary_), AVERROR(EIO));
   // A source cut short or rewritten meanwhile gave a movie that is not the
   // user's whole movie.
   if (sourceChanged()) return fail(reason::kChanged, QStringLiteral("%1 changed during the export").arg(job_.source));
@@ -717,6 +730,20 @@ Error Transcoder::addSoundTracks() {
     sound.out->disposition = index == tracks.chosen ? AV_DISPOSITION_DEFAULT : 0;
     if (!sound.copy)
       if (Error error = openAudioEncoder(sound)) return error;
+  }
+  return std::nullopt;
+}
+
+Error Transcoder::addSubtitles() {
+  if (!preset_.textSubtitles) return std::nullopt;
+  for (unsigned i = 0; i < input_->nb_streams; ++i) {
+    const AVStream* stream = input_->streams[i];
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE || !SubtitleTrack::isText(stream->codecpar->codec_id))
+      continue;
+    QString error;
+    auto track = SubtitleTrack::create(stream, output_.get(), error);
+    if (!track) return error;
+    subtitles_.push_back(std::move(track));
   }
   return std::nullopt;
 }
@@ -767,6 +794,7 @@ ExportOutcome Transcoder::run() {
     if (!error && !video_.copy) error = openVideoEncoder(video_);
   }
   if (!error) error = addSoundTracks();
+  if (!error) error = addSubtitles();
   if (!error) error = addCover();
   timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
   if (!error) error = writeHeader();

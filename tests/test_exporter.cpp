@@ -306,9 +306,12 @@ TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1400\nEND=2000\ntitle=Home\n");
   const QString source = clip("tagged.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2",
                                              "-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=2",
-                                             "-i", path("chapters.txt"), "-map", "0", "-map", "1", "-map_metadata", "2",
-                                             "-map_chapters", "2", "-c:v", "ffv1", "-c:a", "flac",
-                                             "-metadata:s:a:0", "language=fra", "-metadata:s:a:0", "title=Français"});
+                                             "-i", path("chapters.txt"), "-f", "srt", "-i", path("subs.srt"),
+                                             "-f", "srt", "-i", path("subs.srt"), "-map", "0", "-map", "1", "-map", "3", "-map", "4",
+                                             "-map_metadata", "2", "-map_chapters", "2", "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt",
+                                             "-metadata:s:a:0", "language=fra", "-metadata:s:a:0", "title=Français",
+                                             "-metadata:s:s:0", "language=eng", "-metadata:s:s:1", "language=fra",
+                                             "-disposition:s:0", "0", "-disposition:s:1", "forced"});
   for (const auto& [type, name] : {std::pair{media::kTypeCodeiPhone, "tagged_iPhone.m4v"}, {media::kTypeCodeiPod, "tagged_iPod.m4v"},
                                    {media::kTypeCodeAppleTV, "tagged_ATV.m4v"}, {media::kTypeCodeMovie, "tagged_QT.mov"}}) {
     const QJsonObject probed = exportAndCheck(source, type, path(name));
@@ -319,6 +322,27 @@ TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
     const QJsonObject audioTags = test::firstStream(probed, "audio").value("tags").toObject();
     EXPECT_EQ(audioTags.value("language").toString(), "fra") << name;
     EXPECT_EQ(audioTags.value("handler_name").toString(), "Français") << name;
+    QJsonArray subtitles;
+    for (const QJsonValue& stream : probed.value("streams").toArray())
+      if (stream.toObject().value("codec_type") == "subtitle") subtitles.append(stream);
+    if (type == media::kTypeCodeiPod) {
+      EXPECT_TRUE(subtitles.isEmpty()) << "iPods show no subtitles";
+    } else {
+      ASSERT_EQ(subtitles.size(), 2) << name;
+      EXPECT_EQ(subtitles.at(0).toObject().value("codec_name").toString(), "mov_text") << name;
+      EXPECT_EQ(subtitles.at(0).toObject().value("tags").toObject().value("language").toString(), "eng") << name;
+      EXPECT_EQ(subtitles.at(1).toObject().value("tags").toObject().value("language").toString(), "fra") << name;
+      EXPECT_EQ(subtitles.at(0).toObject().value("disposition").toObject().value("default").toInt(), 0) << "off by default";
+      // Forced text says so in its MP4 sample description: "all samples are forced".
+      if (type != media::kTypeCodeMovie) {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        std::vector<quint8> displayFlags;
+        for (qsizetype at = bytes.indexOf("tx3g"); at >= 0; at = bytes.indexOf("tx3g", at + 4)) displayFlags.push_back(quint8(bytes[at + 12]));
+        EXPECT_EQ(displayFlags, std::vector<quint8>({0x00, 0x40})) << name;
+      }
+    }
     QByteArray out;
     test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "json", path(name)}, &out);
     const QJsonArray chapters = QJsonDocument::fromJson(out).object().value("chapters").toArray();
@@ -372,12 +396,12 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
                                         "-disposition:a:0", "0", "-disposition:a:1", "default"});
   probed = exportAndCheck(busy, media::kTypeCodeiPhone, path("busy_iPhone.m4v"));
   const QJsonArray streams = probed.value("streams").toArray();
-  ASSERT_EQ(streams.size(), 3) << "the picture and both sound tracks";
+  ASSERT_EQ(streams.size(), 4) << "the picture, both sound tracks and the subtitles";
   EXPECT_EQ(streams.at(1).toObject().value("sample_rate").toString(), "22050") << "in the source's order";
   EXPECT_EQ(streams.at(1).toObject().value("disposition").toObject().value("default").toInt(), 0);
   EXPECT_EQ(streams.at(2).toObject().value("disposition").toObject().value("default").toInt(), 1)
       << "the source's default track is the one players start with";
-  EXPECT_TRUE(test::firstStream(probed, "subtitle").isEmpty());
+  EXPECT_EQ(test::firstStream(probed, "subtitle").value("codec_name").toString(), "mov_text");
   probed = exportAndCheck(busy, media::kTypeCodeiPod, path("busy_iPod.m4v"));
   ASSERT_EQ(probed.value("streams").toArray().size(), 2) << "an iPod plays one sound track: the chosen one";
   EXPECT_EQ(test::firstStream(probed, "audio").value("sample_rate").toString(), "44100");

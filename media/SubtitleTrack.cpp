@@ -1,0 +1,172 @@
+#include "media/SubtitleTrack.h"
+
+#include "media/MovieTags.h"
+
+#include <QFile>
+#include <cstring>
+#include <vector>
+
+namespace tovix::media {
+namespace {
+
+constexpr AVRational kMilliseconds{1, 1000};
+constexpr int kMaxEncodedBytes = 1 << 16;
+
+struct SubtitleFree {
+  void operator()(AVSubtitle* subtitle) const { avsubtitle_free(subtitle); }
+};
+
+}  // namespace
+
+bool SubtitleTrack::isText(AVCodecID codec) {
+  switch (codec) {
+    case AV_CODEC_ID_SUBRIP:
+    case AV_CODEC_ID_SRT:
+    case AV_CODEC_ID_ASS:
+    case AV_CODEC_ID_SSA:
+    case AV_CODEC_ID_WEBVTT:
+    case AV_CODEC_ID_MOV_TEXT:
+    case AV_CODEC_ID_TEXT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::unique_ptr<SubtitleTrack> SubtitleTrack::create(const AVStream* in, AVFormatContext* output, QString& error) {
+  std::unique_ptr<SubtitleTrack> track(new SubtitleTrack);
+  track->in_ = in;
+  track->decoder_ = openDecoder(in);
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MOV_TEXT);
+  if (!track->decoder_ || !codec) {
+    error = QStringLiteral("cannot convert subtitle track %1").arg(in->index);
+    return nullptr;
+  }
+  track->encoder_.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* encoder = track->encoder_.get();
+  const AVCodecContext* decoder = track->decoder_.get();
+  if (!encoder) {
+    error = QStringLiteral("out of memory");
+    return nullptr;
+  }
+  encoder->time_base = AV_TIME_BASE_Q;
+  // The styles the decoder read (an ASS header) tell the encoder how text looks.
+  if (decoder->subtitle_header_size > 0) {
+    encoder->subtitle_header = static_cast<uint8_t*>(av_mallocz(size_t(decoder->subtitle_header_size) + 1));
+    if (!encoder->subtitle_header) {
+      error = QStringLiteral("out of memory");
+      return nullptr;
+    }
+    std::memcpy(encoder->subtitle_header, decoder->subtitle_header, size_t(decoder->subtitle_header_size));
+    encoder->subtitle_header_size = decoder->subtitle_header_size;
+  }
+  track->out_ = avformat_new_stream(output, nullptr);
+  if (avcodec_open2(encoder, codec, nullptr) < 0 || !track->out_ ||
+      avcodec_parameters_from_context(track->out_->codecpar, encoder) < 0) {
+    error = QStringLiteral("cannot set up subtitle track %1").arg(in->index);
+    return nullptr;
+  }
+  track->out_->time_base = kMilliseconds;
+  copyTrackTags(in, track->out_);
+  // Off until the viewer turns it on; forced subtitles stay flagged, also in
+  // the text sample description's display flags ("all samples are forced").
+  track->out_->disposition = in->disposition & AV_DISPOSITION_FORCED;
+  AVCodecParameters* described = track->out_->codecpar;
+  if ((in->disposition & AV_DISPOSITION_FORCED) && described->extradata_size >= 4) described->extradata[0] |= 0x40;
+  return track;
+}
+
+int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const std::function<int(AVPacket*)>& write) {
+  AVSubtitle decoded{};
+  int got = 0;
+  if (avcodec_decode_subtitle2(decoder_.get(), &decoded, &got, const_cast<AVPacket*>(packet)) < 0 || !got) return 0;
+  std::unique_ptr<AVSubtitle, SubtitleFree> subtitle(&decoded);
+  if (decoded.pts == AV_NOPTS_VALUE) {
+    if (packet->pts == AV_NOPTS_VALUE) return 0;
+    decoded.pts = av_rescale_q(packet->pts, in_->time_base, AV_TIME_BASE_Q);
+  }
+  const int64_t shownUs = decoded.pts + av_rescale_q(decoded.start_display_time, kMilliseconds, AV_TIME_BASE_Q) - startUs;
+  int64_t durationMs = int64_t(decoded.end_display_time) - decoded.start_display_time;
+  if (durationMs <= 0) durationMs = av_rescale_q(packet->duration, in_->time_base, kMilliseconds);
+  decoded.end_display_time -= decoded.start_display_time;
+  decoded.start_display_time = 0;
+  std::vector<uint8_t> buffer(kMaxEncodedBytes);
+  const int size = avcodec_encode_subtitle(encoder_.get(), buffer.data(), int(buffer.size()), &decoded);
+  if (size <= 0 || shownUs < 0) return 0;
+  PacketPtr converted(av_packet_alloc());
+  if (!converted || av_new_packet(converted.get(), size) < 0) return AVERROR(ENOMEM);
+  std::memcpy(converted->data, buffer.data(), size_t(size));
+  converted->stream_index = out_->index;
+  converted->pts = converted->dts = av_rescale_q(shownUs, AV_TIME_BASE_Q, out_->time_base);
+  converted->duration = std::max<int64_t>(1, durationMs);
+  converted->time_base = out_->time_base;
+  return write(converted.get());
+}
+
+}  // namespace tovix::media
+
+namespace tovix::media {
+namespace {
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
+  return (quint32(quint8(bytes[at])) << 24) | (quint32(quint8(bytes[at + 1])) << 16) |
+         (quint32(quint8(bytes[at + 2])) << 8) | quint32(quint8(bytes[at + 3]));
+}
+
+// The boxes inside [from, to) of bytes: their type, start and end.
+struct Box {
+  QByteArray type;
+  qsizetype start, end;
+};
+std::vector<Box> boxesIn(const QByteArray& bytes, qsizetype from, qsizetype to) {
+  std::vector<Box> boxes;
+  while (from + 8 <= to) {
+    const qsizetype size = bigEndian32(bytes, from);
+    if (size < 8 || from + size > to) break;
+    boxes.push_back({bytes.mid(from + 4, 4), from, from + size});
+    from += size;
+  }
+  return boxes;
+}
+
+const Box* find(const std::vector<Box>& boxes, const char* type) {
+  for (const Box& box : boxes)
+    if (box.type == type) return &box;
+  return nullptr;
+}
+
+}  // namespace
+
+bool disableSubtitleTracks(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadWrite)) return false;
+  // Top-level boxes: find the movie box by walking their headers only.
+  qint64 at = 0;
+  QByteArray moov;
+  while (moov.isEmpty() && at + 8 <= file.size()) {
+    file.seek(at);
+    const QByteArray header = file.read(8);
+    if (header.size() < 8) return false;
+    const qint64 size = bigEndian32(header, 0);
+    if (size < 8) return false;
+    if (header.mid(4, 4) == "moov") moov = header + file.read(size - 8);
+    else at += size;
+  }
+  if (moov.isEmpty()) return false;
+  for (const Box& trak : boxesIn(moov, 8, moov.size())) {
+    if (trak.type != "trak") continue;
+    const auto parts = boxesIn(moov, trak.start + 8, trak.end);
+    const Box* tkhd = find(parts, "tkhd");
+    const Box* mdia = find(parts, "mdia");
+    if (!tkhd || !mdia || tkhd->end - tkhd->start < 12) continue;
+    const auto media = boxesIn(moov, mdia->start + 8, mdia->end);
+    const Box* hdlr = find(media, "hdlr");
+    if (!hdlr || hdlr->end - hdlr->start < 20) continue;
+    const QByteArray handler = moov.mid(hdlr->start + 16, 4);
+    if (handler != "sbtl" && handler != "text") continue;
+    moov[tkhd->start + 11] = char(moov[tkhd->start + 11] & ~0x01);  // flags' lowest bit: enabled
+  }
+  return file.seek(at) && file.write(moov) == moov.size();
+}
+
+}  // namespace tovix::media
