@@ -30,6 +30,7 @@ struct ExportPreset {
   bool everySoundTrack;       // false: only the track a player would choose
   bool turnBoxForPortrait;    // an upright picture fits the box turned on its side
   bool textSubtitles;         // text subtitle tracks kept as mov_text
+  bool surroundCompanion;     // an AC3 5.1 track beside the stereo one of a multichannel track
 };
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);

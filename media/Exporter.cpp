@@ -35,6 +35,10 @@ using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kAudioChannels = 2;
+// The surround track Apple TV plays beside the stereo one: AC3 5.1 at the
+// highest rate the format allows; an AC3 source at or below it is copied.
+constexpr int64_t kSurroundBitRate = 640000;
+constexpr int kSurroundChannels = 6;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -245,6 +249,7 @@ class Transcoder {
     int64_t lastSlot = INT64_MIN;
   };
   struct AudioStream : Stream {
+    bool surround = false;  // the AC3 5.1 companion of a multichannel track
     SwrPtr resampler;
     AudioFifoPtr fifo;
     int64_t nextPts = AV_NOPTS_VALUE;
@@ -252,7 +257,7 @@ class Transcoder {
 
   Error openSource();
   Error openOutput();
-  Error addStream(Stream& stream, int index, bool copyAllowed);
+  Error addStream(Stream& stream, int index, bool copy);
   Error openVideoEncoder(VideoStream& video);
   Error openAudioEncoder(AudioStream& audio);
   Error writeHeader();
@@ -332,9 +337,9 @@ Error Transcoder::openOutput() {
   return std::nullopt;
 }
 
-Error Transcoder::addStream(Stream& stream, int index, bool copyAllowed) {
+Error Transcoder::addStream(Stream& stream, int index, bool copy) {
   stream.in = input_->streams[index];
-  stream.copy = preset_.streamCopyWhenPossible && copyAllowed;
+  stream.copy = copy;
   const int64_t start = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
   stream.startOffset = av_rescale_q(start, AV_TIME_BASE_Q, stream.in->time_base);
   stream.out = avformat_new_stream(output_.get(), nullptr);
@@ -421,20 +426,26 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
 }
 
 Error Transcoder::openAudioEncoder(AudioStream& audio) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-  if (!codec) return QStringLiteral("the AAC encoder is missing");
+  const AVCodec* codec = avcodec_find_encoder(audio.surround ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
+  if (!codec) return QStringLiteral("the %1 encoder is missing").arg(audio.surround ? "AC3" : "AAC");
   audio.encoder.reset(avcodec_alloc_context3(codec));
   AVCodecContext* encoder = audio.encoder.get();
   if (!encoder) return QStringLiteral("out of memory");
   encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  encoder->sample_rate = aacSampleRate(audio.decoder->sample_rate);
-  av_channel_layout_default(&encoder->ch_layout, kAudioChannels);
-  encoder->bit_rate = int64_t(preset_.audioKbps) * 1000;
-  encoder->profile = FF_PROFILE_AAC_LOW;
+  if (audio.surround) {
+    encoder->sample_rate = 48000;
+    av_channel_layout_from_mask(&encoder->ch_layout, AV_CH_LAYOUT_5POINT1);
+    encoder->bit_rate = kSurroundBitRate;
+  } else {
+    encoder->sample_rate = aacSampleRate(audio.decoder->sample_rate);
+    av_channel_layout_default(&encoder->ch_layout, kAudioChannels);
+    encoder->bit_rate = int64_t(preset_.audioKbps) * 1000;
+    encoder->profile = FF_PROFILE_AAC_LOW;
+  }
   encoder->time_base = {1, encoder->sample_rate};
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int rc = avcodec_open2(encoder, codec, nullptr);
-  if (rc < 0) return failure(QStringLiteral("cannot open the AAC encoder"), rc);
+  if (rc < 0) return failure(QStringLiteral("cannot open the sound encoder"), rc);
   audio.out->time_base = encoder->time_base;
   rc = avcodec_parameters_from_context(audio.out->codecpar, encoder);
   if (rc < 0) return failure(QStringLiteral("cannot describe the audio stream"), rc);
@@ -442,7 +453,7 @@ Error Transcoder::openAudioEncoder(AudioStream& audio) {
   // A downmix is scaled so that no sum of channels passes full scale: a loud
   // 5.1 mix would clip by 8 dB otherwise. Stereo sources are not touched.
   if (audio.resampler) av_opt_set_double(audio.resampler.get(), "rematrix_maxval", 1.0, 0);
-  audio.fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, kAudioChannels, encoder->frame_size));
+  audio.fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, encoder->frame_size));
   if (!audio.resampler || !audio.fifo) return QStringLiteral("out of memory");
   return std::nullopt;
 }
@@ -630,7 +641,13 @@ double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) cons
 Error Transcoder::handlePacket(AVPacket* packet) {
   Stream* stream = video_.in && packet->stream_index == video_.in->index ? &video_ : nullptr;
   for (AudioStream& sound : sounds_) {
-    if (packet->stream_index == sound.in->index) stream = &sound;
+    if (packet->stream_index != sound.in->index) continue;
+    // A track with a surround companion feeds both, the stereo track first:
+    // a copied companion hands the packet itself to the muxer.
+    if (stream) {
+      if (Error error = stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet)) return error;
+    }
+    stream = &sound;
   }
   for (const auto& subtitle : subtitles_) {
     if (packet->stream_index != subtitle->in()->index) continue;
@@ -721,13 +738,25 @@ ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
 // alternate group (the MP4 muxer groups tracks by kind) for a language menu.
 Error Transcoder::addSoundTracks() {
   const SoundTracks tracks = chooseSoundTracks(input_.get(), preset_.everySoundTrack);
-  sounds_ = std::vector<AudioStream>(tracks.kept.size());
-  for (size_t i = 0; i < tracks.kept.size(); ++i) {
-    const int index = tracks.kept[i];
+  // Each kept track, and after each multichannel one its surround companion.
+  std::vector<std::pair<int, bool>> plan;
+  for (const int index : tracks.kept) {
+    plan.push_back({index, false});
+    if (preset_.surroundCompanion && input_->streams[index]->codecpar->ch_layout.nb_channels > kAudioChannels)
+      plan.push_back({index, true});
+  }
+  sounds_ = std::vector<AudioStream>(plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const auto [index, surround] = plan[i];
+    const AVCodecParameters* source = input_->streams[index]->codecpar;
     AudioStream& sound = sounds_[i];
-    if (Error error = addStream(sound, index, isMovCompatibleAudio(input_->streams[index]->codecpar->codec_id)))
-      return error;
-    sound.out->disposition = index == tracks.chosen ? AV_DISPOSITION_DEFAULT : 0;
+    sound.surround = surround;
+    const bool copy = surround ? source->codec_id == AV_CODEC_ID_AC3 && source->bit_rate > 0 &&
+                                     source->bit_rate <= kSurroundBitRate
+                               : preset_.streamCopyWhenPossible && isMovCompatibleAudio(source->codec_id);
+    if (Error error = addStream(sound, index, copy)) return error;
+    // The surround companion waits, disabled, in the same group as the stereo one.
+    sound.out->disposition = index == tracks.chosen && !surround ? AV_DISPOSITION_DEFAULT : 0;
     if (!sound.copy)
       if (Error error = openAudioEncoder(sound)) return error;
   }
@@ -789,7 +818,7 @@ ExportOutcome Transcoder::run() {
   Error error = openOutput();
   if (!error && videoIndex >= 0) {
     error = addStream(video_, videoIndex,
-                      isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id) &&
+                      preset_.streamCopyWhenPossible && isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id) &&
                           timestampsTrusted(input_.get()));
     if (!error && !video_.copy) error = openVideoEncoder(video_);
   }

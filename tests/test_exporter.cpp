@@ -382,6 +382,22 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   ASSERT_GE(at, 0) << stats.toStdString();
   EXPECT_LE(stats.mid(at + 15).section(u'\n', 0, 0).toDouble(), 0.0) << "the stereo mix never clips";
 
+  // Apple TV: a surround companion beside the stereo track, disabled; an AC3
+  // source within the format's highest rate is copied into it.
+  const QString ac3 = clip("surround.ac3", {"-i", loud, "-c:a", "ac3", "-b:a", "448k"});
+  for (const QString& source : {loud, ac3}) {
+    probed = exportAndCheck(source, media::kTypeCodeAppleTV, path(QFileInfo(source).completeBaseName() + "_ATV.m4v"));
+    const QJsonArray tracks = probed.value("streams").toArray();
+    ASSERT_EQ(tracks.size(), 2) << source.toStdString();
+    EXPECT_EQ(tracks.at(0).toObject().value("codec_name").toString(), "aac");
+    EXPECT_EQ(tracks.at(0).toObject().value("channels").toInt(), 2);
+    EXPECT_EQ(tracks.at(0).toObject().value("disposition").toObject().value("default").toInt(), 1);
+    EXPECT_EQ(tracks.at(1).toObject().value("codec_name").toString(), "ac3");
+    EXPECT_EQ(tracks.at(1).toObject().value("channels").toInt(), 6);
+    EXPECT_EQ(tracks.at(1).toObject().value("disposition").toObject().value("default").toInt(), 0);
+    EXPECT_EQ(tracks.at(1).toObject().value("bit_rate").toString(), source == ac3 ? "448000" : "640000");
+  }
+
   const QString silent = clip("silent.mp4", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2", "-c:v", "libx264"});
   probed = exportAndCheck(silent, media::kTypeCodeAppleTV, path("silent_ATV.m4v"));
   EXPECT_TRUE(test::firstStream(probed, "audio").isEmpty());
