@@ -180,6 +180,8 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   if (process::terminationRequested()) process::endByTermination();
   if (outcome.status == media::ExportStatus::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
+  if (outcome.status == media::ExportStatus::Finished && !outcome.leftOut.isEmpty())
+    systemLog(QStringLiteral("Export of %1 finished; left out: %2.").arg(moviePath, outcome.leftOut));
   sendCompletionNotification(completionFor(info, outcome));
   // A helper that found the quit flag takes no more work; the quit timer ends it.
   if (!waiting.empty() && !quit) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);

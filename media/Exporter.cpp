@@ -17,6 +17,7 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStringList>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -276,6 +277,8 @@ class Transcoder {
   // header is.
   Error addCover();
   Error addSubtitles();
+  // The source's tracks the export does not carry, counted by kind.
+  QString leftOut() const;
   Error writeCover();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
@@ -777,6 +780,33 @@ Error Transcoder::addSubtitles() {
   return std::nullopt;
 }
 
+QString Transcoder::leftOut() const {
+  int sound = 0, text = 0, pictures = 0, other = 0;
+  const auto kept = [this](const AVStream* stream) {
+    if (stream == video_.in || stream == coverIn_) return true;
+    for (const AudioStream& s : sounds_) if (s.in == stream) return true;
+    for (const auto& t : subtitles_) if (t->in() == stream) return true;
+    return false;
+  };
+  for (unsigned i = 0; i < input_->nb_streams; ++i) {
+    const AVStream* stream = input_->streams[i];
+    if (kept(stream)) continue;
+    const AVMediaType type = stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO) ++sound;
+    else if (type == AVMEDIA_TYPE_SUBTITLE) ++(SubtitleTrack::isText(stream->codecpar->codec_id) ? text : pictures);
+    else if (type == AVMEDIA_TYPE_DATA || type == AVMEDIA_TYPE_ATTACHMENT) ++other;
+  }
+  QStringList parts;
+  const auto count = [&parts](int n, const char* one, const char* many) {
+    if (n > 0) parts << (n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one)) : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many)));
+  };
+  count(pictures, "picture subtitle track", "picture subtitle tracks");
+  count(text, "subtitle track", "subtitle tracks");
+  count(sound, "sound track", "sound tracks");
+  count(other, "data track", "data tracks");
+  return parts.join(QStringLiteral(", "));
+}
+
 Error Transcoder::addCover() {
   for (unsigned i = 0; i < input_->nb_streams && !coverIn_; ++i) {
     const AVStream* stream = input_->streams[i];
@@ -835,7 +865,7 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
-  return {ExportStatus::Finished, {}, {}, writtenPath_};
+  return {ExportStatus::Finished, {}, {}, writtenPath_, leftOut()};
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct ExportOutcome {
   QString reason;       // why it failed, in plain words for the user; empty when finished
   QString detail;       // the technical cause, for the system log
   QString writtenPath;  // the file actually written, when finished
+  // What of the source the target cannot hold, in a few words ("2 picture
+  // subtitle tracks, 1 sound track"); empty when nothing was left out.
+  QString leftOut;
 };
 
 // Receives the completed fraction (decoded time over duration): 0.0 at the

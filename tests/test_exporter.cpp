@@ -418,6 +418,8 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   EXPECT_EQ(streams.at(2).toObject().value("disposition").toObject().value("default").toInt(), 1)
       << "the source's default track is the one players start with";
   EXPECT_EQ(test::firstStream(probed, "subtitle").value("codec_name").toString(), "mov_text");
+  EXPECT_EQ(run(busy, media::kTypeCodeiPhone, path("busy_iPhone.m4v")).leftOut, "") << "all of it is kept";
+  EXPECT_EQ(run(busy, media::kTypeCodeiPod, path("busy_iPod.m4v")).leftOut, "1 subtitle track, 1 sound track");
   probed = exportAndCheck(busy, media::kTypeCodeiPod, path("busy_iPod.m4v"));
   ASSERT_EQ(probed.value("streams").toArray().size(), 2) << "an iPod plays one sound track: the chosen one";
   EXPECT_EQ(test::firstStream(probed, "audio").value("sample_rate").toString(), "44100");
