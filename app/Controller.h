@@ -143,7 +143,6 @@ class Controller : public QObject {
   void openFiles(QStringList paths);
   // Whether files are still being tested on their way into the queue.
   bool takingFiles() const { return intake_->busy(); }
-  MovieIntake* intake() const { return intake_; }
   // The queue table's selected row, or -1.
   int selectedRow() const;
 
