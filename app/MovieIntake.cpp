@@ -6,11 +6,27 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentMap>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace tovix {
 namespace {
 // Large enough to keep every core busy, small enough that rows appear often.
 constexpr size_t kBatchSize = 48;
+constexpr int kTestingNiceness = 19;
+}  // namespace
+
+namespace {
+// Gives the testing thread the lowest share of the processor, once: the
+// window's thread then runs first whenever both want a core. (Qt's thread
+// priorities do not reach ordinary Linux threads; a thread's nice value does.)
+void yieldToTheWindow() {
+  thread_local bool lowered = false;
+  if (lowered) return;
+  lowered = true;
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kTestingNiceness);
+}
 }  // namespace
 
 std::optional<QString> refusalOf(const QString& path, bool testExtension) {
@@ -24,7 +40,6 @@ std::optional<QString> refusalOf(const QString& path, bool testExtension) {
 }
 
 MovieIntake::MovieIntake(QObject* parent) : QObject(parent) {
-  pool_.setThreadPriority(QThread::LowPriority);
   connect(&watcher_, &QFutureWatcher<Verdict>::finished, this, &MovieIntake::onBatchTested);
 }
 
@@ -52,6 +67,7 @@ void MovieIntake::testNextBatch() {
     waiting_.pop_front();
   }
   watcher_.setFuture(QtConcurrent::mapped(&pool_, batch, [](const Job& job) {
+    yieldToTheWindow();
     return Verdict{job.path, refusalOf(job.path, job.testExtension)};
   }));
 }
