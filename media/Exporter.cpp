@@ -39,7 +39,6 @@ constexpr int kAudioChannels = 2;
 // The surround track Apple TV plays beside the stereo one: AC3 5.1 at the
 // highest rate the format allows; an AC3 source at or below it is copied.
 constexpr int64_t kSurroundBitRate = 640000;
-constexpr int kSurroundChannels = 6;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -730,10 +729,10 @@ ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   QFile::remove(temporary_);
   if (status == ExportStatus::Failed && !plainReason_ && !QFileInfo(QFileInfo(job_.output).path()).isDir())
     plainReason_ = reason::kFolderGone;
-  if (status != ExportStatus::Failed) return {status, {}, detail, {}};
+  if (status != ExportStatus::Failed) return {status, {}, detail, {}, {}};
   // A read error or an early end is most often the source changing under us.
   const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
-  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}};
+  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}};
 }
 
 // Every sound track the preset keeps, each with its language and title; the
@@ -872,7 +871,7 @@ ExportOutcome Transcoder::run() {
 
 ExportOutcome exportMovie(const ExportJob& job) {
   const auto preset = presetForTypeCode(job.typeCode);
-  if (!preset) return {ExportStatus::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}};
+  if (!preset) return {ExportStatus::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}, {}};
   av_log_set_level(AV_LOG_ERROR);
   Transcoder transcoder(job, *preset);
   return transcoder.run();
