@@ -36,7 +36,8 @@ QString startActionText(Target target) {
 }
 
 // The log's words for a completion. A movie written under another name than
-// the rule's (that one was taken) says which name it got.
+// the rule's (that one was taken) says which name it got, and one that could
+// not carry all of the movie says what it left out.
 QString finishActionText(const QVariantMap& completion, const QString& expectedOutput) {
   const auto result = protocol::resultFromText(protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
   switch (result) {
@@ -49,10 +50,13 @@ QString finishActionText(const QVariantMap& completion, const QString& expectedO
     case protocol::ExportResult::Finished:
       break;
   }
+  QString text = QStringLiteral("Export finished");
   const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY);
   if (written && !written->isEmpty() && *written != expectedOutput)
-    return QStringLiteral("Export finished as %1.").arg(protocol::lastPathComponent(*written));
-  return QStringLiteral("Export finished.");
+    text += QStringLiteral(" as %1").arg(protocol::lastPathComponent(*written));
+  const auto leftOut = protocol::stringValue(completion, protocol::EXPORT_LEFT_OUT_KEY);
+  if (leftOut && !leftOut->isEmpty()) text += QStringLiteral("; left out: %1").arg(*leftOut);
+  return text + u'.';
 }
 
 // Whether a completion or error hands back the request: every key of the

@@ -53,6 +53,7 @@ QVariantMap completionFor(const QVariantMap& request, const media::ExportOutcome
   if (outcome.status == media::ExportStatus::Finished) {
     result = protocol::ExportResult::Finished;
     completion.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), outcome.writtenPath);
+    if (!outcome.leftOut.isEmpty()) completion.insert(QLatin1String(protocol::EXPORT_LEFT_OUT_KEY), outcome.leftOut);
   } else if (outcome.status == media::ExportStatus::Failed) {
     result = protocol::ExportResult::Failed;
     completion.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY), outcome.reason);
@@ -180,8 +181,6 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   if (process::terminationRequested()) process::endByTermination();
   if (outcome.status == media::ExportStatus::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
-  if (outcome.status == media::ExportStatus::Finished && !outcome.leftOut.isEmpty())
-    systemLog(QStringLiteral("Export of %1 finished; left out: %2.").arg(moviePath, outcome.leftOut));
   sendCompletionNotification(completionFor(info, outcome));
   // A helper that found the quit flag takes no more work; the quit timer ends it.
   if (!waiting.empty() && !quit) QTimer::singleShot(0, this, &TovixHelper::takeWaitingRequest);

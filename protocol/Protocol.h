@@ -33,6 +33,9 @@ inline constexpr const char* EXPORT_RESULT_KEY = "EXPORT_RESULT_KEY";
 // the rule's name was taken. In a failed one: the reason in plain words.
 inline constexpr const char* EXPORT_OUTPUT_PATH_KEY = "EXPORT_OUTPUT_PATH_KEY";
 inline constexpr const char* EXPORT_ERROR_TEXT_KEY = "EXPORT_ERROR_TEXT_KEY";
+// In a finished completion, when the target could not hold all of the movie:
+// what was left out, in a few words ("2 picture subtitle tracks").
+inline constexpr const char* EXPORT_LEFT_OUT_KEY = "EXPORT_LEFT_OUT_KEY";
 
 // Values of EXPORT_RESULT_KEY in a completion; an absent key reads as finished.
 inline constexpr const char* kResultFinished = "Finished";

@@ -272,7 +272,7 @@ TEST(Runner, NoStopFlagOutlivesItsRunAndTheNextStartExportsEverything) {
   EXPECT_EQ(h.controller->q()->status(1), "Complete");
 }
 
-TEST(Runner, AMovieWrittenUnderANumberedNameSaysSoInTheLog) {
+TEST(Runner, AMovieWrittenUnderANumberedNameOrWithoutSomeTracksSaysSoInTheLog) {
   test::ControllerHarness h;
   h.add("/m/Trip.mov", {Target::iPod});
   h.add("/m/Trip.mov", {Target::iPhone});
@@ -289,6 +289,12 @@ TEST(Runner, AMovieWrittenUnderANumberedNameSaysSoInTheLog) {
   EXPECT_EQ(h.controller->showInFinderPath(), "/m/Trip_iPhone 2.m4v") << "the file written, for Show in Folder";
   EXPECT_EQ(Queue::init(h.controller->prefs())->latestOutput(1), "/m/Trip_iPhone 2.m4v")
       << "a row's Show in Folder still finds it after a restart";
+  h.add("/m/Film.mkv", {Target::AppleTV});
+  h.controller->startQ();
+  finished = h.center.requests().back();
+  finished.insert(p::EXPORT_LEFT_OUT_KEY, "2 picture subtitle tracks");
+  h.center.deliver(p::kExportComplete, finished);
+  EXPECT_EQ(h.logActions().at(5), "Export finished; left out: 2 picture subtitle tracks.");
 }
 
 TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
