@@ -15,9 +15,7 @@ namespace {
 // Large enough to keep every core busy, small enough that rows appear often.
 constexpr size_t kBatchSize = 48;
 constexpr int kTestingNiceness = 19;
-}  // namespace
 
-namespace {
 // Gives the testing thread the lowest share of the processor, once: the
 // window's thread then runs first whenever both want a core. (Qt's thread
 // priorities do not reach ordinary Linux threads; a thread's nice value does.)
