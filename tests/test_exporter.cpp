@@ -238,7 +238,9 @@ TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
       at = plan.filters.find(filter, at);
       EXPECT_NE(at, std::string::npos) << filter << " in " << plan.filters;
     }
-    if (row.filters.empty()) EXPECT_EQ(plan.filters, "") << "a plain picture is only scaled";
+    if (row.filters.empty()) {
+      EXPECT_EQ(plan.filters, "") << "a plain picture is only scaled";
+    }
     EXPECT_EQ(plan.width, row.width) << plan.filters;
     EXPECT_EQ(plan.height, row.height) << plan.filters;
     EXPECT_EQ(plan.toneMapped, row.toneMapped) << plan.filters;
