@@ -1,10 +1,13 @@
 #include "media/Exporter.h"
 
+#include "media/ExportPlan.h"
 #include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
 #include "media/MovieTags.h"
 #include "media/PictureFilter.h"
 #include "media/PicturePlan.h"
+#include "media/SourceFacts.h"
+#include "media/SubtitleBurner.h"
 #include "media/SubtitleTrack.h"
 
 extern "C" {
@@ -16,7 +19,6 @@ extern "C" {
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QStringList>
 #include <algorithm>
 #include <chrono>
@@ -36,9 +38,6 @@ using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kAudioChannels = 2;
-// The surround track Apple TV plays beside the stereo one: AC3 5.1 at the
-// highest rate the format allows; an AC3 source at or below it is copied.
-constexpr int64_t kSurroundBitRate = 640000;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -69,36 +68,6 @@ std::optional<FileStamp> stampOf(const QString& path) {
   struct stat info {};
   if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
   return FileStamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
-
-// AVI and raw streams carry no presentation times: copied B-frame video would
-// get decode times as presentation times, so such video is converted instead.
-bool timestampsTrusted(const AVFormatContext* input) {
-  const AVInputFormat* format = input->iformat;
-  return !(format->flags & AVFMT_NOTIMESTAMPS) && std::strcmp(format->name, "avi") != 0;
-}
-
-bool isMovCompatibleVideo(AVCodecID id) {
-  return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG4 ||
-         id == AV_CODEC_ID_PRORES || id == AV_CODEC_ID_MJPEG;
-}
-
-bool isMovCompatibleAudio(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_AAC:
-    case AV_CODEC_ID_ALAC:
-    case AV_CODEC_ID_PCM_S16LE:
-    case AV_CODEC_ID_PCM_S16BE:
-    case AV_CODEC_ID_PCM_S24LE:
-    case AV_CODEC_ID_PCM_S24BE:
-    case AV_CODEC_ID_PCM_S32LE:
-    case AV_CODEC_ID_PCM_S32BE:
-    case AV_CODEC_ID_PCM_F32LE:
-    case AV_CODEC_ID_PCM_F32BE:
-      return true;
-    default:
-      return false;
-  }
 }
 
 int evenAtLeastTwo(double value) { return std::max(2, static_cast<int>(std::lround(value / 2)) * 2); }
@@ -151,61 +120,6 @@ int aacSampleRate(int sourceRate) {
     if (rate == sourceRate) return rate;
   }
   return 48000;
-}
-
-// The sound tracks an export keeps, in the source's order, and the one a
-// player starts with: the track the source marks default, else the first in
-// the user's language, else the first.
-struct SoundTracks {
-  std::vector<int> kept;
-  int chosen = -1;
-};
-
-SoundTracks chooseSoundTracks(const AVFormatContext* input, bool everyTrack) {
-  std::vector<int> playable;
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    const AVStream* stream = input->streams[i];
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && avcodec_find_decoder(stream->codecpar->codec_id))
-      playable.push_back(int(i));
-  }
-  if (playable.empty()) return {};
-  const auto marked = [input](int i) { return (input->streams[i]->disposition & AV_DISPOSITION_DEFAULT) != 0; };
-  const QByteArray userLanguage =
-      QLocale::languageToCode(QLocale::system().language(), QLocale::ISO639Part2).toLatin1();
-  const auto inUserLanguage = [&](int i) {
-    const AVDictionaryEntry* language = av_dict_get(input->streams[i]->metadata, "language", nullptr, 0);
-    return language && !userLanguage.isEmpty() && userLanguage == language->value;
-  };
-  auto chosen = std::find_if(playable.begin(), playable.end(), marked);
-  if (chosen == playable.end()) chosen = std::find_if(playable.begin(), playable.end(), inUserLanguage);
-  const int first = chosen == playable.end() ? playable.front() : *chosen;
-  return {everyTrack ? playable : std::vector<int>{first}, first};
-}
-
-int chooseVideoStream(AVFormatContext* input) {
-  const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0 || (input->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return -1;
-  return index;
-}
-
-// What the picture path needs to know of a source picture.
-PictureFacts pictureFactsOf(const AVCodecContext* decoder, const AVStream* stream) {
-  PictureFacts facts;
-  facts.width = decoder->width;
-  facts.height = decoder->height;
-  const AVFieldOrder order = stream->codecpar->field_order;
-  facts.interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB || order == AV_FIELD_BT;
-  facts.transfer = decoder->color_trc == AVCOL_TRC_SMPTE2084     ? Transfer::Pq
-                   : decoder->color_trc == AVCOL_TRC_ARIB_STD_B67 ? Transfer::Hlg
-                                                                  : Transfer::Sdr;
-  // Phone clips carry their rotation as a display matrix, which counts
-  // counterclockwise; the turn that makes them upright goes clockwise.
-  if (const auto* matrix = reinterpret_cast<const int32_t*>(
-          av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr))) {
-    const double angle = -av_display_rotation_get(matrix);
-    facts.rotation = (int(std::lround(angle / 90.0)) % 4 + 4) % 4 * 90;
-  }
-  return facts;
 }
 
 // A copied picture keeps its display matrix; a converted one is turned
@@ -271,13 +185,14 @@ class Transcoder {
   Error onDecodedPicture(AVFrame* frame);
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
-  Error addSoundTracks();
+  Error addTracks();
+  Error addPicture(int index, bool copy);
+  Error addSound(AudioStream& sound, const PlannedTrack& track);
+  Error addSubtitles(int index);
+  Error addBurntSubtitles(int index);
   // The source's cover picture, kept as the file's cover; written once the
   // header is.
-  Error addCover();
-  Error addSubtitles();
-  // The source's tracks the export does not carry, counted by kind.
-  QString leftOut() const;
+  Error addCover(int index);
   Error writeCover();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
@@ -294,6 +209,7 @@ class Transcoder {
   const ExportJob& job_;
   const ExportPreset preset_;
   const QString temporary_;
+  ExportPlan plan_;
   InputPtr input_;
   OutputPtr output_;
   PacketPtr packet_{av_packet_alloc()};
@@ -301,6 +217,7 @@ class Transcoder {
   VideoStream video_;
   std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
   std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
+  std::unique_ptr<SubtitleBurner> burner_;
   const AVStream* coverIn_ = nullptr;
   AVStream* coverOut_ = nullptr;
   const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
@@ -371,7 +288,7 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   if (!encoder) return QStringLiteral("out of memory");
   const AVCodecContext* decoder = video.decoder.get();
   AVRational sampleAspect = video.in->sample_aspect_ratio.num ? video.in->sample_aspect_ratio : decoder->sample_aspect_ratio;
-  const PicturePlan plan = planPicture(pictureFactsOf(decoder, video.in), preset_.boxWidth != 0);
+  const PicturePlan& plan = plan_.picture;
   if (!plan.filters.empty()) {
     QString error;
     video.filter = PictureFilter::create(decoder, video.in->time_base, sampleAspect, plan.filters, error);
@@ -559,6 +476,7 @@ Error Transcoder::onVideoFrame(AVFrame* frame) {
   if (av_frame_make_writable(video.picture.get()) < 0) return QStringLiteral("out of memory");
   sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, video.picture->data,
             video.picture->linesize);
+  if (burner_) burner_->burn(video.picture.get(), av_rescale_q(pts, video.in->time_base, AV_TIME_BASE_Q));
   video.picture->pts = pts;
   return encode(video, video.picture.get());
 }
@@ -651,9 +569,13 @@ Error Transcoder::handlePacket(AVPacket* packet) {
     }
     stream = &sound;
   }
+  const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
+  if (burner_ && packet->stream_index == burner_->in()->index) {
+    burner_->take(packet, startUs);
+    return std::nullopt;
+  }
   for (const auto& subtitle : subtitles_) {
     if (packet->stream_index != subtitle->in()->index) continue;
-    const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
     const int rc = subtitle->convert(packet, startUs, [this](AVPacket* converted) {
       return writePacket(converted) ? -1 : 0;
     });
@@ -735,87 +657,63 @@ ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}};
 }
 
-// Every sound track the preset keeps, each with its language and title; the
-// chosen one is the track players start with, the others wait in the same
-// alternate group (the MP4 muxer groups tracks by kind) for a language menu.
-Error Transcoder::addSoundTracks() {
-  const SoundTracks tracks = chooseSoundTracks(input_.get(), preset_.everySoundTrack);
-  // Each kept track, and after each multichannel one its surround companion.
-  std::vector<std::pair<int, bool>> plan;
-  for (const int index : tracks.kept) {
-    plan.push_back({index, false});
-    if (preset_.surroundCompanion && input_->streams[index]->codecpar->ch_layout.nb_channels > kAudioChannels)
-      plan.push_back({index, true});
+// Sets up the output's tracks as the plan lists them. Each sound track keeps
+// its language and title; the enabled one is the track players start with,
+// the others wait in the same alternate group (the MP4 muxer groups tracks by
+// kind) for a language menu, surround companions disabled among them.
+Error Transcoder::addTracks() {
+  const auto sounds = std::count_if(plan_.tracks.begin(), plan_.tracks.end(), [](const PlannedTrack& t) {
+    return t.kind == TrackKind::Sound && t.action != TrackAction::LeaveOut;
+  });
+  sounds_ = std::vector<AudioStream>(size_t(sounds));  // sized once: streams are not moved after set-up
+  auto sound = sounds_.begin();
+  for (const PlannedTrack& track : plan_.tracks) {
+    const bool copy = track.action == TrackAction::Copy;
+    Error error;
+    if (track.action == TrackAction::LeaveOut) continue;
+    if (track.action == TrackAction::Burn) error = addBurntSubtitles(track.source);
+    else if (track.kind == TrackKind::Picture) error = addPicture(track.source, copy);
+    else if (track.kind == TrackKind::Sound) error = addSound(*sound++, track);
+    else if (track.kind == TrackKind::TextSubtitle) error = addSubtitles(track.source);
+    else if (track.kind == TrackKind::Cover) error = addCover(track.source);
+    if (error) return error;
   }
-  sounds_ = std::vector<AudioStream>(plan.size());
-  for (size_t i = 0; i < plan.size(); ++i) {
-    const auto [index, surround] = plan[i];
-    const AVCodecParameters* source = input_->streams[index]->codecpar;
-    AudioStream& sound = sounds_[i];
-    sound.surround = surround;
-    const bool copy = surround ? source->codec_id == AV_CODEC_ID_AC3 && source->bit_rate > 0 &&
-                                     source->bit_rate <= kSurroundBitRate
-                               : preset_.streamCopyWhenPossible && isMovCompatibleAudio(source->codec_id);
-    if (Error error = addStream(sound, index, copy)) return error;
-    // The surround companion waits, disabled, in the same group as the stereo one.
-    sound.out->disposition = index == tracks.chosen && !surround ? AV_DISPOSITION_DEFAULT : 0;
-    if (!sound.copy)
-      if (Error error = openAudioEncoder(sound)) return error;
-  }
+  timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
   return std::nullopt;
 }
 
-Error Transcoder::addSubtitles() {
-  if (!preset_.textSubtitles) return std::nullopt;
-  for (unsigned i = 0; i < input_->nb_streams; ++i) {
-    const AVStream* stream = input_->streams[i];
-    if (stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE || !SubtitleTrack::isText(stream->codecpar->codec_id))
-      continue;
-    QString error;
-    auto track = SubtitleTrack::create(stream, output_.get(), error);
-    if (!track) return error;
-    subtitles_.push_back(std::move(track));
-  }
+Error Transcoder::addPicture(int index, bool copy) {
+  if (Error error = addStream(video_, index, copy)) return error;
+  return copy ? std::nullopt : openVideoEncoder(video_);
+}
+
+Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
+  sound.surround = track.surround;
+  if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
+  sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
+  return sound.copy ? std::nullopt : openAudioEncoder(sound);
+}
+
+Error Transcoder::addSubtitles(int index) {
+  QString error;
+  auto track = SubtitleTrack::create(input_->streams[index], output_.get(), error);
+  if (!track) return error;
+  subtitles_.push_back(std::move(track));
   return std::nullopt;
 }
 
-QString Transcoder::leftOut() const {
-  int sound = 0, text = 0, pictures = 0, other = 0;
-  const auto kept = [this](const AVStream* stream) {
-    if (stream == video_.in || stream == coverIn_) return true;
-    for (const AudioStream& s : sounds_) if (s.in == stream) return true;
-    for (const auto& t : subtitles_) if (t->in() == stream) return true;
-    return false;
-  };
-  for (unsigned i = 0; i < input_->nb_streams; ++i) {
-    const AVStream* stream = input_->streams[i];
-    if (kept(stream)) continue;
-    const AVMediaType type = stream->codecpar->codec_type;
-    if (type == AVMEDIA_TYPE_AUDIO) ++sound;
-    else if (type == AVMEDIA_TYPE_SUBTITLE) ++(SubtitleTrack::isText(stream->codecpar->codec_id) ? text : pictures);
-    else if (type == AVMEDIA_TYPE_DATA || type == AVMEDIA_TYPE_ATTACHMENT) ++other;
-  }
-  QStringList parts;
-  const auto count = [&parts](int n, const char* one, const char* many) {
-    if (n > 0) parts << (n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one)) : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many)));
-  };
-  count(pictures, "picture subtitle track", "picture subtitle tracks");
-  count(text, "subtitle track", "subtitle tracks");
-  count(sound, "sound track", "sound tracks");
-  count(other, "data track", "data tracks");
-  return parts.join(QStringLiteral(", "));
+// Forced picture subtitles go onto the converted picture at its output size.
+Error Transcoder::addBurntSubtitles(int index) {
+  if (!video_.encoder) return std::nullopt;
+  QString error;
+  burner_ = SubtitleBurner::create(input_->streams[index], video_.decoder->width, video_.decoder->height,
+                                   video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709, error);
+  if (!burner_) return error;
+  return std::nullopt;
 }
 
-Error Transcoder::addCover() {
-  for (unsigned i = 0; i < input_->nb_streams && !coverIn_; ++i) {
-    const AVStream* stream = input_->streams[i];
-    const AVCodecID codec = stream->codecpar->codec_id;
-    // MP4 covers are JPEG or PNG pictures.
-    if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && stream->attached_pic.size > 0 &&
-        (codec == AV_CODEC_ID_MJPEG || codec == AV_CODEC_ID_PNG))
-      coverIn_ = stream;
-  }
-  if (!coverIn_) return std::nullopt;
+Error Transcoder::addCover(int index) {
+  coverIn_ = input_->streams[index];
   coverOut_ = avformat_new_stream(output_.get(), nullptr);
   if (!coverOut_) return QStringLiteral("cannot add the cover");
   const int rc = avcodec_parameters_copy(coverOut_->codecpar, coverIn_->codecpar);
@@ -840,21 +738,12 @@ Error Transcoder::writeCover() {
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportStatus::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportStatus::Failed, *error);
-  const int videoIndex = chooseVideoStream(input_.get());
-  if (videoIndex < 0 && chooseSoundTracks(input_.get(), false).kept.empty())
+  plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, userLanguage());
+  if (!plan_.writesAMovie())
     return abandon(ExportStatus::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
   Error error = openOutput();
-  if (!error && videoIndex >= 0) {
-    error = addStream(video_, videoIndex,
-                      preset_.streamCopyWhenPossible && isMovCompatibleVideo(input_->streams[videoIndex]->codecpar->codec_id) &&
-                          timestampsTrusted(input_.get()));
-    if (!error && !video_.copy) error = openVideoEncoder(video_);
-  }
-  if (!error) error = addSoundTracks();
-  if (!error) error = addSubtitles();
-  if (!error) error = addCover();
-  timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
+  if (!error) error = addTracks();
   if (!error) error = writeHeader();
   if (!error) error = writeCover();
   if (error) return abandon(ExportStatus::Failed, *error);
@@ -864,7 +753,7 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
-  return {ExportStatus::Finished, {}, {}, writtenPath_, leftOut()};
+  return {ExportStatus::Finished, {}, {}, writtenPath_, QString::fromStdString(plan_.leftOut)};
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "media/MediaProbe.h"
 
 #include "media/FFmpegPtr.h"
+#include "media/SourceFacts.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -99,19 +100,22 @@ QString languageText(const AVStream* stream) {
   return QStringLiteral(" (%1)").arg(QLocale::languageToString(language));
 }
 
-QString pictureText(const AVCodecParameters* par) {
+// As the export sees the picture: interlaced also when only its frames say so.
+QString pictureText(const AVStream* stream, const QString& path) {
+  const AVCodecParameters* par = stream->codecpar;
+  const PictureFacts facts = pictureFactsOf(stream, path);
   QString text = QStringLiteral("%1, %2 × %3").arg(codecName(par->codec_id)).arg(par->width).arg(par->height);
-  if (par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE) text += QStringLiteral(", interlaced");
-  if (par->color_trc == AVCOL_TRC_SMPTE2084 || par->color_trc == AVCOL_TRC_ARIB_STD_B67) text += QStringLiteral(", HDR");
+  if (facts.interlaced) text += QStringLiteral(", interlaced");
+  if (facts.transfer != Transfer::Sdr) text += QStringLiteral(", HDR");
   return text;
 }
 
-std::optional<QString> formatSummary(const AVStream* stream) {
+std::optional<QString> formatSummary(const AVStream* stream, const QString& path) {
   const AVCodecParameters* par = stream->codecpar;
   switch (par->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
       if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return std::nullopt;
-      return pictureText(par);
+      return pictureText(stream, path);
     case AVMEDIA_TYPE_AUDIO:
       return QStringLiteral("%1, %2, %3 kHz%4")
           .arg(codecName(par->codec_id), channelText(par->ch_layout),
@@ -213,7 +217,7 @@ std::optional<int64_t> Movie::dataSize() const {
 std::vector<std::optional<QString>> Movie::trackFormatSummaries() const {
   std::vector<std::optional<QString>> summaries;
   for (unsigned i = 0; i < impl_->input->nb_streams; ++i)
-    summaries.push_back(formatSummary(impl_->input->streams[i]));
+    summaries.push_back(formatSummary(impl_->input->streams[i], impl_->path));
   return summaries;
 }
 

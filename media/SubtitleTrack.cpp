@@ -12,10 +12,6 @@ namespace {
 constexpr AVRational kMilliseconds{1, 1000};
 constexpr int kMaxEncodedBytes = 1 << 16;
 
-struct SubtitleFree {
-  void operator()(AVSubtitle* subtitle) const { avsubtitle_free(subtitle); }
-};
-
 }  // namespace
 
 bool SubtitleTrack::isText(AVCodecID codec) {
@@ -76,20 +72,33 @@ std::unique_ptr<SubtitleTrack> SubtitleTrack::create(const AVStream* in, AVForma
   return track;
 }
 
-int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const std::function<int(AVPacket*)>& write) {
-  AVSubtitle decoded{};
+std::optional<TimedSubtitle> decodeSubtitle(AVCodecContext* decoder, const AVStream* in, const AVPacket* packet,
+                                            int64_t startUs) {
+  TimedSubtitle timed;
   int got = 0;
-  if (avcodec_decode_subtitle2(decoder_.get(), &decoded, &got, const_cast<AVPacket*>(packet)) < 0 || !got) return 0;
-  std::unique_ptr<AVSubtitle, SubtitleFree> subtitle(&decoded);
+  timed.subtitle.reset(new AVSubtitle{});
+  AVSubtitle& decoded = *timed.subtitle;
+  if (avcodec_decode_subtitle2(decoder, &decoded, &got, const_cast<AVPacket*>(packet)) < 0 || !got) return std::nullopt;
   if (decoded.pts == AV_NOPTS_VALUE) {
-    if (packet->pts == AV_NOPTS_VALUE) return 0;
-    decoded.pts = av_rescale_q(packet->pts, in_->time_base, AV_TIME_BASE_Q);
+    if (packet->pts == AV_NOPTS_VALUE) return std::nullopt;
+    decoded.pts = av_rescale_q(packet->pts, in->time_base, AV_TIME_BASE_Q);
   }
-  const int64_t shownUs = decoded.pts + av_rescale_q(decoded.start_display_time, kMilliseconds, AV_TIME_BASE_Q) - startUs;
-  int64_t durationMs = int64_t(decoded.end_display_time) - decoded.start_display_time;
-  if (durationMs <= 0) durationMs = av_rescale_q(packet->duration, in_->time_base, kMilliseconds);
+  timed.shownUs = decoded.pts + av_rescale_q(decoded.start_display_time, kMilliseconds, AV_TIME_BASE_Q) - startUs;
+  // Picture subtitles often state no end ("until the next one"); the packet's
+  // duration then tells it, if anything does.
+  int64_t durationMs = decoded.end_display_time == UINT32_MAX ? 0 : int64_t(decoded.end_display_time) - decoded.start_display_time;
+  if (durationMs <= 0) durationMs = av_rescale_q(packet->duration, in->time_base, kMilliseconds);
+  timed.durationMs = std::max<int64_t>(0, durationMs);
   decoded.end_display_time -= decoded.start_display_time;
   decoded.start_display_time = 0;
+  return timed;
+}
+
+int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const std::function<int(AVPacket*)>& write) {
+  const auto timed = decodeSubtitle(decoder_.get(), in_, packet, startUs);
+  if (!timed) return 0;
+  const int64_t shownUs = timed->shownUs;
+  AVSubtitle& decoded = *timed->subtitle;
   std::vector<uint8_t> buffer(kMaxEncodedBytes);
   const int size = avcodec_encode_subtitle(encoder_.get(), buffer.data(), int(buffer.size()), &decoded);
   if (size <= 0 || shownUs < 0) return 0;
@@ -98,7 +107,7 @@ int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const std::f
   std::memcpy(converted->data, buffer.data(), size_t(size));
   converted->stream_index = out_->index;
   converted->pts = converted->dts = av_rescale_q(shownUs, AV_TIME_BASE_Q, out_->time_base);
-  converted->duration = std::max<int64_t>(1, durationMs);
+  converted->duration = std::max<int64_t>(1, timed->durationMs);
   converted->time_base = out_->time_base;
   return write(converted.get());
 }

@@ -13,8 +13,29 @@ extern "C" {
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tovix::media {
+
+struct SubtitleFree {
+  void operator()(AVSubtitle* subtitle) const {
+    avsubtitle_free(subtitle);
+    delete subtitle;
+  }
+};
+using SubtitlePtr = std::unique_ptr<AVSubtitle, SubtitleFree>;
+
+// One decoded subtitle and when it shows, from the movie's start.
+struct TimedSubtitle {
+  SubtitlePtr subtitle;
+  int64_t shownUs = 0;
+  int64_t durationMs = 0;  // 0: until the next one
+};
+
+// Decodes one packet of subtitle track in, timed from the movie's start
+// (startUs, in microseconds); nullopt when it holds no subtitle.
+std::optional<TimedSubtitle> decodeSubtitle(AVCodecContext* decoder, const AVStream* in, const AVPacket* packet,
+                                            int64_t startUs);
 
 class SubtitleTrack {
  public:

@@ -1,5 +1,6 @@
 // The export engine: the four presets on generated clips, checked with
 // ffprobe and a full decode, plus cancellation and failure clean-up.
+#include "media/ExportPlan.h"
 #include "media/ExportPreset.h"
 #include "media/Exporter.h"
 #include "media/PicturePlan.h"
@@ -247,7 +248,68 @@ TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
   }
 }
 
-TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedAndToneMapped) {
+TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
+  using media::TrackAction;
+  using media::TrackKind;
+  const auto sound = [](const char* language, bool markedDefault = false, int channels = 2) {
+    media::TrackFacts track{TrackKind::Sound, true, false, markedDefault, false, channels, false, 0, language};
+    return track;
+  };
+  const auto pictureSubtitles = [](const char* language, bool forced) {
+    return media::TrackFacts{TrackKind::PictureSubtitle, true, false, false, forced, 0, false, 0, language};
+  };
+  const media::TrackFacts h264{TrackKind::Picture, true, true, false, false, 0, false, 0, ""};
+  // What each target makes of a track: its action, or '-' when the target
+  // writes nothing of it, 'S' a surround companion beside it, '*' the track
+  // players start with.
+  struct Row {
+    const char* what;
+    media::MovieFacts movie;
+    std::string userLanguage;
+    uint32_t target;
+    std::string expected;  // one entry per source track, ' ' between them
+    std::string leftOut;
+  };
+  const auto compatibleSound = [&](const char* language) {
+    auto track = sound(language);
+    track.movCompatible = true;
+    return track;
+  };
+  auto ac3 = sound("eng", false, 6);
+  ac3.ac3 = true;
+  ac3.bitRate = 448000;
+  const Row rows[] = {
+      {"the default track starts", {{h264, sound("eng"), sound("fra", true)}, 0}, "eng", media::kTypeCodeiPhone, "C C C*", ""},
+      {"else the user's language", {{h264, sound("eng"), sound("fra")}, 0}, "fra", media::kTypeCodeiPhone, "C C C*", ""},
+      {"else the first", {{h264, sound("eng"), sound("fra")}, 0}, "deu", media::kTypeCodeiPhone, "C C* C", ""},
+      {"an iPod keeps the chosen one", {{h264, sound("eng"), sound("fra")}, 0}, "fra", media::kTypeCodeiPod, "C - C*", "1 sound track"},
+      {"surround beside stereo on Apple TV", {{h264, ac3}, 0}, "", media::kTypeCodeAppleTV, "C C*S", ""},
+      {"QuickTime copies what it holds", {{h264, compatibleSound("eng"), sound("fra")}, 0}, "", media::kTypeCodeMovie, "K K* C", ""},
+      {"forced subtitles in the chosen language are burnt",
+       {{h264, sound("fra"), pictureSubtitles("eng", true), pictureSubtitles("fra", true)}, 0}, "", media::kTypeCodeiPhone,
+       "C C* - B", "1 picture subtitle track"},
+      {"a copied picture takes none", {{h264, pictureSubtitles("eng", true)}, 0}, "", media::kTypeCodeMovie, "K -",
+       "1 picture subtitle track"},
+  };
+  for (const Row& row : rows) {
+    const media::ExportPlan plan = media::planExport(row.movie, *media::presetForTypeCode(row.target), row.userLanguage);
+    std::string got;
+    for (size_t i = 0; i < row.movie.tracks.size(); ++i) {
+      if (i) got += ' ';
+      std::string entry = "-";
+      for (const media::PlannedTrack& track : plan.tracks) {
+        if (track.source != int(i) || track.action == TrackAction::LeaveOut) continue;
+        if (track.surround) entry += 'S';
+        else entry = std::string(1, "KCB"[int(track.action)]) + (track.enabled ? "*" : "") + entry.substr(1);
+      }
+      got += entry;
+    }
+    EXPECT_EQ(got, row.expected) << row.what;
+    EXPECT_EQ(plan.leftOut, row.leftOut) << row.what;
+  }
+}
+
+TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtitled) {
   // A phone clip stored sideways with a 90° display matrix comes out upright
   // in its pixels, for players that ignore the matrix too.
   const QString plain = clip("plain.mp4", withCodecs(test::standardClipArguments(1), {"-c:v", "libx264", "-c:a", "aac"}));
@@ -275,6 +337,11 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedAndToneMapped) {
   EXPECT_EQ(video.value("field_order").toString(), "progressive");
   EXPECT_EQ(video.value("avg_frame_rate").toString(), "25/1") << "one picture per frame, at the source's rate";
   EXPECT_LE(combedFrames(path("interlaced_iPhone.m4v")), 8);
+  // A stream that names no field order is judged by its first frames.
+  const QString unflagged = clip("unflagged.avi", {"-i", interlaced, "-c:v", "mpeg4", "-q:v", "2"});
+  ASSERT_EQ(test::firstStream(test::probe(unflagged), "video").value("field_order").toString("unknown"), "unknown");
+  exportAndCheck(unflagged, media::kTypeCodeiPhone, path("unflagged_iPhone.m4v"));
+  EXPECT_LE(combedFrames(path("unflagged_iPhone.m4v")), 8);
 
   // An SDR clip made HLG looks like the SDR clip again: mean luma and
   // saturation within 20 %, tagged BT.709.
@@ -299,6 +366,25 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedAndToneMapped) {
   ASSERT_GT(sdrLuma, 0);
   EXPECT_NEAR(luma, sdrLuma, 0.2 * sdrLuma);
   EXPECT_NEAR(saturation, sdrSaturation, 0.2 * sdrSaturation);
+
+  // Forced picture subtitles are burnt in while they show, shrunk with the
+  // picture; the other picture subtitles are left out and said to be.
+  ASSERT_EQ(test::runProgram(qEnvironmentVariable("TOVIX_BIN_DIR") + "/picture_subtitles", {path("box.mkv"), "800", "600", "1000", "2000"}), 0);
+  const QString subtitled = clip("subtitled.mkv", {"-f", "lavfi", "-i", "color=c=black:size=800x600:rate=25:duration=3",
+                                                   "-i", path("box.mkv"), "-map", "0", "-map", "1", "-map", "1", "-c:v", "libx264",
+                                                   "-c:s", "copy", "-disposition:s:0", "0", "-disposition:s:1", "forced"});
+  const auto outcome = run(subtitled, media::kTypeCodeiPod, path("subtitled_iPod.m4v"));
+  EXPECT_EQ(outcome.leftOut, "1 picture subtitle track");
+  const auto boxLuma = [this](const char* at) {  // where the box shows on the 800x600 picture shrunk to 640x480
+    QProcess stats;
+    stats.start("ffmpeg", {"-ss", at, "-i", path("subtitled_iPod.m4v"), "-frames:v", "1", "-vf",
+                           "crop=140:40:250:388,signalstats,metadata=print", "-f", "null", "-"});
+    stats.waitForFinished();
+    return QString::fromUtf8(stats.readAllStandardError()).section("signalstats.YAVG=", 1).section('\n', 0, 0).toDouble();
+  };
+  EXPECT_LT(boxLuma("0.5"), 20) << "not yet shown";
+  EXPECT_GT(boxLuma("1.5"), 230) << "burnt in";
+  EXPECT_LT(boxLuma("2.5"), 20) << "gone again";
 }
 
 TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {

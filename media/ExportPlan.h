@@ -1,0 +1,70 @@
+#pragma once
+// What an export makes of each track of the source: copied, converted,
+// burnt into the picture or left out, and why; the filters the picture needs;
+// the sound track players start with; and what to tell the user was left
+// out. A plain value decided from the movie's facts and the target's preset
+// without FFmpeg, so every decision is tested without encoding anything.
+#include "media/ExportPreset.h"
+#include "media/PicturePlan.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovix::media {
+
+// The surround track Apple TV plays beside the stereo one is AC3 5.1 at the
+// format's highest rate; an AC3 source at or below it is copied.
+inline constexpr int64_t kSurroundBitRate = 640000;
+
+enum class TrackKind { Picture, Sound, TextSubtitle, PictureSubtitle, Cover, Data, Other };
+enum class TrackAction { Copy, Convert, Burn, LeaveOut };
+
+// What the plan needs to know of one track of the source.
+struct TrackFacts {
+  TrackKind kind = TrackKind::Other;
+  bool decodable = false;      // FFmpeg has a decoder for it
+  bool movCompatible = false;  // an MP4 or MOV file holds the stream as it is
+  bool markedDefault = false;
+  bool forced = false;
+  int channels = 0;
+  bool ac3 = false;
+  int64_t bitRate = 0;   // bits per second; 0 when unknown
+  std::string language;  // ISO 639-2; empty when the source names none
+};
+
+struct MovieFacts {
+  std::vector<TrackFacts> tracks;  // in the source's order: a track's place is its stream's index
+  int picture = -1;                // the movie's picture track; -1 for none
+  PictureFacts pictureFacts;
+  bool timestampsTrusted = true;  // false: a copied picture would play its frames out of order
+};
+
+struct PlannedTrack {
+  int source = -1;
+  TrackKind kind = TrackKind::Other;
+  TrackAction action = TrackAction::LeaveOut;
+  bool surround = false;  // the AC3 5.1 companion of a multichannel sound track
+  bool enabled = false;   // the sound track players start with
+  const char* why = "";
+};
+
+struct ExportPlan {
+  // What the export writes, in the output's order, then what it leaves out.
+  std::vector<PlannedTrack> tracks;
+  PicturePlan picture;  // for a converted picture
+  // What the source holds that the export does not, in a few words
+  // ("2 picture subtitle tracks, 1 sound track"); empty when nothing.
+  std::string leftOut;
+
+  // True when the export has a picture or a sound track to write.
+  bool writesAMovie() const;
+  // The burnt-in subtitle track, -1 for none.
+  int burntSubtitles() const;
+};
+
+// userLanguage: the ISO 639-2 code of the user's language, for the sound
+// track to start with when the source marks none.
+ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const std::string& userLanguage);
+
+}  // namespace tovix::media
