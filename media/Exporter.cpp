@@ -4,10 +4,8 @@
 #include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
 #include "media/MovieTags.h"
-#include "media/PictureFilter.h"
-#include "media/PicturePlan.h"
+#include "media/PicturePath.h"
 #include "media/SourceFacts.h"
-#include "media/SubtitleBurner.h"
 #include "media/SubtitleTrack.h"
 
 extern "C" {
@@ -153,14 +151,9 @@ class Transcoder {
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
   };
   struct VideoStream : Stream {
-    std::unique_ptr<PictureFilter> filter;  // only for pictures that need more than scaling
-    FramePtr filtered;
+    std::unique_ptr<PicturePath> path;
     PictureSize size{};
     Colours colours{};
-    SwsPtr scaler;
-    FramePtr picture;
-    int64_t lastPts = AV_NOPTS_VALUE;
-    int64_t lastSlot = INT64_MIN;
   };
   struct AudioStream : Stream {
     bool surround = false;  // the AC3 5.1 companion of a multichannel track
@@ -179,9 +172,7 @@ class Transcoder {
   Error handlePacket(AVPacket* packet);
   Error copyPacket(Stream& stream, AVPacket* packet);
   Error decode(Stream& stream, const AVPacket* packet);
-  Error onVideoFrame(AVFrame* frame);
-  // Runs a decoded picture through the picture filters, when it has any;
-  // nullptr drains them.
+  // Runs a decoded picture on its way to the encoder; nullptr drains it.
   Error onDecodedPicture(AVFrame* frame);
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
@@ -217,7 +208,6 @@ class Transcoder {
   VideoStream video_;
   std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
   std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
-  std::unique_ptr<SubtitleBurner> burner_;
   const AVStream* coverIn_ = nullptr;
   AVStream* coverOut_ = nullptr;
   const AVStream* timeline_ = nullptr;  // the stream whose position is the progress
@@ -289,13 +279,6 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   const AVCodecContext* decoder = video.decoder.get();
   AVRational sampleAspect = video.in->sample_aspect_ratio.num ? video.in->sample_aspect_ratio : decoder->sample_aspect_ratio;
   const PicturePlan& plan = plan_.picture;
-  if (!plan.filters.empty()) {
-    QString error;
-    video.filter = PictureFilter::create(decoder, video.in->time_base, sampleAspect, plan.filters, error);
-    video.filtered.reset(av_frame_alloc());
-    if (!video.filter) return error;
-    if (!video.filtered) return QStringLiteral("out of memory");
-  }
   if (plan.turned && sampleAspect.num > 0 && sampleAspect.den > 0) sampleAspect = {sampleAspect.den, sampleAspect.num};
   ExportPreset box = preset_;
   if (preset_.turnBoxForPortrait && plan.height > plan.width) std::swap(box.boxWidth, box.boxHeight);
@@ -333,12 +316,12 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);
   video.out->time_base = encoder->time_base;
   video.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
-  video.picture.reset(av_frame_alloc());
-  if (!video.picture) return QStringLiteral("out of memory");
-  video.picture->format = encoder->pix_fmt;
-  video.picture->width = encoder->width;
-  video.picture->height = encoder->height;
-  if (av_frame_get_buffer(video.picture.get(), 0) < 0) return QStringLiteral("out of memory");
+  QString error;
+  video.path = PicturePath::create(decoder, video.in, video.startOffset, plan,
+                                   {video.size.width, video.size.height, preset_.maxFrameRate, video.colours.fromRgb,
+                                    video.colours.matrix == AVCOL_SPC_BT709},
+                                   error);
+  if (!video.path) return error;
   const int described = avcodec_parameters_from_context(video.out->codecpar, encoder);
   if (described < 0) return failure(QStringLiteral("cannot describe the video stream"), described);
   return std::nullopt;
@@ -431,54 +414,7 @@ Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
 }
 
 Error Transcoder::onDecodedPicture(AVFrame* frame) {
-  VideoStream& video = video_;
-  if (!video.filter) return frame ? onVideoFrame(frame) : std::nullopt;
-  if (frame) frame->pts = frame->best_effort_timestamp;
-  int rc = video.filter->push(frame);
-  if (rc < 0) return failure(QStringLiteral("cannot filter the picture"), rc);
-  while ((rc = video.filter->pull(video.filtered.get())) >= 0) {
-    video.filtered->best_effort_timestamp = video.filtered->pts;
-    Error error = onVideoFrame(video.filtered.get());
-    av_frame_unref(video.filtered.get());
-    if (error) return error;
-  }
-  if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) return failure(QStringLiteral("cannot filter the picture"), rc);
-  return std::nullopt;
-}
-
-Error Transcoder::onVideoFrame(AVFrame* frame) {
-  VideoStream& video = video_;
-  int64_t pts = frame->best_effort_timestamp;
-  if (pts == AV_NOPTS_VALUE) pts = video.lastPts == AV_NOPTS_VALUE ? 0 : video.lastPts + 1;
-  else pts -= video.startOffset;
-  if (video.lastPts != AV_NOPTS_VALUE && pts <= video.lastPts) return std::nullopt;
-  if (preset_.maxFrameRate) {
-    // At most one frame for each 1/maxFrameRate slot, by the nearest slot, so
-    // jittery variable-rate timestamps are not mistaken for extra frames.
-    const int64_t slot = av_rescale_q_rnd(pts, video.in->time_base, {1, preset_.maxFrameRate},
-                                          AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-    if (slot <= video.lastSlot) return std::nullopt;
-    video.lastSlot = slot;
-  }
-  video.lastPts = pts;
-  // Lanczos keeps the detail a shrunk picture can hold: at the same size the
-  // file scores clearly higher than with bicubic, for about 3 % more time.
-  SwsContext* scaler = sws_getCachedContext(
-      video.scaler.release(), frame->width, frame->height, AVPixelFormat(frame->format),
-      video.size.width, video.size.height, AV_PIX_FMT_YUV420P, SWS_LANCZOS, nullptr, nullptr, nullptr);
-  video.scaler.reset(scaler);
-  if (!scaler) return QStringLiteral("cannot scale the picture");
-  if (video.colours.fromRgb) {
-    const int matrix = video.colours.matrix == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    sws_setColorspaceDetails(scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix), 0, 0,
-                             1 << 16, 1 << 16);
-  }
-  if (av_frame_make_writable(video.picture.get()) < 0) return QStringLiteral("out of memory");
-  sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, video.picture->data,
-            video.picture->linesize);
-  if (burner_) burner_->burn(video.picture.get(), av_rescale_q(pts, video.in->time_base, AV_TIME_BASE_Q));
-  video.picture->pts = pts;
-  return encode(video, video.picture.get());
+  return video_.path->take(frame, [this](AVFrame* picture) { return encode(video_, picture); });
 }
 
 Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
@@ -570,8 +506,9 @@ Error Transcoder::handlePacket(AVPacket* packet) {
     stream = &sound;
   }
   const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
-  if (burner_ && packet->stream_index == burner_->in()->index) {
-    burner_->take(packet, startUs);
+  SubtitleBurner* burner = video_.path ? video_.path->burner() : nullptr;
+  if (burner && packet->stream_index == burner->in()->index) {
+    burner->take(packet, startUs);
     return std::nullopt;
   }
   for (const auto& subtitle : subtitles_) {
@@ -706,9 +643,10 @@ Error Transcoder::addSubtitles(int index) {
 Error Transcoder::addBurntSubtitles(int index) {
   if (!video_.encoder) return std::nullopt;
   QString error;
-  burner_ = SubtitleBurner::create(input_->streams[index], video_.decoder->width, video_.decoder->height,
-                                   video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709, error);
-  if (!burner_) return error;
+  auto burner = SubtitleBurner::create(input_->streams[index], video_.decoder->width, video_.decoder->height,
+                                       video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709, error);
+  if (!burner) return error;
+  video_.path->burnIn(std::move(burner));
   return std::nullopt;
 }
 

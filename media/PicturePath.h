@@ -1,0 +1,63 @@
+#pragma once
+// The way of a converted picture from decoder to encoder: at most one frame
+// per slot of the target's frame-rate cap, then one libavfilter graph
+// (deinterlace, tone map and turn as the plan says, Lanczos scaling to the
+// output's size, 8-bit 4:2:0), then forced subtitles burnt in.
+// Only media/ includes this header.
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "media/FFmpegPtr.h"
+#include "media/PictureFilter.h"
+#include "media/PicturePlan.h"
+#include "media/SubtitleBurner.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tovix::media {
+
+struct PictureOutput {
+  int width = 0;
+  int height = 0;
+  int maxFrameRate = 0;       // 0: every frame
+  bool fromRgb = false;       // the source is RGB, turned into YUV of the matrix below
+  bool bt709 = true;          // the output's matrix: BT.709, else BT.601
+};
+
+class PicturePath {
+ public:
+  using Error = std::optional<QString>;
+  // Receives each finished frame, its time in the source stream's time base
+  // counted from the movie's start.
+  using Deliver = std::function<Error(AVFrame*)>;
+
+  // in: the source's picture stream, startOffset: the movie's start in its
+  // time base. nullptr with error set when the graph cannot be built.
+  static std::unique_ptr<PicturePath> create(const AVCodecContext* decoder, const AVStream* in, int64_t startOffset,
+                                             const PicturePlan& plan, const PictureOutput& output, QString& error);
+
+  void burnIn(std::unique_ptr<SubtitleBurner> burner) { burner_ = std::move(burner); }
+  SubtitleBurner* burner() const { return burner_.get(); }
+
+  // Takes a decoded frame (nullptr: no more come) and delivers what is ready.
+  Error take(AVFrame* frame, const Deliver& deliver);
+
+ private:
+  PicturePath() = default;
+  bool keep(AVFrame* frame);
+
+  const AVStream* in_ = nullptr;
+  int64_t startOffset_ = 0;
+  int maxFrameRate_ = 0;
+  std::unique_ptr<PictureFilter> graph_;
+  std::unique_ptr<SubtitleBurner> burner_;
+  FramePtr filtered_;
+  int64_t lastPts_ = AV_NOPTS_VALUE;
+  int64_t lastSlot_ = INT64_MIN;
+};
+
+}  // namespace tovix::media
