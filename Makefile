@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 PREFIX ?= $(HOME)/.local
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test install clean
+.PHONY: deps configure build programs run test install uninstall clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -14,16 +14,23 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Running builds only the two programs, not the tests.
-run: configure
+# Running and installing build only the two programs, not the tests.
+programs: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target Tovix TovixHelper
+
+run: programs
 	@bash scripts/run-tovix.sh $(BUILD_DIR)/bin/Tovix
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-install: build
+install: programs
 	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Removes what the last install wrote, as its manifest lists it, and the
+# folders of its own that this leaves empty.
+uninstall:
+	@bash scripts/uninstall.sh $(BUILD_DIR)/install_manifest.txt
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -16,8 +16,9 @@ packages=(
   libplist-dev
   # session bus and test peers
   dbus dbus-bin libglib2.0-bin
-  # virtual display and drawing, for screenshots and the icon set
-  xvfb imagemagick
+  # virtual display and drawing, for screenshots and the icon set; a window
+  # manager and the X tools that drive and measure the real windows
+  xvfb imagemagick openbox xdotool x11-utils
   # tests, and the checks of the installed desktop files
   libgtest-dev python3 desktop-file-utils appstream
 )

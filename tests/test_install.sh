@@ -4,8 +4,15 @@
 # the installed window finds its helper and answers --version.
 set -euo pipefail
 build=$1
-prefix=$(mktemp -d); trap 'rm -rf "$prefix"' EXIT
+prefix=$(mktemp -d)
+# The install writes its manifest into the build folder: the user's own
+# install's manifest is kept aside and put back.
+manifest="$build/install_manifest.txt"; kept=$(mktemp); ours=$(mktemp)
+had_manifest=false; [ -f "$manifest" ] && cp "$manifest" "$kept" && had_manifest=true
+restore() { rm -rf "$prefix" "$ours"; if $had_manifest; then mv "$kept" "$manifest"; else rm -f "$kept" "$manifest"; fi; }
+trap restore EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
+cp "$manifest" "$ours"
 failures=0
 check() {
   if "$@"; then echo "ok: $*"; else echo "FAILED: $*"; failures=$((failures + 1)); fi
@@ -38,4 +45,17 @@ helper_runs() {
 }
 mkdir -p "$prefix/home"
 check helper_runs
+# Without a display it says so and exits 1, as its manual page promises.
+no_display() {
+  local said status=0
+  said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/tovix" 2>&1) || status=$?
+  [ "$status" -eq 1 ] && [ "$said" = "Tovix needs a graphical session (no DISPLAY or WAYLAND_DISPLAY)" ]
+}
+check no_display
+# Uninstalling removes every installed file and the helper's folder.
+uninstalled() {
+  bash "$(dirname "$0")/../scripts/uninstall.sh" "$ours" >/dev/null &&
+    [ -z "$(find "$prefix" -type f -not -path "$prefix/home/*")" ] && [ ! -d "$prefix/libexec/tovix" ]
+}
+check uninstalled
 if [ "$failures" -ne 0 ]; then echo "$failures checks failed"; exit 1; fi
