@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QUrl>
+#include <optional>
 
 namespace tovix::desktop {
 
@@ -23,8 +24,19 @@ bool revealInFileManager(const QString& path) {
 
 bool openWebAddress(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
 
+namespace {
+constexpr uint kPreferLight = 2;
+
+// The setting's number, through the variants it may be wrapped in.
+std::optional<uint> schemeOf(QVariant value) {
+  while (value.userType() == qMetaTypeId<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
+  bool ok = false;
+  const uint scheme = value.toUInt(&ok);
+  return ok ? std::optional<uint>(scheme) : std::nullopt;
+}
+}  // namespace
+
 bool prefersLightColors() {
-  constexpr uint kPreferLight = 2;
   QDBusMessage call = QDBusMessage::createMethodCall(
       QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
       QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
@@ -32,10 +44,19 @@ bool prefersLightColors() {
   const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
   // Read answers a variant that holds the setting's variant.
-  QVariant value = reply.arguments().first();
-  while (value.userType() == qMetaTypeId<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
-  bool ok = false;
-  return value.toUInt(&ok) == kPreferLight && ok;
+  return schemeOf(reply.arguments().first()) == kPreferLight;
+}
+
+ColorSchemeWatcher::ColorSchemeWatcher(QObject* parent) : QObject(parent) {
+  QDBusConnection::sessionBus().connect(
+      QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+      QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"), this,
+      SLOT(settingChanged(QString, QString, QDBusVariant)));
+}
+
+void ColorSchemeWatcher::settingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value) {
+  if (nameSpace != QLatin1String("org.freedesktop.appearance") || key != QLatin1String("color-scheme")) return;
+  if (const auto scheme = schemeOf(value.variant())) emit preferenceChanged(*scheme == kPreferLight);
 }
 
 }  // namespace tovix::desktop

@@ -4,7 +4,9 @@
 // line on standard output. Arguments leave services out: --no-notifications,
 // --no-portal, --no-screensaver; --invoke-action answers every notification
 // with its "show" action, as a click would; --color-scheme=N is the portal's
-// appearance setting (1 dark, 2 light).
+// appearance setting (1 dark, 2 light); --announce-scheme=N announces, half a
+// second after start, that the setting became N, after two announcements a
+// listener must ignore (another key, a value that is no number).
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -140,6 +142,21 @@ int main(int argc, char* argv[]) {
   if (!options.contains("--no-screensaver"))
     serve("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", &screenSaver);
   QDBusConnection::sessionBus().registerService("org.tovix.DesktopPeer");
+  for (const QString& option : options) {
+    if (!option.startsWith("--announce-scheme=")) continue;
+    const uint announced = option.mid(18).toUInt();
+    QTimer::singleShot(500, [announced] {
+      const auto announce = [](const QString& key, const QVariant& value) {
+        QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/portal/desktop",
+                                                         "org.freedesktop.portal.Settings", "SettingChanged");
+        signal << QString("org.freedesktop.appearance") << key << QVariant::fromValue(QDBusVariant(value));
+        QDBusConnection::sessionBus().send(signal);
+      };
+      announce("accent-color", QVariant::fromValue(2u));
+      announce("color-scheme", QString("light"));
+      announce("color-scheme", QVariant::fromValue(announced));
+    });
+  }
   return application.exec();
 }
 

@@ -120,4 +120,14 @@ TEST_F(DesktopTest, FollowsTheDesktopsColourScheme) {
   }
   startPeer({"--no-portal"});
   EXPECT_FALSE(desktop::prefersLightColors()) << "no portal: the dark look";
+  TearDown();
+
+  // A change while running is heard; other settings and odd values are not.
+  desktop::ColorSchemeWatcher watcher;
+  std::vector<bool> heard;
+  QObject::connect(&watcher, &desktop::ColorSchemeWatcher::preferenceChanged, [&](bool light) { heard.push_back(light); });
+  startPeer({"--color-scheme=1", "--announce-scheme=2"});
+  EXPECT_TRUE(test::waitUntil([&] { return !heard.empty(); }, 5000));
+  test::waitUntil([] { return false; }, 300);
+  EXPECT_EQ(heard, std::vector<bool>{true});
 }
