@@ -180,12 +180,17 @@ void Controller::buildWindows() {
   infoUi_->setupUi(infoWindow_);
   aboutPanel_ = ownedWindow<QWidget>(controllerWindow_, Qt::Dialog);
   aboutUi_->setupUi(aboutPanel_);
+  // The same form as --version.
+  aboutUi_->appVersion->setText(tr("Version %1").arg(QLatin1String(TOVIX_VERSION)));
 
   controllerWindow_->setWindowIcon(QIcon(QStringLiteral(":/images/tovix.png")));
   connect(showInFinderButton(), &QPushButton::clicked, this, &Controller::showInFinder);
   connect(updateUi_->checkNowButton, &QPushButton::clicked, this, &Controller::checkSoftwareUpdate);
   connect(queueModel_, &QueueTableModel::toggleRequested, this, [this](int row, protocol::Target target) {
-    qTable()->selectRow(row);
+    // The row is chosen, and the keyboard stays on the box it ticked.
+    const int column = QueueTableModel::columnIdentifiers().indexOf(QLatin1String(protocol::info(target).typeKey));
+    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(row, column),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     toggleSelected(target);
   });
   connect(qTable(), &QTableView::clicked, this, [this](const QModelIndex& index) {
@@ -201,11 +206,12 @@ bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output) {
   return present;
 }
 
-bool showOrHide(QWidget* window, bool makeKey) {
+bool Controller::showOrHide(QWidget* window, bool makeKey) {
   if (window->isVisible()) {
     window->hide();
     return false;
   }
+  placeWindow(window);
   window->show();
   window->raise();
   if (makeKey) window->activateWindow();
@@ -233,10 +239,16 @@ QLabel* Controller::storeMessage() const { return mainUi_->storeMessage; }
 QLabel* Controller::runStatus() const { return mainUi_->runStatus; }
 
 void Controller::reloadQueueTable() {
-  // A reload reads every row again; the user's selection stays where it was.
+  // A reload reads every row again; the user's selection stays where it
+  // was, and so does the keyboard's cell (a Space on a check box reloads).
   const int row = selectedRow();
+  const int column = std::max(0, qTable()->currentIndex().column());
+  // Every change of the queue comes here: the last run's summary goes.
+  runState_->forget();
   queueModel_->reload();
-  if (row >= 0 && row < queueModel_->rowCount()) qTable()->selectRow(row);
+  if (row >= 0 && row < queueModel_->rowCount())
+    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(row, column),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   if (emptyHint_) emptyHint_->setVisible(queueModel_->rowCount() == 0);
 }
 void Controller::reloadLogTable() {

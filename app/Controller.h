@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <set>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -65,9 +67,6 @@ const QStringList& openPanelTypes();
 // backend crashes when it renders sound to no device.
 bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output);
 
-// Hides a visible window and answers false; otherwise brings it to the front
-// (as the key window when makeKey) and answers true.
-bool showOrHide(QWidget* window, bool makeKey);
 
 // Sizes a table's columns to their contents, judged by a bounded sample of
 // rows, and lets the columns in stretching take the spare width.
@@ -100,8 +99,11 @@ class Controller : public QObject {
   // tables, first-run defaults. False when start-up must end with status 1.
   bool awakeFromNib();
   void fadeinMainWindow();
+  // Whether the main window may close now; asks while an export runs.
+  bool confirmQuit();
   // The main window closes: quit flag when a run has had no completion yet,
-  // abort, one second, terminate the helper, end with status 0.
+  // "Export cancelled." logged for an export under way, abort, one second,
+  // terminate the helper, end with status 0.
   void windowWillClose(QObject* window);
   bool fadeFinished() const { return fadeFinished_; }
 
@@ -119,7 +121,11 @@ class Controller : public QObject {
   // Pause and Resume: the helper is held where it is and goes on later.
   void pauseQ();
   // Turns the failed targets of the selected entry back to "On".
+  // The failed targets of the selected row, or of every row when none is
+  // selected, are tried again; an idle queue starts.
   void retryFailed();
+  bool canRetryFailed() const;
+  void keepRunStatusInPlace(bool exporting);
   const RunState& runState() const { return *runState_; }
   bool qRunning() const { return qRunning_; }
   void updateqRunning(bool running) { qRunning_ = running; }
@@ -145,6 +151,7 @@ class Controller : public QObject {
   bool takingFiles() const { return intake_->busy(); }
   // The queue table's selected row, or -1.
   int selectedRow() const;
+  std::vector<int> rowsToRetry() const;
 
   // --- ControllerToolbars.cpp: the three toolbars and the menus ---
   QStringList toolbarDefaultItemIdentifiers(QToolBar* toolbar) const;
@@ -194,6 +201,7 @@ class Controller : public QObject {
   void toggleDockBounce();
   void toggleSoftwareUpdateCheck();
   void toggleExportCompletePref();
+  void toggleQueueNotificationPref();
   void toggleExportDirectory();
   void openAboutPanel();
 
@@ -264,6 +272,11 @@ class Controller : public QObject {
   std::function<void(const QString&)> revealFile;
   void reloadQueueTable();
   void reloadLogTable();
+  // Closes the window without asking, even mid-export (logout, SIGTERM).
+  void quitWithoutAsking();
+  // The places of the windows, restored at start and saved at the end.
+  void restoreWindowPlaces();
+  void saveWindowPlaces();
 
  signals:
   // The main window began to close: the orderly end is under way.
@@ -308,8 +321,20 @@ class Controller : public QObject {
   // Makes the queue table ask for room for every column, with about twenty
   // characters of the Movie column, which takes whatever width is spare.
   void keepMovieColumnReadable();
-  void restoreWindowPlaces();
-  void saveWindowPlaces();
+  void keepStatusColumnWide();
+  void tellOfUnusedDataFolder();
+  // The windows whose places are remembered, each with its preference key.
+  std::vector<std::pair<const char*, QWidget*>> rememberedWindows() const;
+  // Hides a visible window and answers false; otherwise places it (see
+  // placeWindow), brings it to the front (as the key window when makeKey)
+  // and answers true.
+  bool showOrHide(QWidget* window, bool makeKey);
+  // Before a window other than the main one shows: where it was last time,
+  // else centred on the main window; wholly on a screen either way.
+  void placeWindow(QWidget* window);
+  // geometry moved (and shrunk) so that the window and its frame lie wholly
+  // on the screen that holds it, else on the main window's.
+  QRect fittedPlace(const QWidget* window, const QRect& geometry) const;
   void revealLatestOutput(int row);
   std::optional<QString> exportDirectoryForRequest() const;
 
@@ -323,6 +348,8 @@ class Controller : public QObject {
   float fadeLevel_ = 0.0f;  // the opacity last set; may exceed 1.0 as the fade ends
   bool fadeFinished_ = false;
   bool shuttingDown_ = false;
+  bool quitWithoutAsking_ = false;
+  std::set<const QWidget*> placed_;  // windows with a place this session
   bool previewIsPlaying_ = false;
 
   // Windows, panels and their controls.

@@ -19,13 +19,7 @@ void Controller::addToQ() {
   const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
   if (!chosen || chosen->isEmpty()) return;
   prefs_.setString(kOpenPanelFolder, QFileInfo(chosen->first()).absolutePath());
-  // Links are queued as the files they point to, so exports land beside those.
-  QStringList targets;
-  for (const QString& path : *chosen) {
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    targets << (resolved.isEmpty() ? path : resolved);
-  }
-  queueMovies(targets, false);
+  queueMovies(*chosen, false);
 }
 
 void Controller::deleteFromQ() {
@@ -38,7 +32,7 @@ void Controller::deleteFromQ() {
 void Controller::clearQ() {
   if (!q_) return;
   const int answer =
-      dialogs_->runAlert(controllerWindow_, {tr("The queue will be cleared."), tr("Clear queue"), tr("Cancel")});
+      dialogs_->runAlert(controllerWindow_, {tr("The queue will be cleared."), tr("Clear queue"), tr("Cancel"), true});
   if (answer != 0) return;
   q_->clear();
   reloadQueueTable();
@@ -62,6 +56,7 @@ void Controller::toggleAppleTV() { toggleSelected(protocol::Target::AppleTV); }
 void Controller::toggleQT() { toggleSelected(protocol::Target::QuickTime); }
 
 void Controller::openQueueLog() {
+  if (!logWindow_->isVisible()) placeWindow(logWindow_);
   logWindow_->show();
   logWindow_->raise();
   logWindow_->activateWindow();

@@ -28,6 +28,7 @@ void Controller::connectPreferenceControls() {
       {g.exportDiffLocationPrefButton, &Controller::toggleExportDiffLocation},
       {g.dockBouncePref, &Controller::toggleDockBounce},
       {g.exportCompleteAlert, &Controller::toggleExportCompletePref},
+      {g.queueNotificationPref, &Controller::toggleQueueNotificationPref},
       {g.chooseExportDirectory, &Controller::toggleExportDirectory},
       {updateUi_->autoCheckForUpdatesPref, &Controller::toggleSoftwareUpdateCheck},
   };
@@ -42,6 +43,7 @@ void Controller::loadPreferenceSwitches() {
   g.exportQTPrefButton->setChecked(prefs_.boolForKey(Preferences::QTExportSwitch));
   g.exportDiffLocationPrefButton->setChecked(prefs_.boolForKey(Preferences::PrefExportDiffDirectory));
   g.exportCompleteAlert->setChecked(prefs_.boolForKey(Preferences::PrefExportCompletePref));
+  g.queueNotificationPref->setChecked(prefs_.queueNotification());
   g.dockBouncePref->setChecked(prefs_.boolForKey(Preferences::PrefDockBounce));
 }
 
@@ -64,15 +66,16 @@ void Controller::setActivePrefView(QWidget* view, bool animate) {
   const QRect window = prefsWindow_->geometry();
   const QSize pane = view->size();
   if (activePrefView_ && activePrefView_ != view) activePrefView_->hide();
-  // The top-left corner stays; the window takes the pane's width, and its
-  // height is the pane's plus the room for the toolbar.
-  const QRect target(window.x(), window.y(), pane.width(), pane.height() + kToolbarRoom);
+  prefsWindow_->setFixedSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  prefsWindow_->setMinimumSize(0, 0);
+  // The top-left corner stays where the screen allows; the window takes the
+  // pane's width, and its height is the pane's plus the room for the toolbar.
+  const QRect target =
+      fittedPlace(prefsWindow_, QRect(window.x(), window.y(), pane.width(), pane.height() + kToolbarRoom));
   view->setParent(activePrefContentView_);
   view->move(0, 0);
   view->show();
   activePrefView_ = view;
-  prefsWindow_->setFixedSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  prefsWindow_->setMinimumSize(0, 0);
   if (animate && prefsWindow_->isVisible()) {
     auto* swap = new QPropertyAnimation(prefsWindow_, "geometry", prefsWindow_);
     swap->setDuration(kPaneSwapMs);
@@ -120,14 +123,22 @@ void Controller::toggleExportCompletePref() {
                  generalUi_->exportCompleteAlert);
 }
 
+void Controller::toggleQueueNotificationPref() {
+  flipPreference(Preferences::PrefQueueNotification, prefs_.queueNotification(), generalUi_->queueNotificationPref);
+}
+
 void Controller::toggleExportDirectory() {
   const auto folder = dialogs_->chooseFolder(prefsWindow_);
   if (!folder) return;
   generalUi_->exportDirectoryPref->setText(*folder);
   prefs_.setString(Preferences::PrefExportDirectory, *folder);
+  // Choosing a folder means saving there.
+  generalUi_->exportDiffLocationPrefButton->setChecked(true);
+  storeSwitch(Preferences::PrefExportDiffDirectory, true);
 }
 
 void Controller::openAboutPanel() {
+  if (!aboutPanel_->isVisible()) placeWindow(aboutPanel_);
   aboutPanel_->show();
   aboutPanel_->raise();
   aboutPanel_->activateWindow();

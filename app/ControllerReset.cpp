@@ -22,7 +22,7 @@ void Controller::checkSoftwareUpdate() {
 void Controller::factoryReset() {
   const AlertSpec alert{tr("The queue and the log will be cleared, your Tovix preferences will be reset, other "
                            "data saved by Tovix will be deleted and the application will exit."),
-                        tr("OK"), tr("Cancel")};
+                        tr("OK"), tr("Cancel"), true};
   if (dialogs_->runAlert(controllerWindow_, alert) != 0) return;
   shuttingDown_ = true;
   stopQ();

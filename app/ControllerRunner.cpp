@@ -142,14 +142,17 @@ void Controller::finishRun(bool stopped) {
   tellDesktopRunEnded(stopped);
 }
 
-// One notification for a run that exported anything, when the user asked to
-// hear of the end of a queue; the task bar and the computer are let go.
+// One notification for a run that exported anything, unless the user turned
+// them off or pressed Stop; the task bar and the computer are let go.
 void Controller::tellDesktopRunEnded(bool stopped) {
   desktop_->release();
   desktop_->setProgress(std::nullopt);
   const RunState& run = *runState_;
-  if (run.finished() + run.failed() == 0 || !prefs_.boolForKey(Preferences::PrefExportCompletePref)) return;
-  desktop_->notify(stopped ? tr("Conversion stopped") : tr("Conversion done"), run.summary(), run.lastOutput());
+  if (run.finished() + run.failed() == 0 || !prefs_.queueNotification() || abortQHandler()) return;
+  const QString title = stopped           ? tr("Conversion stopped")
+                        : run.failed() > 0 ? tr("Conversion finished with failures")
+                                           : tr("Conversion done");
+  desktop_->notify(title, run.summary(), run.lastOutput());
 }
 
 int Controller::pendingExports() const {

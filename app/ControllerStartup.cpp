@@ -2,7 +2,9 @@
 // window closes.
 #include "app/Controller.h"
 
+#include "app/Dialogs.h"
 #include "app/TableModels.h"
+#include "app/WindowPlace.h"
 #include "platform/Paths.h"
 #include "platform/SystemLog.h"
 #include "protocol/Protocol.h"
@@ -16,7 +18,10 @@
 #include <QMimeData>
 #include <QTableView>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QToolBar>
 #include <QHeaderView>
 #include <QLabel>
@@ -95,6 +100,7 @@ bool Controller::awakeFromNib() {
   }
   qLog_ = QueueLog::init();
   if (dataFolderNotice_) showStoreNotice(*dataFolderNotice_);
+  tellOfUnusedDataFolder();
   showStoreNotice(q_->store().unreadableNotice());
   q_->store().setSaveObserver(saveObserver());
   if (qLog_) {
@@ -109,11 +115,13 @@ bool Controller::awakeFromNib() {
   queueModel_->setQueue(q_.get());
   logModel_->setLog(qLog_.get());
   qTable()->setModel(queueModel_);
+  qTable()->setItemDelegate(new QueueCellDelegate(qTable()));
   auto* targetCells = new TargetCellDelegate(qTable());
   for (const auto& target : protocol::kTargets)
     qTable()->setItemDelegateForColumn(QueueTableModel::columnIdentifiers().indexOf(QLatin1String(target.typeKey)),
                                        targetCells);
   fitColumns(qTable(), {1});
+  keepStatusColumnWide();
   // Measured again once the header has resized its sections to their contents.
   connect(qTable()->horizontalHeader(), &QHeaderView::sectionResized, this, &Controller::keepMovieColumnReadable,
           Qt::QueuedConnection);
@@ -126,7 +134,7 @@ bool Controller::awakeFromNib() {
   emptyHint_ = new QLabel(tr("Drop movies here, or press Add Movie"), qTable()->viewport());
   emptyHint_->setAlignment(Qt::AlignCenter);
   emptyHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
-  emptyHint_->setEnabled(false);  // drawn in the muted text colour
+  emptyHint_->setForegroundRole(QPalette::PlaceholderText);  // muted, yet 4.5:1 or more
   dropPlace_ = new QWidget(qTable()->viewport());
   dropPlace_->setAttribute(Qt::WA_TransparentForMouseEvents);
   dropPlace_->setStyleSheet(QStringLiteral("background: palette(highlight); border: none;"));
@@ -159,21 +167,81 @@ void Controller::showDropPlace(bool show) {
   dropPlace_->setVisible(show);
 }
 
-namespace {
-constexpr const char* kMainWindowPlace = "WindowPlaceMain";
-constexpr const char* kLogWindowPlace = "WindowPlaceLog";
-}  // namespace
+// The status column holds the widest status from the start, so a run's
+// "Converting 45%" narrows no other column.
+void Controller::keepStatusColumnWide() {
+  QHeaderView* header = qTable()->horizontalHeader();
+  const int column = QueueTableModel::columnIdentifiers().indexOf(QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY));
+  QFont bold = qTable()->font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  int widest = header->sectionSizeHint(column);
+  for (const QString& text : {tr("Converting %1%").arg(100), tr("Paused %1%").arg(100)})
+    widest = std::max(widest, metrics.horizontalAdvance(text) + 2 * metrics.averageCharWidth() + 8);
+  header->setSectionResizeMode(column, QHeaderView::Fixed);
+  header->resizeSection(column, widest);
+  // "Converting" and "Paused" take the same room before the file's name.
+  QLabel* doing = currentExportLabel();
+  doing->setMinimumWidth(std::max(doing->fontMetrics().horizontalAdvance(tr("Converting")),
+                                  doing->fontMetrics().horizontalAdvance(tr("Paused"))));
+}
 
+std::vector<std::pair<const char*, QWidget*>> Controller::rememberedWindows() const {
+  return {{"WindowPlaceMain", controllerWindow_},
+          {"WindowPlaceLog", logWindow_},
+          {"WindowPlacePreferences", prefsWindow_},
+          {"WindowPlacePreview", previewPanel_},
+          {"WindowPlaceInfo", infoWindow_}};
+}
+
+// A remembered place counts only while a screen still shows its middle.
 void Controller::restoreWindowPlaces() {
-  for (const auto& [key, window] : {std::pair{kMainWindowPlace, static_cast<QWidget*>(controllerWindow_)},
-                                    std::pair{kLogWindowPlace, static_cast<QWidget*>(logWindow_)}}) {
-    if (const auto place = prefs_.stringForKey(key)) window->restoreGeometry(QByteArray::fromBase64(place->toLatin1()));
+  for (const auto& [key, window] : rememberedWindows()) {
+    const auto place = prefs_.stringForKey(key);
+    if (!place || !window->restoreGeometry(QByteArray::fromBase64(place->toLatin1()))) continue;
+    if (QGuiApplication::screenAt(window->geometry().center())) placed_.insert(window);
   }
 }
 
 void Controller::saveWindowPlaces() {
-  prefs_.setString(kMainWindowPlace, QString::fromLatin1(controllerWindow_->saveGeometry().toBase64()));
-  prefs_.setString(kLogWindowPlace, QString::fromLatin1(logWindow_->saveGeometry().toBase64()));
+  for (const auto& [key, window] : rememberedWindows()) {
+    if (window == controllerWindow_ || placed_.count(window))
+      prefs_.setString(key, QString::fromLatin1(window->saveGeometry().toBase64()));
+  }
+}
+
+void Controller::placeWindow(QWidget* window) {
+  if (!placed_.count(window)) {
+    QRect geometry(QPoint(), window->size().expandedTo(window->sizeHint()));
+    geometry.moveCenter(controllerWindow_->frameGeometry().center());
+    window->setGeometry(geometry);
+    placed_.insert(window);
+  }
+  window->setGeometry(fittedPlace(window, window->geometry()));
+}
+
+namespace {
+// The room a window manager's frame takes around window; nothing before the
+// window was first shown.
+QMargins frameOf(const QWidget* window) {
+  const QRect frame = window->frameGeometry();
+  const QRect inner = window->geometry();
+  return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+          frame.bottom() - inner.bottom()};
+}
+
+QMargins largest(const QMargins& a, const QMargins& b) {
+  return {std::max(a.left(), b.left()), std::max(a.top(), b.top()), std::max(a.right(), b.right()),
+          std::max(a.bottom(), b.bottom())};
+}
+}  // namespace
+
+QRect Controller::fittedPlace(const QWidget* window, const QRect& geometry) const {
+  QScreen* screen = QGuiApplication::screenAt(geometry.center());
+  if (!screen) screen = controllerWindow_->screen();
+  // A window not shown yet has no frame: the main window's tells its size.
+  const QMargins frame = largest(frameOf(window), frameOf(controllerWindow_));
+  return fittedOnScreen(geometry, frame, screen->availableGeometry(), window->minimumSize());
 }
 
 void Controller::fadeinMainWindow() {
@@ -193,6 +261,10 @@ void Controller::fadeinMainWindow() {
 bool Controller::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::Close:
+      if (watched == controllerWindow_ && !shuttingDown_ && !confirmQuit()) {
+        event->ignore();
+        return true;
+      }
       windowWillClose(watched);
       break;
     case QEvent::DragEnter:
@@ -224,6 +296,20 @@ bool Controller::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
+// Quitting mid-export throws the export away: the user says so first.
+bool Controller::confirmQuit() {
+  if (!outstanding_ || quitWithoutAsking_) return true;
+  const AlertSpec alert{tr("A movie is being converted. Quitting stops the export, and it starts again from the "
+                           "beginning next time."),
+                        tr("Quit and stop the export"), tr("Cancel"), true};
+  return dialogs_->runAlert(controllerWindow_, alert) == 0;
+}
+
+void Controller::quitWithoutAsking() {
+  quitWithoutAsking_ = true;
+  controllerWindow_->close();
+}
+
 void Controller::windowWillClose(QObject* window) {
   if (window == previewPanel_) {
     previewPause();
@@ -233,6 +319,11 @@ void Controller::windowWillClose(QObject* window) {
   shuttingDown_ = true;
   emit closing();
   saveWindowPlaces();
+  // The export under way ends with the window; the log says how.
+  if (outstanding_ && qLog_) {
+    const auto movie = protocol::stringValue(outstanding_->request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
+    qLog_->write(logEntry(QDateTime::currentDateTime(), movie.value_or(QString()), QStringLiteral("Export cancelled.")));
+  }
   if (sendQuitAtEnd_) {
     QFile flag(protocol::quitFlagPath());
     flag.open(QIODevice::WriteOnly);
@@ -256,6 +347,17 @@ std::function<void(bool)> Controller::saveObserver() {
     showStoreNotice(tr("Tovix could not save its queue or log (is the disk full or the folder read-only?). "
                        "Nothing is lost: Tovix keeps your changes and saves them at the next change."));
   };
+}
+
+// Said once for each such folder: the user may keep it on purpose.
+void Controller::tellOfUnusedDataFolder() {
+  constexpr const char* kToldKey = "UnusedDataFolderTold";
+  const auto legacy = paths::unusedLegacyDataFolder();
+  if (!legacy || prefs_.stringForKey(kToldKey) == *legacy) return;
+  showStoreNotice(tr("Tovix keeps your queue and log in %1. The older folder %2 is not used; remove it when you no "
+                     "longer need it.")
+                      .arg(paths::applicationDataFolder(), *legacy));
+  prefs_.setString(kToldKey, *legacy);
 }
 
 void Controller::showStoreNotice(const QString& notice) {

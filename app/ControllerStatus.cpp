@@ -10,19 +10,21 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QTableView>
+#include <algorithm>
 
 namespace tovix {
 
 void Controller::showRunStatus() {
   const RunState& run = *runState_;
+  // While exporting, the line's parts keep their places: the first word
+  // and the figures take the room of their longest forms.
+  currentExportLabel()->setText(run.phase() == RunState::Phase::Paused ? tr("Paused") : tr("Converting"));
   QStringList parts;
   switch (run.phase()) {
     case RunState::Phase::Idle:
       runStatus()->hide();
       return;
     case RunState::Phase::Paused:
-      parts << tr("Paused");
-      [[fallthrough]];
     case RunState::Phase::Running:
       if (!outstanding_) {
         runStatus()->hide();
@@ -41,15 +43,47 @@ void Controller::showRunStatus() {
       break;
   }
   runStatus()->setText(parts.join(QStringLiteral(" · ")));
+  keepRunStatusInPlace(run.exporting());
   runStatus()->show();
   queueModel_->runStateChanged();
 }
 
+// The selected row, or with none selected every row.
+std::vector<int> Controller::rowsToRetry() const {
+  std::vector<int> rows;
+  if (!q_) return rows;
+  const int selected = selectedRow();
+  if (selected >= 0) return {selected};
+  for (int i = 0; i < q_->count(); ++i) rows.push_back(i);
+  return rows;
+}
+
+bool Controller::canRetryFailed() const {
+  const auto rows = rowsToRetry();
+  return std::any_of(rows.begin(), rows.end(), [this](int row) { return q_->status(row) == QLatin1String(status::Failed); });
+}
+
+// Retried targets are ticked again, and an idle queue starts converting them.
+// While exporting, the figures change every moment: the line keeps the room
+// of their usual longest form, so the parts before them stay in place.
+void Controller::keepRunStatusInPlace(bool exporting) {
+  QLabel* status = runStatus();
+  if (!exporting) {
+    status->setMinimumWidth(0);
+    status->setMaximumWidth(QWIDGETSIZE_MAX);
+    return;
+  }
+  const QString usual = tr("%1% · %2 elapsed · about %3 left · export %4 of %5")
+                            .arg(100).arg(QStringLiteral("88:88"), QStringLiteral("88:88")).arg(888).arg(888);
+  status->setFixedWidth(std::max({status->fontMetrics().horizontalAdvance(usual), status->sizeHint().width(),
+                                  status->width()}));
+}
+
 void Controller::retryFailed() {
-  const int row = selectedRow();
-  if (!q_ || row < 0) return;
-  q_->retryFailed(row);
+  if (!canRetryFailed()) return;
+  for (const int row : rowsToRetry()) q_->retryFailed(row);
   reloadQueueTable();
+  if (!qRunning()) startQ();
 }
 
 void Controller::revealLatestOutput(int row) {

@@ -21,23 +21,25 @@ struct ToolbarItemRow {
   const char* image;
   const char* toolTip;
   void (Controller::*action)();
+  // How the keyboard reaches the same command: its shortcut, else its menu.
+  const char* keys = nullptr;
 };
 
 // Every toolbar item, in the order in which tool tips and actions are matched.
 const ToolbarItemRow kToolbarItems[] = {
-    {"AddToQToolbarItem", "Add Movie", "TB_Add.png", "Add a movie to the converter queue.", &Controller::addToQ},
+    {"AddToQToolbarItem", "Add Movie", "TB_Add.png", "Add a movie to the converter queue.", &Controller::addToQ, "Ctrl+O"},
     {"DeleteFromQToolbarItem", "Delete", "b_remove_red_up.png", "Delete a movie from the converter queue.",
-     &Controller::deleteFromQ},
-    {"PreviewToolbarItem", "Preview", "TB_preview.png", "Preview movie.", &Controller::previewMovie},
-    {"InfoToolbarItem", "Info", "TB_GetInfo.png", "Show movie info.", &Controller::showInfo},
-    {"StartQToolbarItem", "Start", "TB_Start.png", "Start converting the items on the queue.", &Controller::startQ},
-    {"StopQToolbarItem", "Stop", "TB_Stop.png", "Stop the queue.", &Controller::stopQ},
-    {"ClearQToolbarItem", "Clear All", "TB_clear_all.png", "Clear the queue.", &Controller::clearQ},
+     &Controller::deleteFromQ, "Del"},
+    {"PreviewToolbarItem", "Preview", "TB_preview.png", "Preview movie.", &Controller::previewMovie, "Ctrl+Y"},
+    {"InfoToolbarItem", "Info", "TB_GetInfo.png", "Show movie info.", &Controller::showInfo, "Ctrl+I"},
+    {"StartQToolbarItem", "Start", "TB_Start.png", "Start converting the items on the queue.", &Controller::startQ, "Ctrl+R"},
+    {"StopQToolbarItem", "Stop", "TB_Stop.png", "Stop the queue.", &Controller::stopQ, "Ctrl+."},
+    {"ClearQToolbarItem", "Clear All", "TB_clear_all.png", "Clear the queue.", &Controller::clearQ, "Queue menu"},
     {"ClearFinishedToolbarItem", "Clear Finished", "TB_clear_finished.png", "Clear Finished items from the queue.",
-     &Controller::clearFinished},
-    {"ShowLogToolbarItem", "Show Log", "TB_log.png", "Open Log window.", &Controller::openQueueLog},
+     &Controller::clearFinished, "Queue menu"},
+    {"ShowLogToolbarItem", "Show Log", "TB_log.png", "Open Log window.", &Controller::openQueueLog, "Ctrl+L"},
     {"PrefsToolbarItem", "Preferences", "preficon_general.png", "Open the preferences panel.",
-     &Controller::openPrefsWindow},
+     &Controller::openPrefsWindow, "Ctrl+,"},
     {"GeneralToolbarItem", "General", "preficon_general.png", "General preferences.",
      &Controller::toggleGeneralPreferenceView},
     {"UpdateToolbarItem", "Software Update", "preficon_SWUpdate.png", "Software Update.",
@@ -148,7 +150,9 @@ QAction* Controller::toolbar(QToolBar* bar, const QString& itemIdentifier, bool)
 void Controller::toolbarWillAddItem(QAction* item) {
   for (const ToolbarItemRow& row : kToolbarItems) {
     if (item->objectName() != QLatin1String(row.identifier)) continue;
-    item->setToolTip(tr(row.toolTip));
+    // Every command of the toolbar has a shortcut or a menu item; the tool
+    // tip names it for those who do not use a mouse.
+    item->setToolTip(row.keys ? tr("%1 (%2)").arg(tr(row.toolTip), tr(row.keys)) : tr(row.toolTip));
     if (item->isCheckable()) {
       // A pane is chosen by whatever checks its item: a click, or a screen
       // reader's toggle, which checks it without triggering it.
@@ -179,7 +183,9 @@ void Controller::buildMenus() {
   queue->addAction(tr("Start"), QKeySequence(tr("Ctrl+R")), this, &Controller::startQ);
   queue->addAction(tr("Stop"), QKeySequence(tr("Ctrl+.")), this, &Controller::stopQ);
   queue->addAction(tr("Pause or Resume"), QKeySequence(tr("Ctrl+P")), this, &Controller::pauseQ);
-  queue->addAction(tr("Retry Failed"), this, &Controller::retryFailed);
+  QAction* retry = queue->addAction(tr("Retry Failed"), this, &Controller::retryFailed);
+  // Greyed out when nothing it would act on has failed.
+  connect(queue, &QMenu::aboutToShow, retry, [this, retry] { retry->setEnabled(canRetryFailed()); });
   queue->addSeparator();
   queue->addAction(tr("Clear Finished"), this, &Controller::clearFinished);
   queue->addAction(tr("Clear All…"), this, &Controller::clearQ);

@@ -9,8 +9,9 @@ namespace tovix {
 int Dialogs::runAlert(QWidget* parent, const AlertSpec& alert) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Tovix"), alert.messageText, QMessageBox::NoButton, parent);
   QPushButton* first = box.addButton(alert.firstButton, QMessageBox::AcceptRole);
-  box.addButton(alert.secondButton, QMessageBox::RejectRole);
-  box.setDefaultButton(first);
+  QPushButton* second = box.addButton(alert.secondButton, QMessageBox::RejectRole);
+  box.setDefaultButton(alert.secondIsDefault ? second : first);
+  box.setEscapeButton(second);
   box.exec();
   return box.clickedButton() == first ? 0 : 1;
 }
@@ -57,7 +58,7 @@ void Dialogs::inform(QWidget* parent, const QString& text, const QString& detail
 bool Dialogs::informShown() const { return shownInform_ && shownInform_->isVisible(); }
 
 std::optional<QString> Dialogs::chooseFolder(QWidget* parent) {
-  const QString folder = QFileDialog::getExistingDirectory(parent);
+  const QString folder = QFileDialog::getExistingDirectory(parent, QObject::tr("Choose Export Folder"));
   if (folder.isEmpty()) return std::nullopt;
   return folder;
 }

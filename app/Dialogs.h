@@ -14,8 +14,11 @@ namespace tovix {
 
 struct AlertSpec {
   QString messageText;
-  QString firstButton;   // the default; answering it returns 0
-  QString secondButton;  // returns 1
+  QString firstButton;   // answering it returns 0
+  QString secondButton;  // returns 1; Escape answers it
+  // Which button Return presses: the second where the first destroys
+  // something (clearing the queue, a reset).
+  bool secondIsDefault = false;
 };
 
 class Dialogs {

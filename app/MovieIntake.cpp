@@ -37,6 +37,16 @@ std::optional<QString> refusalOf(const QString& path, bool testExtension) {
   return std::nullopt;
 }
 
+namespace {
+// Every way in (the open panel, a drop, the command line, a hand-over)
+// queues a link as the file it points to: its row bears the file's name and
+// its exports land beside the file.
+QString queuedPathOf(const QString& path) {
+  const QString resolved = QFileInfo(path).canonicalFilePath();
+  return resolved.isEmpty() ? path : resolved;
+}
+}  // namespace
+
 MovieIntake::MovieIntake(QObject* parent) : QObject(parent) {
   connect(&watcher_, &QFutureWatcher<Verdict>::finished, this, &MovieIntake::onBatchTested);
 }
@@ -66,7 +76,8 @@ void MovieIntake::testNextBatch() {
   }
   watcher_.setFuture(QtConcurrent::mapped(&pool_, batch, [](const Job& job) {
     yieldToTheWindow();
-    return Verdict{job.path, refusalOf(job.path, job.testExtension)};
+    auto refusal = refusalOf(job.path, job.testExtension);
+    return Verdict{refusal ? job.path : queuedPathOf(job.path), std::move(refusal)};
   }));
 }
 

@@ -36,6 +36,10 @@ bool Preferences::softwareUpdateCheck() const {
   return !hasValue(SoftwareUpdateCheck) || boolForKey(SoftwareUpdateCheck);
 }
 
+bool Preferences::queueNotification() const {
+  return !hasValue(PrefQueueNotification) || boolForKey(PrefQueueNotification);
+}
+
 void Preferences::storeFirstRunDefaults() {
   const std::pair<const char*, bool> defaults[] = {
       {iPhoneExportSwitch, true},

@@ -1,5 +1,5 @@
 #pragma once
-// The user's preferences: nine keys over QSettings, one file per user.
+// The user's preferences: ten keys over QSettings, one file per user.
 #include <QSettings>
 #include <QString>
 #include <optional>
@@ -17,6 +17,7 @@ class Preferences {
   static constexpr const char* PrefExportCompletePref = "PrefExportCompletePref";
   static constexpr const char* PrefDockBounce = "PrefDockBounce";
   static constexpr const char* SoftwareUpdateCheck = "SoftwareUpdateCheck";
+  static constexpr const char* PrefQueueNotification = "PrefQueueNotification";
 
   // The per-user store of this application (XDG_CONFIG_HOME/Tovix/Tovix.conf).
   Preferences();
@@ -33,6 +34,8 @@ class Preferences {
 
   // SoftwareUpdateCheck reads as on when nothing is stored.
   bool softwareUpdateCheck() const;
+  // PrefQueueNotification reads as on when nothing is stored.
+  bool queueNotification() const;
 
   // Stores the first-run target defaults (iPhone and Apple TV on, iPod and
   // QuickTime off) for the keys that hold no value yet.

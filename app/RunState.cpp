@@ -60,6 +60,12 @@ void RunState::end(bool stopped) {
   emit changed();
 }
 
+void RunState::forget() {
+  if (phase_ != Phase::Stopped && phase_ != Phase::Ended) return;
+  phase_ = Phase::Idle;
+  emit changed();
+}
+
 double RunState::runFraction() const {
   if (total_ <= 0) return 0;
   return std::clamp((finished_ + failed_ + fraction_) / total_, 0.0, 1.0);

@@ -26,6 +26,9 @@ class RunState : public QObject {
   void resume();
   // The run is over: every export done, or stopped.
   void end(bool stopped);
+  // The queue changed after the run: what it said of the queue no longer
+  // holds. Nothing changes while exporting.
+  void forget();
 
   Phase phase() const { return phase_; }
   bool exporting() const { return phase_ == Phase::Running || phase_ == Phase::Paused; }

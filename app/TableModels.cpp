@@ -5,7 +5,9 @@
 
 #include "app/RunState.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QFont>
 #include <QIcon>
 #include <QPainter>
@@ -144,8 +146,33 @@ void QueueTableModel::runStateChanged() {
   if (rowCount() > 0) emit dataChanged(index(0, Status), index(rowCount() - 1, Status));
 }
 
+void QueueCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  paintCell(painter, option, index);
+}
+
+void QueueCellDelegate::paintCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyleOptionViewItem cell = option;
+  // A frozen cell is not selectable on its own, yet belongs to the row.
+  const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+  if (view && view->selectionModel() && view->selectionModel()->isRowSelected(index.row(), index.parent()))
+    cell.state |= QStyle::State_Selected;
+  const bool focused = cell.state & QStyle::State_HasFocus;
+  cell.state &= ~QStyle::State_HasFocus;
+  QStyledItemDelegate::paint(painter, cell, index);
+  if (!focused) return;
+  // At least 3:1 against what it surrounds: white on the highlight, the
+  // accent on a row's own shade.
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing);
+  const bool selected = cell.state & QStyle::State_Selected;
+  painter->setPen(QPen(selected ? QColor(Qt::white) : option.palette.color(QPalette::Highlight), 2));
+  painter->setBrush(Qt::NoBrush);
+  painter->drawRoundedRect(QRectF(option.rect).adjusted(2, 2, -2, -2), 3, 3);
+  painter->restore();
+}
+
 void TargetCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  QStyledItemDelegate::paint(painter, option, index);
+  paintCell(painter, option, index);
   const QString badge = index.data(QueueTableModel::BadgeRole).toString();
   if (badge.isEmpty()) return;
   // Drawn in full colour beside the check box, even where the cell is frozen.

@@ -65,10 +65,21 @@ class QueueTableModel : public StoreTableModel {
   const RunState* run_ = nullptr;
 };
 
-// Draws a target's check box and, beside it, its done or failed badge.
-class TargetCellDelegate : public QStyledItemDelegate {
+// Draws a queue cell: the selected row highlighted whole, frozen check boxes
+// included, and the cell that has the keyboard's focus ringed.
+class QueueCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ protected:
+  void paintCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
+};
+
+// A target's cell, with its done or failed badge beside the check box.
+class TargetCellDelegate : public QueueCellDelegate {
+ public:
+  using QueueCellDelegate::QueueCellDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 

@@ -51,6 +51,13 @@ int main(int argc, char* argv[]) {
     return *command.exitCode;
   }
 
+  // Without a display Qt would abort with its own message; a chosen platform
+  // (offscreen, say) needs none.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    std::fputs("Tovix needs a graphical session (no DISPLAY or WAYLAND_DISPLAY)\n", stderr);
+    return 1;
+  }
   tovix::process::watchTermination();
   // Qt's media backend prints debugging lines ("listing codecs") to the
   // console; Tovix's own lines go through the system log.
@@ -60,6 +67,10 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationVersion(QStringLiteral(TOVIX_VERSION));
   QApplication::setDesktopFileName(QStringLiteral("org.tovix.Tovix"));
   tovix::applyTheme(application, tovix::desktop::prefersLightColors());
+  // The look follows the desktop's while Tovix runs.
+  tovix::desktop::ColorSchemeWatcher colorScheme;
+  QObject::connect(&colorScheme, &tovix::desktop::ColorSchemeWatcher::preferenceChanged, &application,
+                   [&application](bool light) { tovix::applyTheme(application, light); });
 
   tovix::NotificationCenter center;
   if (!center.isConnected()) {
@@ -96,7 +107,10 @@ int main(int argc, char* argv[]) {
   // A polite termination (logout, kill) ends Tovix as closing its window does.
   tovix::process::TerminationNotifier termination;
   QObject::connect(&termination, &tovix::process::TerminationNotifier::terminated, &controller,
-                   [&controller] { controller.controllerWindow()->close(); });
+                   [&controller] { controller.quitWithoutAsking(); });
+  // Logging out does not wait for an answer either.
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, &controller,
+                   [&controller] { controller.quitWithoutAsking(); });
   if (!command.files.isEmpty())
     QTimer::singleShot(0, &controller, [&controller, files = command.files] { controller.openFiles(files); });
   return QApplication::exec();

@@ -131,6 +131,13 @@ std::optional<QString> moveLegacyDataFolder() {
       .arg(current, why, legacy);
 }
 
+std::optional<QString> unusedLegacyDataFolder() {
+  const QString legacy = legacyApplicationDataFolder();
+  const QFileInfo older(legacy);
+  if (!older.isDir() || older.isSymLink() || !QFileInfo::exists(xdgDataFolder())) return std::nullopt;
+  return legacy;
+}
+
 QString desktopFolder() {
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   if (desktop.isEmpty() || QDir(desktop) == QDir(home())) return home() + QStringLiteral("/Desktop");

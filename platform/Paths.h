@@ -24,6 +24,10 @@ QString legacyApplicationDataFolder();
 // sentence for the user (the old folder stays in use).
 std::optional<QString> moveLegacyDataFolder();
 
+// The data folder of earlier versions when it is left beside the one in use
+// (both exist and the older is no link to follow); nullopt otherwise.
+std::optional<QString> unusedLegacyDataFolder();
+
 // The user's desktop folder as the XDG user dirs name it, else ~/Desktop.
 QString desktopFolder();
 

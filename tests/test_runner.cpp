@@ -315,16 +315,26 @@ TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
   EXPECT_FALSE(h.desktop->inhibited);
   EXPECT_EQ(h.desktop->progress.back(), std::nullopt) << "the task bar is cleared";
   ASSERT_EQ(h.desktop->notifications.size(), 1u);
-  EXPECT_EQ(h.desktop->notifications[0][0], "Conversion done");
+  EXPECT_EQ(h.desktop->notifications[0][0], "Conversion finished with failures");
   EXPECT_EQ(h.desktop->notifications[0][1], "2 exports finished, 1 failed");
   EXPECT_EQ(h.desktop->notifications[0][2], "/m/b_iPhone.m4v") << "Show in Folder shows the latest output";
 
   h.controller->prefs().setBool(Preferences::PrefExportCompletePref, false);
   h.add("/m/c.mov", {Target::iPod});
   h.controller->startQ();
+  h.complete();
+  ASSERT_EQ(h.desktop->notifications.size(), 2u) << "notifications have a preference of their own, not the sound's";
+  EXPECT_EQ(h.desktop->notifications[1][0], "Conversion done");
+  h.add("/m/e.mov", {Target::iPod});
+  h.controller->startQ();
   h.controller->stopQ();
   h.complete();
-  EXPECT_EQ(h.desktop->notifications.size(), 1u) << "only with the end-of-queue preference";
+  EXPECT_EQ(h.desktop->notifications.size(), 2u) << "the user's own Stop needs no telling";
+  h.controller->prefs().setBool(Preferences::PrefQueueNotification, false);
+  h.add("/m/f.mov", {Target::iPod});
+  h.controller->startQ();
+  h.complete();
+  EXPECT_EQ(h.desktop->notifications.size(), 2u) << "turned off";
   EXPECT_FALSE(h.desktop->inhibited);
 
   h.add("/m/d.mov", {Target::iPhone, Target::iPod});
@@ -349,7 +359,8 @@ TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {
 
   h.controller->pauseQ();
   EXPECT_TRUE(h.helper->paused);
-  EXPECT_TRUE(h.controller->runStatus()->text().startsWith("Paused · 42%"));
+  EXPECT_EQ(h.controller->currentExportLabel()->text(), "Paused") << "the line begins with it, not with Converting";
+  EXPECT_TRUE(h.controller->runStatus()->text().startsWith("42% · ")) << h.controller->runStatus()->text().toStdString();
   EXPECT_EQ(status.data().toString(), "Paused 42%");
   h.controller->stopQ();  // a held helper runs again, to see the stop
   EXPECT_FALSE(h.helper->paused);
@@ -361,6 +372,9 @@ TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {
   h.complete();
   h.complete("Failed");
   EXPECT_EQ(h.controller->runStatus()->text(), "1 export finished, 1 failed");
+  h.controller->clearFinished();
+  EXPECT_FALSE(h.controller->runStatus()->isVisibleTo(h.controller->controllerWindow()))
+      << "the summary goes once the queue changes";
   h.add("/m/b.mov", {Target::iPhone, Target::iPod, Target::AppleTV});
   h.controller->startQ();
   h.complete();
@@ -373,9 +387,11 @@ TEST(Runner, RetryFailedExportsTheFailedTargetsAgain) {
   test::ControllerHarness h;
   h.add("/m/a.mov", {Target::iPhone, Target::AppleTV});
   h.add("/m/b.mov", {Target::iPod});
+  h.add("/m/c.mov", {Target::iPod});
   h.controller->startQ();
   h.complete("Failed");
   h.complete();
+  h.complete("Failed");
   h.complete("Failed");
   EXPECT_EQ(h.controller->q()->status(0), "Failed");
   EXPECT_TRUE(h.controller->q()->failed(0, Target::iPhone));
@@ -384,17 +400,48 @@ TEST(Runner, RetryFailedExportsTheFailedTargetsAgain) {
   EXPECT_EQ(h.controller->q()->iPhone(0), "On");
   EXPECT_EQ(h.controller->q()->appletv(0), "OnDone");
   EXPECT_EQ(h.controller->q()->status(0), "Started") << "the Apple TV export is done";
-  h.controller->qTable()->selectRow(1);
-  h.controller->retryFailed();
-  EXPECT_EQ(h.controller->q()->status(1), "Queued") << "nothing else of it is done";
-  h.controller->startQ();
+  EXPECT_EQ(h.controller->q()->status(1), "Failed") << "only the selected row";
+  EXPECT_TRUE(h.controller->qRunning()) << "an idle queue starts";
   EXPECT_EQ(requestText(h.center.requests().back()), "/m/a.mov QUEUE_ENTRY_IPHONE_KEY");
+  h.complete();
+  h.controller->qTable()->clearSelection();
+  ASSERT_TRUE(h.controller->canRetryFailed());
+  h.controller->retryFailed();
+  EXPECT_EQ(h.controller->q()->status(1), "Queued") << "with no row selected, every failed row; nothing else of it is done";
+  EXPECT_EQ(h.controller->q()->status(2), "Queued");
   h.complete();
   h.complete();
   EXPECT_EQ(h.controller->q()->status(0), "Complete");
-  EXPECT_EQ(h.controller->q()->status(1), "Complete");
+  EXPECT_EQ(h.controller->q()->status(2), "Complete");
   EXPECT_FALSE(h.controller->q()->failed(0, Target::iPhone)) << "no failed badge after a good export";
   EXPECT_FALSE(h.controller->q()->failed(1, Target::iPod));
+  EXPECT_FALSE(h.controller->canRetryFailed()) << "greyed out when nothing failed";
+}
+
+TEST(Runner, QuittingMidExportAsksAndLogsHowTheExportEnded) {
+  for (const bool terminated : {false, true}) {
+    test::ControllerHarness h;
+    int ended = -1;
+    h.controller->endProcess = [&](int status) { ended = status; };
+    h.add("/m/a.mov", {Target::iPhone});
+    h.controller->startQ();
+    if (!terminated) {
+      h.dialogs->alertAnswer = 1;
+      h.controller->controllerWindow()->close();
+      ASSERT_EQ(h.dialogs->alerts.size(), 1u);
+      EXPECT_EQ(h.dialogs->alerts[0].firstButton, "Quit and stop the export");
+      EXPECT_TRUE(h.dialogs->alerts[0].secondIsDefault) << "Return cancels";
+      EXPECT_EQ(ended, -1) << "Cancel keeps converting";
+      EXPECT_TRUE(h.controller->qRunning());
+      h.dialogs->alertAnswer = 0;
+      h.controller->controllerWindow()->close();
+    } else {
+      h.controller->quitWithoutAsking();  // SIGTERM, logging out
+      EXPECT_TRUE(h.dialogs->alerts.empty());
+    }
+    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(h.logActions().last(), "Export cancelled.");
+  }
 }
 
 TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QKeyEvent>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -196,7 +197,8 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   EXPECT_TRUE(drop({h.home.path() + "/fake.avi", h.home.path() + "/Holiday.mov", trailer, m4v,
                     h.home.path() + "/link.mov", h.home.path() + "/dangling.mov", h.home.path() + "/folderlink.mov",
                     h.home.path() + "/notes", h.home.path() + "/movie.", h.home.path() + "/movie.mov.txt"}));
-  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi", "clip.m4v", "link.mov", "Trailer.MOV"}));
+  EXPECT_EQ(queuedNames(), QStringList({"A.mov", "b.mov", "c.avi", "clip.m4v", "A.mov", "Trailer.MOV"}))
+      << "a link is queued as the file it points to, as from the open panel";
   ASSERT_EQ(h.dialogs->messages.size(), 1u) << "one message names every refused file";
   EXPECT_EQ(h.dialogs->messages[0].first, "7 files were not added to the queue.");
   const QString details = h.dialogs->messages[0].second;
@@ -233,10 +235,10 @@ TEST_F(WindowTest, ToolbarsShowTheirItemsInOrderWithToolTipsAndActions) {
   EXPECT_EQ(c.toolbar(c.logToolbar(), "GeneralToolbarItem", true), nullptr);
 
   QAction* clearAll = c.toolbar(c.mainToolbar(), "ClearQToolbarItem", true);
-  EXPECT_EQ(clearAll->toolTip(), "Clear the queue.");
+  EXPECT_EQ(clearAll->toolTip(), "Clear the queue. (Queue menu)") << "the keyboard's way too";
   EXPECT_EQ(clearAll->property("imageName").toString(), "TB_clear_all.png");
   EXPECT_EQ(c.toolbar(c.logToolbar(), "ClearLogToolbarItem", true)->toolTip(), "Remove all entries from the log.");
-  EXPECT_EQ(c.toolbar(c.mainToolbar(), "StartQToolbarItem", true)->toolTip(), "Start converting the items on the queue.");
+  EXPECT_EQ(c.toolbar(c.mainToolbar(), "StartQToolbarItem", true)->toolTip(), "Start converting the items on the queue. (Ctrl+R)");
 
   h.add("/a.mov", {Target::iPhone});
   c.toolbar(c.mainToolbar(), "StartQToolbarItem", true)->trigger();
@@ -320,6 +322,31 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
     if (!action->shortcut().isEmpty()) shortcuts << action->text() + " " + action->shortcut().toString();
   for (const char* expected : {"Start Ctrl+R", "Stop Ctrl+.", "Pause or Resume Ctrl+P", "Preferences… Ctrl+,", "Preview Ctrl+Y"})
     EXPECT_TRUE(shortcuts.contains(expected)) << expected << " in " << shortcuts.join(", ").toStdString();
+
+  // The keyboard: Space ticks the focused box and stays on it; arrows move
+  // cell by cell.
+  h.dialogs->files = QStringList{a, cc};
+  c.addToQ();
+  settleIntake();
+  ASSERT_EQ(c.q()->count(), 2);
+  const auto press = [&](Qt::Key key) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
+    QApplication::sendEvent(c.qTable(), &down);
+  };
+  const int iPodColumn = 3;
+  c.qTable()->setCurrentIndex(c.qTable()->model()->index(0, iPodColumn));
+  const QString before = c.q()->iPod(0);
+  press(Qt::Key_Space);
+  EXPECT_NE(c.q()->iPod(0), before);
+  EXPECT_EQ(c.qTable()->currentIndex().column(), iPodColumn) << "the focus stays on the box";
+  press(Qt::Key_Space);
+  EXPECT_EQ(c.q()->iPod(0), before) << "a second Space ticks it back";
+  const QString appleTV = c.q()->appletv(1);
+  press(Qt::Key_Down);
+  press(Qt::Key_Right);
+  press(Qt::Key_Space);
+  EXPECT_NE(c.q()->appletv(1), appleTV) << "Down, Right, Space: the next row's next box";
+  EXPECT_EQ(c.qTable()->currentIndex(), c.qTable()->model()->index(1, iPodColumn + 1));
 }
 
 TEST_F(WindowTest, PreferencesWindowLoadsFlipsAndFitsItsPanes) {
@@ -347,8 +374,14 @@ TEST_F(WindowTest, PreferencesWindowLoadsFlipsAndFitsItsPanes) {
   g.exportiPodPrefButton->click();
   EXPECT_TRUE(c.prefs().boolForKey(Preferences::iPodExportSwitch));
 
+  EXPECT_TRUE(g.queueNotificationPref->isChecked()) << "notifications are on by default";
+  g.queueNotificationPref->click();
+  EXPECT_FALSE(c.prefs().queueNotification());
+
   h.dialogs->folder = h.home.path() + "/Exports";
   g.chooseExportDirectory->click();
+  EXPECT_TRUE(g.exportDiffLocationPrefButton->isChecked()) << "choosing a folder means saving there";
+  EXPECT_TRUE(c.prefs().boolForKey(Preferences::PrefExportDiffDirectory));
   EXPECT_EQ(g.exportDirectoryPref->text(), h.home.path() + "/Exports");
   EXPECT_EQ(c.prefs().stringForKey(Preferences::PrefExportDirectory), h.home.path() + "/Exports");
   h.dialogs->folder.reset();
@@ -367,6 +400,39 @@ TEST_F(WindowTest, PreferencesWindowLoadsFlipsAndFitsItsPanes) {
 
   c.openPrefsWindow();
   EXPECT_FALSE(c.prefsWindow()->isVisible()) << "a second call hides it";
+}
+
+TEST_F(WindowTest, WindowsOpenWhollyOnTheScreenAndRememberTheirPlaces) {
+  Controller& c = *h.controller;
+  const QRect screen = c.controllerWindow()->screen()->availableGeometry();
+  // The main window in the screen's bottom-right corner: what opens beside
+  // it still fits, frame and all.
+  c.controllerWindow()->move(screen.right() - c.controllerWindow()->width() + 1, screen.bottom() - c.controllerWindow()->height() + 1);
+  c.q()->addMovie(movie("movie.mov"));
+  c.reloadQueueTable();
+  c.qTable()->selectRow(0);
+  c.openPrefsWindow();
+  c.openQueueLog();
+  c.showInfo();
+  for (QWidget* window : std::initializer_list<QWidget*>{c.prefsWindow(), c.logWindow(), c.infoWindow()}) {
+    ASSERT_TRUE(window->isVisible()) << window->windowTitle().toStdString();
+    EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->windowTitle().toStdString();
+  }
+  // Preferences comes back where the user left it; a place no screen shows is not used.
+  c.prefsWindow()->move(screen.left() + 30, screen.top() + 40);
+  const QPoint left = c.prefsWindow()->pos();
+  c.saveWindowPlaces();
+  c.openPrefsWindow();  // hides it
+  c.prefsWindow()->move(screen.left() + 200, screen.top() + 200);
+  c.restoreWindowPlaces();
+  c.openPrefsWindow();
+  EXPECT_EQ(c.prefsWindow()->pos(), left);
+  c.prefsWindow()->move(screen.right() + 5000, screen.bottom() + 5000);
+  c.saveWindowPlaces();
+  c.openPrefsWindow();
+  c.restoreWindowPlaces();
+  c.openPrefsWindow();
+  EXPECT_TRUE(screen.contains(c.prefsWindow()->frameGeometry()));
 }
 
 TEST_F(WindowTest, InformationPanelShowsTheFiveFields) {
