@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes the screenshots under docs/ on a virtual display (Xvfb) with a
-# private session bus and a throw-away home folder.
+# Takes the screenshots under docs/ on a virtual display (Xvfb) with the
+# openbox window manager, a private session bus and a throw-away home folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
@@ -17,7 +17,11 @@ echo "a damaged tape, no movie" > "$home/Movies/Old Tape.avi"
 for light in 0 1; do
   rm -rf "$home/.config" "$home/.local" "$home/Movies/"*_[iAQ]*
   HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TOVIX_LIGHT=$light \
-    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- \
+    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+      openbox >/dev/null 2>&1 & wm=$!
+      sleep 1
+      dbus-run-session -- "$@"; status=$?
+      kill $wm; exit $status' _ \
     build/bin/screenshots "$PWD/docs" "$home/Movies/Old Tape.avi" "$home/Movies/Beach Day.mov" "$home/Movies/Birthday Party.avi" \
     "$home/Movies/Garden Timelapse.mp4"
 done

@@ -264,7 +264,7 @@ TEST_F(AppTest, FilesFromTheCommandLineAreQueuedByTheRunningTovix) {
   second.setWorkingDirectory(movies);
   test::writeFile(movies + "/notes.mp4", "text, not a movie");
   second.start(bin("Tovix"), {"tone.wav", "notes.mp4", "long.avi"});
-  ASSERT_TRUE(second.waitForFinished(10000));
+  ASSERT_TRUE(second.waitForFinished(5000)) << "a hand-over waits for no file's testing";
   EXPECT_EQ(second.exitCode(), 0) << "a refused file is the window's business, not a failed hand-over";
   ASSERT_TRUE(test::waitUntil([this] { return storedQueue().size() == 3; }));
   EXPECT_EQ(flagOf(1, p::QUEUE_ENTRY_MOVIE_PATH_KEY), movies + "/long.avi") << "sorted by name, made absolute";

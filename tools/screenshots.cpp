@@ -58,6 +58,10 @@ int main(int argc, char* argv[]) {
   controller.qTable()->selectRow(3);  // the highlight runs across the check boxes too
   wait(200);
   save(controller.controllerWindow(), out + "/main-window.png");
+  // The same from the screen, with the window manager's frame around it.
+  const QRect framed = controller.controllerWindow()->frameGeometry().adjusted(-8, -8, 8, 8);
+  QGuiApplication::primaryScreen()->grabWindow(0, framed.x(), framed.y(), framed.width(), framed.height())
+      .save(out + "/main-window-framed.png");
 
   // The message that names refused files, shown without waiting for an answer.
   const auto refused = tovix::Dialogs::informBox(controller.controllerWindow(), QObject::tr("2 files were not added to the queue."),
