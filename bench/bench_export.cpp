@@ -1,5 +1,6 @@
 // Runs one export with TovixHelper's export code and prints its wall time.
 // Usage: bench_export SOURCE OUTPUT TYPECODE [x264-speed-preset [CRF]]
+// (an empty speed preset keeps the default)
 #include "media/Exporter.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@ int main(int argc, char* argv[]) {
   job.typeCode = (uint32_t(code[0]) << 24) | (uint32_t(code[1]) << 16) | (uint32_t(code[2]) << 8) | code[3];
   if (argc > 4) job.speedPreset = QString::fromLocal8Bit(argv[4]);
   if (argc > 5) job.crf = std::atoi(argv[5]);
+  // TOVIX_X264="subme=8:trellis=2" tries x264 options beyond the preset.
+  job.x264Options = qEnvironmentVariable("TOVIX_X264");
   const auto start = std::chrono::steady_clock::now();
   const auto outcome = tovix::media::exportMovie(job);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

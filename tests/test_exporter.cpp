@@ -259,6 +259,12 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
     return media::TrackFacts{TrackKind::PictureSubtitle, true, false, false, forced, 0, false, 0, language};
   };
   const media::TrackFacts h264{TrackKind::Picture, true, true, false, false, 0, false, 0, ""};
+  const auto movie = [](std::vector<media::TrackFacts> tracks) {
+    media::MovieFacts facts;
+    facts.tracks = std::move(tracks);
+    facts.picture = 0;
+    return facts;
+  };
   // What each target makes of a track: its action, or '-' when the target
   // writes nothing of it, 'S' a surround companion beside it, '*' the track
   // players start with.
@@ -279,16 +285,16 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
   ac3.ac3 = true;
   ac3.bitRate = 448000;
   const Row rows[] = {
-      {"the default track starts", {{h264, sound("eng"), sound("fra", true)}, 0}, "eng", media::kTypeCodeiPhone, "C C C*", ""},
-      {"else the user's language", {{h264, sound("eng"), sound("fra")}, 0}, "fra", media::kTypeCodeiPhone, "C C C*", ""},
-      {"else the first", {{h264, sound("eng"), sound("fra")}, 0}, "deu", media::kTypeCodeiPhone, "C C* C", ""},
-      {"an iPod keeps the chosen one", {{h264, sound("eng"), sound("fra")}, 0}, "fra", media::kTypeCodeiPod, "C - C*", "1 sound track"},
-      {"surround beside stereo on Apple TV", {{h264, ac3}, 0}, "", media::kTypeCodeAppleTV, "C C*S", ""},
-      {"QuickTime copies what it holds", {{h264, compatibleSound("eng"), sound("fra")}, 0}, "", media::kTypeCodeMovie, "K K* C", ""},
+      {"the default track starts", movie({h264, sound("eng"), sound("fra", true)}), "eng", media::kTypeCodeiPhone, "C C C*", ""},
+      {"else the user's language", movie({h264, sound("eng"), sound("fra")}), "fra", media::kTypeCodeiPhone, "C C C*", ""},
+      {"else the first", movie({h264, sound("eng"), sound("fra")}), "deu", media::kTypeCodeiPhone, "C C* C", ""},
+      {"an iPod keeps the chosen one", movie({h264, sound("eng"), sound("fra")}), "fra", media::kTypeCodeiPod, "C - C*", "1 sound track"},
+      {"surround beside stereo on Apple TV", movie({h264, ac3}), "", media::kTypeCodeAppleTV, "C C*S", ""},
+      {"QuickTime copies what it holds", movie({h264, compatibleSound("eng"), sound("fra")}), "", media::kTypeCodeMovie, "K K* C", ""},
       {"forced subtitles in the chosen language are burnt",
-       {{h264, sound("fra"), pictureSubtitles("eng", true), pictureSubtitles("fra", true)}, 0}, "", media::kTypeCodeiPhone,
+       movie({h264, sound("fra"), pictureSubtitles("eng", true), pictureSubtitles("fra", true)}), "", media::kTypeCodeiPhone,
        "C C* - B", "1 picture subtitle track"},
-      {"a copied picture takes none", {{h264, pictureSubtitles("eng", true)}, 0}, "", media::kTypeCodeMovie, "K -",
+      {"a copied picture takes none", movie({h264, pictureSubtitles("eng", true)}), "", media::kTypeCodeMovie, "K -",
        "1 picture subtitle track"},
   };
   for (const Row& row : rows) {

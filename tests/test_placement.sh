@@ -36,8 +36,21 @@ on_screen() { # window-name
   fi
 }
 
+# Presses keys in the main window until window name shows (a busy machine
+# may miss the first), then checks where it opened.
+open_window() { # keys name
+  for _ in 1 2 3 4; do
+    xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
+    xdotool key --window "$main" $1
+    timeout 5 xdotool search --sync --onlyvisible --name "^$2\$" >/dev/null && break
+  done
+  on_screen "$2" || failures=$((failures + 1))
+}
+
 for wm in bare openbox; do
-  export DISPLAY=:$((70 + RANDOM % 200))
+  display=70
+  while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+  export DISPLAY=:$display
   Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
   timeout 10 bash -c 'until xwininfo -root >/dev/null 2>&1; do sleep 0.1; done'
   root=$(xwininfo -root | awk '/Window id:/ {print $4}')
@@ -49,16 +62,12 @@ for wm in bare openbox; do
   sleep 1
   xdotool windowmove "$main" 720 460  # its frame's far corner near the screen's
   sleep 0.5
-  xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
-  xdotool key --window "$main" ctrl+comma
-  on_screen Preferences || failures=$((failures + 1))
-  xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
-  xdotool key --window "$main" ctrl+l
-  on_screen "Tovix Log" || failures=$((failures + 1))
-  # The queued clip's row, chosen with the keyboard, then its information.
-  xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
-  xdotool key --window "$main" Tab Down ctrl+i
-  on_screen "Movie Info" || failures=$((failures + 1))
+  open_window "ctrl+comma" Preferences
+  open_window "ctrl+l" "Tovix Log"
+  # The queued clip's row (once the clip is tested and queued), chosen with
+  # the keyboard (Tab until the queue has it), then its information.
+  timeout 20 bash -c 'until grep -qs clip.mp4 "$0"/.local/share/Tovix/Queue/Queue.xml; do sleep 0.2; done' "$home" || true
+  open_window "Tab Down ctrl+i" "Movie Info"
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   pids=()
