@@ -10,7 +10,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -317,12 +316,10 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);
   video.out->time_base = encoder->time_base;
   video.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
-  QString error;
-  video.path = PicturePath::create(decoder, video.in, video.startOffset, plan,
-                                   {video.size.width, video.size.height, preset_.maxFrameRate, video.colours.fromRgb,
-                                    video.colours.matrix == AVCOL_SPC_BT709},
-                                   error);
-  if (!video.path) return error;
+  video.path = std::make_unique<PicturePath>(decoder, video.in, video.startOffset, plan,
+                                             PictureOutput{video.size.width, video.size.height, preset_.maxFrameRate,
+                                                           video.colours.fromRgb,
+                                                           video.colours.matrix == AVCOL_SPC_BT709});
   const int described = avcodec_parameters_from_context(video.out->codecpar, encoder);
   if (described < 0) return failure(QStringLiteral("cannot describe the video stream"), described);
   return std::nullopt;

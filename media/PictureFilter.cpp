@@ -16,8 +16,8 @@ using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
 
 }  // namespace
 
-std::unique_ptr<PictureFilter> PictureFilter::create(const AVCodecContext* decoder, AVRational timeBase,
-                                                     AVRational sampleAspect, const std::string& chain, QString& error) {
+std::unique_ptr<PictureFilter> PictureFilter::create(const AVFrame* first, AVRational timeBase, AVRational sampleAspect,
+                                                     const std::string& chain, QString& error) {
   std::unique_ptr<PictureFilter> filter(new PictureFilter);
   filter->timeBase_ = timeBase;
   filter->graph_ = avfilter_graph_alloc();
@@ -27,9 +27,9 @@ std::unique_ptr<PictureFilter> PictureFilter::create(const AVCodecContext* decod
   }
   if (sampleAspect.num <= 0 || sampleAspect.den <= 0) sampleAspect = {1, 1};
   const QByteArray source = QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:pixel_aspect=%6/%7")
-                                .arg(decoder->width)
-                                .arg(decoder->height)
-                                .arg(decoder->pix_fmt)
+                                .arg(first->width)
+                                .arg(first->height)
+                                .arg(first->format)
                                 .arg(timeBase.num)
                                 .arg(timeBase.den)
                                 .arg(sampleAspect.num)

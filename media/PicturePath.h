@@ -36,9 +36,9 @@ class PicturePath {
   using Deliver = std::function<Error(AVFrame*)>;
 
   // in: the source's picture stream, startOffset: the movie's start in its
-  // time base. nullptr with error set when the graph cannot be built.
-  static std::unique_ptr<PicturePath> create(const AVCodecContext* decoder, const AVStream* in, int64_t startOffset,
-                                             const PicturePlan& plan, const PictureOutput& output, QString& error);
+  // time base. The graph is built for the first frame taken.
+  PicturePath(const AVCodecContext* decoder, const AVStream* in, int64_t startOffset, const PicturePlan& plan,
+              const PictureOutput& output);
 
   void burnIn(std::unique_ptr<SubtitleBurner> burner) { burner_ = std::move(burner); }
   SubtitleBurner* burner() const { return burner_.get(); }
@@ -47,12 +47,13 @@ class PicturePath {
   Error take(AVFrame* frame, const Deliver& deliver);
 
  private:
-  PicturePath() = default;
   bool keep(AVFrame* frame);
 
   const AVStream* in_ = nullptr;
   int64_t startOffset_ = 0;
   int maxFrameRate_ = 0;
+  std::string chain_;
+  AVRational sampleAspect_{1, 1};
   std::unique_ptr<PictureFilter> graph_;
   std::unique_ptr<SubtitleBurner> burner_;
   FramePtr filtered_;

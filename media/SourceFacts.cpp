@@ -144,14 +144,13 @@ bool framesLookInterlaced(const QString& path, int index) {
   const AVStream* stream = input->streams[index];
   CodecContextPtr decoder = openDecoder(stream);
   if (!decoder) return false;
-  QString error;
-  const auto detector = PictureFilter::create(decoder.get(), stream->time_base, stream->sample_aspect_ratio, "idet", error);
   PacketPtr packet(av_packet_alloc());
   FramePtr frame(av_frame_alloc());
-  if (!detector || !packet || !frame) return false;
+  if (!packet || !frame) return false;
+  std::unique_ptr<PictureFilter> detector;  // made for the first frame
   FieldCount count;
   const auto drain = [&] {
-    while (detector->pull(frame.get()) >= 0) {
+    while (detector && detector->pull(frame.get()) >= 0) {
       count.add(frame.get());
       av_frame_unref(frame.get());
     }
@@ -160,6 +159,9 @@ bool framesLookInterlaced(const QString& path, int index) {
     if (av_read_frame(input.get(), packet.get()) < 0) break;
     if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
       while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+        QString error;
+        if (!detector) detector = PictureFilter::create(frame.get(), stream->time_base, stream->sample_aspect_ratio, "idet", error);
+        if (!detector) return false;
         detector->push(frame.get());
         av_frame_unref(frame.get());
       }
@@ -167,7 +169,7 @@ bool framesLookInterlaced(const QString& path, int index) {
     }
     av_packet_unref(packet.get());
   }
-  detector->push(nullptr);
+  if (detector) detector->push(nullptr);
   drain();
   return count.interlaced >= 3 && count.interlaced > count.progressive;
 }
