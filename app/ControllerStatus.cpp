@@ -18,7 +18,9 @@ void Controller::showRunStatus() {
   const RunState& run = *runState_;
   // While exporting, the line's parts keep their places: the first word
   // and the figures take the room of their longest forms.
-  currentExportLabel()->setText(run.phase() == RunState::Phase::Paused ? tr("Paused") : tr("Converting"));
+  const QString doing = run.phase() == RunState::Phase::Paused ? tr("Paused") : tr("Converting");
+  currentExportLabel()->setText(doing);
+  currentExportLabel()->setAccessibleName(doing);
   QStringList parts;
   switch (run.phase()) {
     case RunState::Phase::Idle:
