@@ -7,10 +7,11 @@
 # FFmpeg's generators: grain (a sharp photograph panned, film grain), soft (the
 # same out of focus, light grain), dark (low light, strong noise), fast (a
 # quick pan), still (a near-static head-and-shoulders-like frame with a small
-# moving part), flat (flat-colour animation), crossfade (two photographs
+# moving part), flat (flat-colour animation: FFmpeg's test picture), crossfade (two photographs
 # cross-faded while panning).
 # Usage: bench/rd-curve.sh [TARGET...]   (iPhone, AppleTV, iPod; default iPhone AppleTV)
-# TOVIX_X264="opt=v:opt=v" adds x264 options to Tovix's encodes (the tuning runs);
+# TOVIX_X264="opt=v:opt=v" adds x264 options to Tovix's encodes (the tuning runs),
+# TOVIX_TAG names such a run's files;
 # TOVIX_CRFS / HB_RFS set the points (defaults 17 19 21 23 25 / 18 20 22 24 26; 22 is
 # HandBrake's default);
 # SCENES limits the scenes. Prints per scene and target each point's video
@@ -48,44 +49,51 @@ make_clip dark "[0:v]crop=1920:1080:x='t*40':y=250,eq=brightness=-0.25:gamma=0.6
 make_clip fast "[0:v]crop=1920:1080:x='mod(t*600,iw-1920)':y=200,noise=alls=4:allf=t[v]" $(photo "$water")
 make_clip still "[0:v]crop=1920:1080:x=300:y=200,gblur=sigma=2[bg];[1:v]scale=360:480[f];[bg][f]overlay=x='780+20*sin(2*t)':y='300+8*sin(3*t)',noise=alls=3:allf=t[v]" \
   $(photo "$water") $(photo "$forest")
-make_clip flat "[0:v]drawbox=x='200+300*t':y=200:w=400:h=300:color=orange@1:t=fill,drawbox=x=1200:y='100+150*t':w=300:h=300:color=navy@1:t=fill[v]" \
-  -f lavfi -i "color=c=0x7fb8e0:size=1920x1080:rate=30:duration=$seconds"
+make_clip flat "[0:v]null[v]" -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=$seconds"
 make_clip crossfade "[0:v]crop=1920:1080:x='t*200':y=300,format=yuv420p,setsar=1[a];[1:v]crop=1920:1080:x='400-t*100':y=200,format=yuv420p,setsar=1[b];[a][b]xfade=transition=fade:duration=2:offset=1,noise=alls=5:allf=t[v]" \
   $(photo "$forest") $(photo "$water")
 
 # "SSIM PSNR" of a file against its scene; each output frame is paired with
 # the best of source frames k-1, k and k+1, as HandBrake repeats and drops
-# frames at places (bench/run-bench.sh says why).
+# frames at places (bench/run-bench.sh says why), for both measures.
 quality() {
   local file=$1 src=$2 stats; stats=$(mktemp -d)
   ffmpeg -nostdin -v error -i "$file" -i "$src" -lavfi "\
-[0:v]setpts=N/30/TB,scale=1920:1080:flags=bicubic,split=3[o0][o1][o2];[1:v]setpts=N/30/TB,split=3[s0][s1][s2];\
-[s1]trim=start_frame=1,setpts=N/30/TB[next];[o2]trim=start_frame=1,setpts=N/30/TB[late];\
-[o0][s0]ssim=stats_file=$stats/same:shortest=1;[o1][next]ssim=stats_file=$stats/next:shortest=1[n];\
-[late][s2]ssim=stats_file=$stats/prev:shortest=1[p]" -map "[n]" -f null - -map "[p]" -f null - 2>/dev/null
-  ffmpeg -nostdin -v error -i "$file" -i "$src" -lavfi "[0:v]setpts=N/30/TB,scale=1920:1080:flags=bicubic[o];\
-[1:v]setpts=N/30/TB[s];[o][s]psnr=stats_file=$stats/psnr:shortest=1" -f null - 2>/dev/null
-  awk 'function all(line,  i, a) { for (i = 1; i <= split(line, f, " "); i++) if (f[i] ~ /^All:/) { split(f[i], a, ":"); return a[2] } }
-       function mse(line,  i, a) { for (i = 1; i <= split(line, f, " "); i++) if (f[i] ~ /^mse_avg:/) { split(f[i], a, ":"); return a[2] } }
-       FILENAME ~ /same$/ { same[FNR] = all($0); n = FNR } FILENAME ~ /next$/ { next_[FNR] = all($0) }
-       FILENAME ~ /prev$/ { prev[FNR + 1] = all($0) } FILENAME ~ /psnr$/ { m += mse($0); pn++ }
-       END { for (k = 1; k <= n; k++) { best = same[k]
-               if ((k in next_) && next_[k] > best) best = next_[k]
-               if ((k in prev) && prev[k] > best) best = prev[k]
-               s += best }
-             printf "%.5f %.3f", s / n, 10 * log(255 * 255 / (m / pn)) / log(10) }' \
-    "$stats/same" "$stats/next" "$stats/prev" "$stats/psnr"
+[0:v]setpts=N/30/TB,scale=1920:1080:flags=bicubic,split=6[o0][o1][o2][o3][o4][o5];\
+[1:v]setpts=N/30/TB,split=6[s0][s1][s2][s3][s4][s5];\
+[s1]trim=start_frame=1,setpts=N/30/TB[sn];[o2]trim=start_frame=1,setpts=N/30/TB[ol];\
+[s4]trim=start_frame=1,setpts=N/30/TB[sn2];[o5]trim=start_frame=1,setpts=N/30/TB[ol2];\
+[o0][s0]ssim=stats_file=$stats/same:shortest=1[a];[o1][sn]ssim=stats_file=$stats/next:shortest=1[b];\
+[ol][s2]ssim=stats_file=$stats/prev:shortest=1[c];[o3][s3]psnr=stats_file=$stats/psame:shortest=1[d];\
+[o4][sn2]psnr=stats_file=$stats/pnext:shortest=1[e];[ol2][s5]psnr=stats_file=$stats/pprev:shortest=1[f]" \
+    -map "[a]" -f null - -map "[b]" -f null - -map "[c]" -f null - -map "[d]" -f null - -map "[e]" -f null - \
+    -map "[f]" -f null - 2>/dev/null
+  awk 'function field(line, name,  i, a) { for (i = 1; i <= split(line, f, " "); i++) if (f[i] ~ "^" name ":") { split(f[i], a, ":"); return a[2] } }
+       FILENAME ~ /\/same$/ { same[FNR] = field($0, "All"); n = FNR } FILENAME ~ /\/next$/ { nx[FNR] = field($0, "All") }
+       FILENAME ~ /\/prev$/ { pv[FNR + 1] = field($0, "All") }
+       FILENAME ~ /psame$/ { ms[FNR] = field($0, "mse_avg") } FILENAME ~ /pnext$/ { mn[FNR] = field($0, "mse_avg") }
+       FILENAME ~ /pprev$/ { mp[FNR + 1] = field($0, "mse_avg") }
+       END { for (k = 1; k <= n; k++) { best = same[k]; low = ms[k]
+               if ((k in nx) && nx[k] > best) best = nx[k]
+               if ((k in pv) && pv[k] > best) best = pv[k]
+               if ((k in mn) && mn[k] < low) low = mn[k]
+               if ((k in mp) && mp[k] < low) low = mp[k]
+               s += best; m += low }
+             printf "%.5f %.3f", s / n, 10 * log(255 * 255 / (m / n)) / log(10) }' \
+    "$stats/same" "$stats/next" "$stats/prev" "$stats/psame" "$stats/pnext" "$stats/pprev"
   rm -rf "$stats"
 }
 video_bytes() { ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{s += $1} END {print s}'; }
 
+# Each run's files carry a tag of their own, so runs with other options can go side by side.
+tag=${TOVIX_TAG:-base}
 summary=$(mktemp)
 for target in "${targets[@]}"; do
   for scene in ${SCENES:-grain soft dark fast still flat crossfade}; do
-    src="$out/scene_$scene.mp4" points="$out/points_${target}_$scene.txt"
+    src="$out/scene_$scene.mp4" points="$out/points_${target}_${scene}_$tag.txt"
     : > "$points"
     for crf in "${crfs[@]}"; do
-      file="$out/tovix_${target}_${scene}_$crf.m4v"; rm -f "$file"
+      file="$out/tovix_${target}_${scene}_${crf}_$tag.m4v"; rm -f "$file"
       TOVIX_X264="${TOVIX_X264:-}" build/bin/bench_export "$src" "$PWD/$file" "${code[$target]}" "" "$crf" >/dev/null
       echo "Tovix $(video_bytes "$file") $(quality "$file" "$src") crf=$crf" >> "$points"
     done
