@@ -170,11 +170,6 @@ bool ExportPlan::writesAMovie() const {
   });
 }
 
-int ExportPlan::burntSubtitles() const {
-  const auto burnt = std::find_if(tracks.begin(), tracks.end(), [](const PlannedTrack& t) { return t.action == TrackAction::Burn; });
-  return burnt == tracks.end() ? -1 : burnt->source;
-}
-
 ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const std::string& userLanguage) {
   return Planner(movie, preset).plan(userLanguage);
 }

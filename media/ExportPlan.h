@@ -59,8 +59,6 @@ struct ExportPlan {
 
   // True when the export has a picture or a sound track to write.
   bool writesAMovie() const;
-  // The burnt-in subtitle track, -1 for none.
-  int burntSubtitles() const;
 };
 
 // userLanguage: the ISO 639-2 code of the user's language, for the sound
