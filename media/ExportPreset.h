@@ -26,6 +26,7 @@ struct ExportPreset {
   int crf;
   int maxRateKbps;            // 0 for none
   int referenceFrames;        // 0 for x264's default
+  const char* x264Options;    // beyond the speed preset ("subme=6:trellis=1"); empty for none
   int audioKbps;
   bool everySoundTrack;       // false: only the track a player would choose
   bool turnBoxForPortrait;    // an upright picture fits the box turned on its side
@@ -35,12 +36,13 @@ struct ExportPreset {
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);
 
-// The x264 speed preset every export uses unless a caller overrides it. On
-// natural footage in bench/run-bench.sh, "faster" bought 0.002-0.004 SSIM for
-// 20-50 % more time, so the fastest of those measured wins. The CRFs (iPhone
-// 20, Apple TV 22) are the points of bench/rd-curve.sh's curves at which
-// Tovix's SSIM, averaged over its seven scenes, matches that of HandBrake's
-// Apple presets at their default RF 22 (within 0.001).
+// The x264 speed preset every export uses unless a caller overrides it; the
+// device targets add options of their own (ExportPreset.cpp). Slower presets
+// cost more time than staying three times as fast as HandBrake allows. The
+// device CRFs are the points of bench/rd-curve.sh's curves at which Tovix's
+// SSIM, averaged over its seven scenes, matches that of HandBrake's Apple
+// presets at their default quality (within 0.002); the iPod's Baseline
+// profile and 1.5 Mb/s cap cannot, so it keeps CRF 22.
 inline constexpr const char* kDefaultSpeedPreset = "veryfast";
 
 }  // namespace tovix::media

@@ -310,7 +310,8 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   av_dict_set(&options, "preset", speed.constData(), 0);
   av_dict_set(&options, "profile", preset_.profile, 0);
   av_dict_set_int(&options, "crf", job_.crf > 0 ? job_.crf : preset_.crf, 0);
-  if (!job_.x264Options.isEmpty()) av_dict_set(&options, "x264-params", job_.x264Options.toUtf8().constData(), 0);
+  const QByteArray tuning = job_.x264Options.isEmpty() ? QByteArray(preset_.x264Options) : job_.x264Options.toUtf8();
+  if (!tuning.isEmpty()) av_dict_set(&options, "x264-params", tuning.constData(), 0);
   const int rc = avcodec_open2(encoder, codec, &options);
   av_dict_free(&options);
   if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);

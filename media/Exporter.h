@@ -38,8 +38,8 @@ struct ExportJob {
   QString speedPreset;
   // x264 CRF; 0 for the preset's (the benchmark's equal-size comparisons).
   int crf = 0;
-  // Further x264 options ("subme=8:trellis=2"), for the benchmark's tuning;
-  // empty for none.
+  // x264 options ("subme=8:trellis=2") in place of the target's own, for the
+  // benchmark's tuning; empty keeps the target's.
   QString x264Options;
   // The end of output's name that a shortened name keeps whole ("_iPod.m4v").
   QString outputSuffix;

@@ -111,6 +111,16 @@ QTemporaryDir* ExporterTest::dir = nullptr;
 
 QStringList withCodecs(QStringList arguments, const QStringList& codecs) { return arguments + codecs; }
 
+// The settings x264 wrote into a movie's stream ("options: cabac=1 ref=2 ..."), with a space at the end.
+QString encoderSettings(const QString& moviePath) {
+  QFile file(moviePath);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray bytes = file.readAll();
+  const qsizetype start = bytes.indexOf("options: ");
+  if (start < 0) return {};
+  return QString::fromLatin1(bytes.mid(start, bytes.indexOf('\0', start) - start)) + ' ';
+}
+
 }  // namespace
 
 TEST_F(ExporterTest, iPhoneGetsHighProfileH264AndStereoAac) {
@@ -191,15 +201,20 @@ TEST_F(ExporterTest, DeviceTargetsKeepTheirProfileLevelAndBitRateCap) {
     const char* profile;
     int level;
     double capMbps;
-  } targets[] = {{media::kTypeCodeiPhone, "High", 31, 5},
-                 {media::kTypeCodeiPod, "Constrained Baseline", 30, 1.5},
-                 {media::kTypeCodeAppleTV, "High", 40, 10}};
+    const char* referenceFrames;
+  } targets[] = {{media::kTypeCodeiPhone, "High", 31, 5, " ref=2 "},
+                 {media::kTypeCodeiPod, "Constrained Baseline", 30, 1.5, " ref=1 "},
+                 {media::kTypeCodeAppleTV, "High", 40, 10, " ref=2 "}};
   for (const auto& target : targets) {
-    const QJsonObject video =
-        test::firstStream(exportAndCheck(grain, target.typeCode, path(QString("grain_%1.m4v").arg(target.level))), "video");
+    const QString output = path(QString("grain_%1.m4v").arg(target.level));
+    const QJsonObject video = test::firstStream(exportAndCheck(grain, target.typeCode, output), "video");
     EXPECT_EQ(video.value("profile").toString(), target.profile);
     EXPECT_EQ(video.value("level").toInt(), target.level);
     EXPECT_LE(video.value("bit_rate").toString().toDouble() / 1e6, target.capMbps * 1.5) << target.profile << target.level;
+    // The encoder's tuning reaches the stream (x264 writes its settings into it).
+    const QString settings = encoderSettings(output);
+    EXPECT_TRUE(settings.contains(" trellis=1 ") && settings.contains(" rc_lookahead=40 ")) << settings.toStdString();
+    EXPECT_TRUE(settings.contains(target.referenceFrames)) << settings.toStdString();
   }
 }
 
