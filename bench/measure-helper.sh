@@ -13,9 +13,10 @@ clip=$(realpath "${1:-bench/out/camera_forest.mp4}")
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 cp "$clip" "$work/clip.mp4"
 export HOME="$work" XDG_CONFIG_HOME="$work/.config" XDG_DATA_HOME="$work/.local/share"
-dbus-run-session -- bash -s "$work" "${REPS:-5}" "$PWD/build/bin" <<'IN'
+tuning=$(build/bin/bench_export --encoder-arguments M4VH)
+dbus-run-session -- bash -s "$work" "${REPS:-5}" "$PWD/build/bin" "$tuning" <<'IN'
 set -uo pipefail  # not -e: the loop's arithmetic answers 1 at times
-work=$1 reps=$2 helper=$3/TovixHelper engine=$3/bench_export
+work=$1 reps=$2 helper=$3/TovixHelper engine=$3/bench_export tuning=$4
 "$helper" >/dev/null 2>&1 & pid=$!
 until gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
   --method org.freedesktop.DBus.NameHasOwner org.tovix.TovixHelper 2>/dev/null | grep -q true; do sleep 0.05; done
@@ -34,7 +35,7 @@ for ((rep = 0; rep < reps; rep++)); do
   pkill -f "member='TovixExportComplete'" || true  # the monitor lingers until its next line
   helper_s=$(echo "$(now) - $start" | bc -l)
   start=$(now)
-  ffmpeg -nostdin -v error -y -i "$work/clip.mp4" -c:v libx264 -preset veryfast -profile:v high -level 40 -crf 22 \
+  ffmpeg -nostdin -v error -y -i "$work/clip.mp4" -c:v libx264 -preset veryfast -profile:v high -level 40 $tuning \
     -maxrate 10000k -bufsize 20000k -c:a aac -b:a 160k -pix_fmt yuv420p -ac 2 -movflags +faststart -f ipod "$work/ffmpeg.m4v"
   ffmpeg_s=$(echo "$(now) - $start" | bc -l)
   engine_s=$("$engine" "$work/clip.mp4" "$work/engine.m4v" M4VH)

@@ -12,8 +12,10 @@
 # Usage: bench/rd-curve.sh [TARGET...]   (iPhone, AppleTV, iPod; default iPhone AppleTV)
 # TOVIX_X264="opt=v:opt=v" adds x264 options to Tovix's encodes (the tuning runs),
 # TOVIX_TAG names such a run's files;
-# TOVIX_CRFS / HB_RFS set the points (defaults 17 19 21 23 25 / 18 20 22 24 26; 22 is
-# HandBrake's default);
+# TOVIX_CRFS / HB_RFS set the points (defaults 17 19 21 23 25 / 18 20 22 24 26; HandBrake's
+# presets default to RF 21 at 720p, 22 at 1080p and 20 at 540p);
+# TIMES=3 also times both programs' default exports of each scene (median of three)
+# and sets their SSIM and bytes side by side; CURVES=0 leaves the curves out;
 # SCENES limits the scenes. Prints per scene and target each point's video
 # bytes, SSIM and PSNR, then the BD-rates and their means.
 set -euo pipefail
@@ -87,28 +89,74 @@ video_bytes() { ffprobe -v error -select_streams v:0 -show_entries packet=size -
 
 # Each run's files carry a tag of their own, so runs with other options can go side by side.
 tag=${TOVIX_TAG:-base}
-summary=$(mktemp)
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
+
+# One scene's curves for one target, and its BD-rates added to the summary.
+curves() { # target scene summary
+  local target=$1 scene=$2 summary=$3 src="$out/scene_$2.mp4" points="$out/points_$1_$2_$tag.txt" file start crf rf
+  : > "$points"
+  for crf in "${crfs[@]}"; do
+    file="$out/tovix_${target}_${scene}_${crf}_$tag.m4v"; rm -f "$file"
+    start=$EPOCHREALTIME
+    TOVIX_X264="${TOVIX_X264:-}" build/bin/bench_export "$src" "$PWD/$file" "${code[$target]}" "" "$crf" >/dev/null
+    echo "Tovix $(video_bytes "$file") $(quality "$file" "$src") crf=$crf s=$(seconds_since "$start")" >> "$points"
+  done
+  for rf in "${rfs[@]}"; do
+    # HandBrake's files and their measures do not change between runs: kept.
+    file="$out/hb_${target}_${scene}_$rf.m4v" measured="$out/hb_${target}_${scene}_$rf.txt"
+    [ -f "$file" ] || HandBrakeCLI -i "$src" -o "$file" --preset "${hb[$target]}" ${hbsize[$target]:-} -q "$rf" >/dev/null 2>&1
+    [ -s "$measured" ] || echo "HandBrake $(video_bytes "$file") $(quality "$file" "$src") rf=$rf" > "$measured"
+    cat "$measured" >> "$points"
+  done
+  local ssim psnr
+  ssim=$(python3 bench/bd_rate.py ssim "$points" | sed 's/.*: //') psnr=$(python3 bench/bd_rate.py psnr "$points" | sed 's/.*: //')
+  echo "== $target $scene: BD-rate on SSIM $ssim, on PSNR $psnr"
+  sed 's/^/   /' "$points"
+  echo "$target $scene $ssim $psnr" >> "$summary"
+}
+
+# Median wall time of TIMES runs of a command (its output goes).
+median_seconds() {
+  local i start times=()
+  for ((i = 0; i < ${TIMES:-3}; i++)); do
+    start=$EPOCHREALTIME; "$@" >/dev/null 2>&1; times+=("$(seconds_since "$start")")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
+}
+
+# Tovix never replaces a file, so each timed export starts without one.
+export_anew() { rm -f "$2"; build/bin/bench_export "$@"; }
+
+# Both programs' default exports of one scene, as a user makes them: timed,
+# then their video bytes and SSIM side by side.
+default_point() { # target scene defaults
+  local target=$1 scene=$2 src="$out/scene_$2.mp4" mine="$out/default_tovix_$1_$2.m4v" theirs="$out/default_hb_$1_$2.m4v"
+  local tovix_s hb_s tovix_q hb_q tovix_b hb_b
+  tovix_s=$(median_seconds export_anew "$src" "$PWD/$mine" "${code[$target]}")
+  hb_s=$(median_seconds HandBrakeCLI -i "$src" -o "$theirs" --preset "${hb[$target]}" ${hbsize[$target]:-})
+  tovix_q=$(quality "$mine" "$src") hb_q=$(quality "$theirs" "$src")
+  tovix_b=$(video_bytes "$mine") hb_b=$(video_bytes "$theirs")
+  echo "$target $scene $tovix_s $hb_s ${tovix_q% *} ${hb_q% *} $tovix_b $hb_b" >> "$3"
+}
+
+summary=$(mktemp) defaults=$(mktemp)
 for target in "${targets[@]}"; do
   for scene in ${SCENES:-grain soft dark fast still flat crossfade}; do
-    src="$out/scene_$scene.mp4" points="$out/points_${target}_${scene}_$tag.txt"
-    : > "$points"
-    for crf in "${crfs[@]}"; do
-      file="$out/tovix_${target}_${scene}_${crf}_$tag.m4v"; rm -f "$file"
-      TOVIX_X264="${TOVIX_X264:-}" build/bin/bench_export "$src" "$PWD/$file" "${code[$target]}" "" "$crf" >/dev/null
-      echo "Tovix $(video_bytes "$file") $(quality "$file" "$src") crf=$crf" >> "$points"
-    done
-    for rf in "${rfs[@]}"; do
-      file="$out/hb_${target}_${scene}_$rf.m4v"
-      [ -f "$file" ] || HandBrakeCLI -i "$src" -o "$file" --preset "${hb[$target]}" ${hbsize[$target]:-} -q "$rf" >/dev/null 2>&1
-      echo "HandBrake $(video_bytes "$file") $(quality "$file" "$src") rf=$rf" >> "$points"
-    done
-    ssim=$(python3 bench/bd_rate.py ssim "$points" | sed 's/.*: //') psnr=$(python3 bench/bd_rate.py psnr "$points" | sed 's/.*: //')
-    echo "== $target $scene: BD-rate on SSIM $ssim, on PSNR $psnr"
-    sed 's/^/   /' "$points"
-    echo "$target $scene $ssim $psnr" >> "$summary"
+    [ "${CURVES:-1}" = 0 ] || curves "$target" "$scene" "$summary"
+    [ "${TIMES:-0}" = 0 ] || default_point "$target" "$scene" "$defaults"
   done
 done
-echo "== mean BD-rate of Tovix against HandBrake (negative: fewer bytes for the same quality)"
-awk '{ gsub(/[+%]/, "", $3); gsub(/[+%]/, "", $5); s[$1] += $3; p[$1] += $5; n[$1]++ }
-     END { for (t in n) printf "%s: SSIM %+.1f %%, PSNR %+.1f %% over %d scenes\n", t, s[t] / n[t], p[t] / n[t], n[t] }' "$summary"
-rm -f "$summary"
+if [ -s "$summary" ]; then
+  echo "== mean BD-rate of Tovix against HandBrake (negative: fewer bytes for the same quality)"
+  awk '{ gsub(/[+%]/, "", $3); gsub(/[+%]/, "", $5); s[$1] += $3; p[$1] += $5; n[$1]++ }
+       END { for (t in n) printf "%s: SSIM %+.1f %%, PSNR %+.1f %% over %d scenes\n", t, s[t] / n[t], p[t] / n[t], n[t] }' "$summary"
+fi
+if [ -s "$defaults" ]; then
+  echo "== default exports, median of ${TIMES} runs: seconds, SSIM and video bytes, Tovix against HandBrake"
+  awk '{ printf "%-8s %-9s %6.2f s vs %6.2f s (%.2fx faster)  SSIM %.4f vs %.4f  bytes %9d vs %9d (%3.0f %%)\n",
+                $1, $2, $3, $4, $4 / $3, $5, $6, $7, $8, 100 * $7 / $8
+         s5[$1] += $5; s6[$1] += $6; b7[$1] += $7; b8[$1] += $8; n[$1]++ }
+       END { for (t in n) printf "%s: mean SSIM %.4f vs %.4f, video bytes %.0f %% of HandBrake'"'"'s over %d scenes\n",
+                                 t, s5[t] / n[t], s6[t] / n[t], 100 * b7[t] / b8[t], n[t] }' "$defaults"
+fi
+rm -f "$summary" "$defaults"

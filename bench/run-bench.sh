@@ -103,10 +103,13 @@ report() { # name peak file seconds... (one per repetition)
 }
 
 declare -A code=([iPhone]=M4VP [iPod]="M4V " [AppleTV]=M4VH [QuickTime]=MooV)
+# ffmpeg's command line with Tovix's settings; the CRF and the x264 options
+# beyond the speed preset come from Tovix itself.
+tuning() { build/bin/bench_export --encoder-arguments "$1"; }
 declare -A ffargs=(
-  [iPhone]="-vf scale=1280:720:flags=lanczos -c:v libx264 -profile:v high -level 31 -crf 20 -maxrate 5000k -bufsize 10000k -c:a aac -b:a 128k -f ipod"
-  [iPod]="-vf scale=640:360:flags=lanczos -c:v libx264 -profile:v baseline -level 30 -refs 1 -crf 22 -maxrate 1500k -bufsize 3000k -c:a aac -b:a 128k -f ipod"
-  [AppleTV]="-c:v libx264 -profile:v high -level 40 -crf 22 -maxrate 10000k -bufsize 20000k -c:a aac -b:a 160k -f ipod"
+  [iPhone]="-vf scale=1280:720:flags=lanczos -c:v libx264 -profile:v high -level 31 $(tuning M4VP) -maxrate 5000k -bufsize 10000k -c:a aac -b:a 128k -f ipod"
+  [iPod]="-vf scale=640:360:flags=lanczos -c:v libx264 -profile:v baseline -level 30 $(tuning "M4V ") -maxrate 1500k -bufsize 3000k -c:a aac -b:a 128k -f ipod"
+  [AppleTV]="-c:v libx264 -profile:v high -level 40 $(tuning M4VH) -maxrate 10000k -bufsize 20000k -c:a aac -b:a 160k -f ipod"
   [QuickTime]="-c:v copy -c:a copy -f mov")
 declare -A hb=([iPhone]="Apple 720p30 Surround" [iPod]="Apple 540p30 Surround" [AppleTV]="Apple 1080p30 Surround")
 reps=${REPS:-3}
