@@ -6,7 +6,7 @@ namespace {
 
 // x264 options beyond "veryfast" for the device targets, chosen one by one on
 // bench/rd-curve.sh's curves against HandBrake's Apple presets. Together they
-// cost 10-30 % more time and save 11-12 % of the bytes for the same SSIM: the
+// cost up to 40 % more time and save 11-12 % of the bytes for the same SSIM: the
 // longer lookahead helps still scenes most, a second, mixed reference with
 // smart weighted prediction helps fades, trellis quantisation helps
 // everywhere. Sub-pixel refinement 6 and more (where x264's psychovisual

@@ -37,8 +37,8 @@ struct ExportPreset {
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);
 
 // The x264 speed preset every export uses unless a caller overrides it; the
-// device targets add options of their own (ExportPreset.cpp). Slower presets
-// cost more time than staying three times as fast as HandBrake allows. The
+// device targets add options of their own (ExportPreset.cpp), which buy more
+// per second than a slower preset does on bench/rd-curve.sh's curves. The
 // device CRFs are the points of bench/rd-curve.sh's curves at which Tovix's
 // SSIM, averaged over its seven scenes, matches that of HandBrake's Apple
 // presets at their default quality (within 0.002); the iPod's Baseline
