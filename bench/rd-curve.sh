@@ -10,7 +10,8 @@
 # moving part), flat (flat-colour animation: FFmpeg's test picture), crossfade (two photographs
 # cross-faded while panning).
 # Usage: bench/rd-curve.sh [TARGET...]   (iPhone, AppleTV, iPod; default iPhone AppleTV)
-# TOVIX_X264="opt=v:opt=v" adds x264 options to Tovix's encodes (the tuning runs),
+# TOVIX_X264="opt=v:opt=v" sets Tovix's x264 options in place of the target's own
+# (the tuning runs; "ref=1" alone gives plain veryfast),
 # TOVIX_TAG names such a run's files;
 # TOVIX_CRFS / HB_RFS set the points (defaults 17 19 21 23 25 / 18 20 22 24 26; HandBrake's
 # presets default to RF 21 at 720p, 22 at 1080p and 20 at 540p);
