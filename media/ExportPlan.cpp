@@ -28,18 +28,28 @@ SoundChoice chooseSound(const MovieFacts& movie, const std::string& userLanguage
   return choice;
 }
 
-// The forced picture subtitles to burn in: those in the language of the
-// sound track players start with, else the first forced ones; -1 for none.
-int chooseBurnt(const MovieFacts& movie, int chosenSound) {
-  const std::string language = chosenSound >= 0 ? movie.tracks[chosenSound].language : std::string();
-  int first = -1;
+// The picture subtitles to burn in: a track marked forced, in the language
+// of the sound track players start with, else the first; else the forced
+// lines of a track whose packets mark them (a DVD's), in that language, or
+// the first such track when the sound names no language. track is -1 for none.
+struct Burnt {
+  int track = -1;
+  bool forcedLinesOnly = false;
+};
+
+Burnt chooseBurnt(const MovieFacts& movie, int chosenSound) {
+  std::string language = chosenSound >= 0 ? movie.tracks[chosenSound].language : std::string();
+  if (language == "und") language.clear();
+  Burnt forced, lines;
   for (int i = 0; i < int(movie.tracks.size()); ++i) {
     const TrackFacts& track = movie.tracks[i];
-    if (track.kind != TrackKind::PictureSubtitle || !track.forced || !track.decodable) continue;
-    if (!language.empty() && track.language == language) return i;
-    if (first < 0) first = i;
+    if (track.kind != TrackKind::PictureSubtitle || !track.decodable) continue;
+    const bool sameLanguage = !language.empty() && track.language == language;
+    if (track.forced && (forced.track < 0 || sameLanguage)) forced = {i, false};
+    if (track.forced && sameLanguage) return forced;
+    if (track.forcedLines && lines.track < 0 && (sameLanguage || language.empty())) lines = {i, true};
   }
-  return first;
+  return forced.track >= 0 ? forced : lines;
 }
 
 bool surroundCopied(const TrackFacts& track) {
@@ -54,12 +64,14 @@ class Planner {
 
  private:
   void keep(int source, TrackAction action, const char* why, bool surround = false, bool enabled = false) {
-    kept_.push_back({source, movie_.tracks[source].kind, action, surround, enabled, why});
+    kept_.push_back({source, movie_.tracks[source].kind, action, surround, enabled, false, why});
   }
-  void leaveOut(int source, const char* why) { left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, false, false, why}); }
+  void leaveOut(int source, const char* why) {
+    left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, false, false, false, why});
+  }
   void planPicture();
   void planSound(const SoundChoice& sound);
-  void planSubtitles(int burnt);
+  void planSubtitles(const Burnt& burnt);
   void planTheRest();
   std::string leftOutSummary() const;
 
@@ -101,15 +113,23 @@ void Planner::planSound(const SoundChoice& sound) {
   }
 }
 
-void Planner::planSubtitles(int burnt) {
+void Planner::planSubtitles(const Burnt& burnt) {
   for (int i = 0; i < int(movie_.tracks.size()); ++i) {
     const TrackKind kind = movie_.tracks[i].kind;
     if (kind == TrackKind::TextSubtitle) {
       if (preset_.textSubtitles) keep(i, TrackAction::Convert, "mov_text, off until asked for");
       else leaveOut(i, "the device shows no subtitles");
     } else if (kind == TrackKind::PictureSubtitle) {
-      if (i == burnt) keep(i, TrackAction::Burn, "forced picture subtitles are burnt into the picture");
-      else leaveOut(i, "picture subtitles cannot become text");
+      if (i != burnt.track) {
+        leaveOut(i, "picture subtitles cannot become text");
+      } else if (!burnt.forcedLinesOnly) {
+        keep(i, TrackAction::Burn, "forced picture subtitles are burnt into the picture");
+      } else {
+        // Its other lines are left out, and said to be.
+        keep(i, TrackAction::Burn, "the forced lines are burnt into the picture");
+        kept_.back().forcedLinesOnly = true;
+        leaveOut(i, "picture subtitles cannot become text");
+      }
     }
   }
 }
@@ -151,7 +171,7 @@ ExportPlan Planner::plan(const std::string& userLanguage) {
   const SoundChoice sound = chooseSound(movie_, userLanguage);
   planPicture();
   planSound(sound);
-  planSubtitles(pictureConverted_ ? chooseBurnt(movie_, sound.chosen) : -1);
+  planSubtitles(pictureConverted_ ? chooseBurnt(movie_, sound.chosen) : Burnt{});
   planTheRest();
   ExportPlan result;
   // Device targets show SDR only; the QuickTime copy keeps HDR as it is.

@@ -31,6 +31,7 @@ struct TrackFacts {
   bool ac3 = false;
   int64_t bitRate = 0;   // bits per second; 0 when unknown
   std::string language;  // ISO 639-2; empty when the source names none
+  bool forcedLines = false;  // picture subtitles whose packets mark single lines forced (DVD, Blu-ray)
 };
 
 struct MovieFacts {
@@ -46,6 +47,7 @@ struct PlannedTrack {
   TrackAction action = TrackAction::LeaveOut;
   bool surround = false;  // the AC3 5.1 companion of a multichannel sound track
   bool enabled = false;   // the sound track players start with
+  bool forcedLinesOnly = false;  // burnt subtitles: only the lines their packets mark forced
   const char* why = "";
 };
 

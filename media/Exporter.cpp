@@ -148,6 +148,8 @@ class Transcoder {
     CodecContextPtr encoder;
     bool copy = false;
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
+    int64_t lastDts = AV_NOPTS_VALUE;  // of the last copied packet, in the output's time base
+    int64_t lastDuration = 0;
   };
   struct VideoStream : Stream {
     std::unique_ptr<PicturePath> path;
@@ -179,13 +181,15 @@ class Transcoder {
   Error addPicture(int index, bool copy);
   Error addSound(AudioStream& sound, const PlannedTrack& track);
   Error addSubtitles(int index);
-  Error addBurntSubtitles(int index);
+  Error addBurntSubtitles(const PlannedTrack& track);
   // The source's cover picture, kept as the file's cover; written once the
   // header is.
   Error addCover(int index);
   Error writeCover();
   Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
+  // Writes a packet of the picture or a sound track, whose ends make the movie's.
+  Error writeMoviePacket(const AVStream* out, AVPacket* packet);
   Error flush();
   Error finish();
   bool reportProgress(double fraction, bool force);
@@ -195,6 +199,8 @@ class Transcoder {
   Error fail(const char* plain, const QString& detail);
   bool sourceChanged() const { return stampOf(job_.source) != sourceStamp_; }
   ExportOutcome abandon(ExportStatus status, const QString& detail);
+  // What the plan left out, and the subtitle lines dropped on the way.
+  QString leftOut() const;
 
   const ExportJob& job_;
   const ExportPreset preset_;
@@ -214,6 +220,8 @@ class Transcoder {
   double lastFraction_ = 0;
   Clock::time_point lastProgress_{};
   int64_t packetsWritten_ = 0;
+  int64_t movieEndUs_ = 0;     // where the picture and sound written so far end
+  int64_t expectedEndUs_ = 0;  // where the source's picture and sound end; 0 when unknown
   bool cancelled_ = false;
   std::optional<FileStamp> sourceStamp_;
   const char* plainReason_ = nullptr;
@@ -242,6 +250,11 @@ Error Transcoder::openOutput() {
   output_.reset(raw);
   copyMovieTags(input_.get(), output_.get());
   if (!copyChapters(input_.get(), output_.get())) return QStringLiteral("out of memory");
+  // The muxer lays out the chapter track with the header: chapters (and
+  // subtitles) are fitted to where the movie really ends, whatever the
+  // source's header says.
+  expectedEndUs_ = movieEndOf(job_.source);
+  if (output_->nb_chapters > 0) fitChapters(output_.get(), expectedEndUs_);
   return std::nullopt;
 }
 
@@ -294,6 +307,7 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   encoder->time_base = video.in->time_base;
   AVRational rate = av_guess_frame_rate(input_.get(), video.in, nullptr);
   if (rate.num <= 0 || rate.den <= 0) rate = {30, 1};
+  if (plan.filmRate) rate = av_mul_q(rate, {4, 5});
   if (preset_.maxFrameRate && av_q2d(rate) > preset_.maxFrameRate) rate = {preset_.maxFrameRate, 1};
   encoder->framerate = rate;
   encoder->thread_count = 0;
@@ -386,12 +400,29 @@ Error Transcoder::writePacket(AVPacket* packet) {
   return std::nullopt;
 }
 
+// Copied packets keep their times, made to rise strictly: a source may
+// repeat or leave out a time (a DVD's sound often does), which the MP4
+// muxer refuses. Such a packet follows the one before it.
 Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
   if (packet->pts != AV_NOPTS_VALUE) packet->pts -= stream.startOffset;
   if (packet->dts != AV_NOPTS_VALUE) packet->dts -= stream.startOffset;
   av_packet_rescale_ts(packet, stream.in->time_base, stream.out->time_base);
+  if (packet->dts == AV_NOPTS_VALUE) packet->dts = packet->pts;
+  if (stream.lastDts != AV_NOPTS_VALUE && (packet->dts == AV_NOPTS_VALUE || packet->dts <= stream.lastDts)) {
+    packet->dts = stream.lastDts + std::max<int64_t>(1, stream.lastDuration);
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::max(packet->pts, packet->dts);
+  }
+  if (packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
+  stream.lastDts = packet->dts;
+  stream.lastDuration = stream.in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO ? packet->duration : 0;
   packet->stream_index = stream.out->index;
   packet->pos = -1;
+  return writeMoviePacket(stream.out, packet);
+}
+
+Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
+  if (packet->pts != AV_NOPTS_VALUE)
+    movieEndUs_ = std::max(movieEndUs_, av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q));
   return writePacket(packet);
 }
 
@@ -408,7 +439,7 @@ Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
       packet->duration = av_rescale_q(1, av_inv_q(stream.encoder->framerate), stream.encoder->time_base);
     av_packet_rescale_ts(packet.get(), stream.encoder->time_base, stream.out->time_base);
     packet->stream_index = stream.out->index;
-    if (Error error = writePacket(packet.get())) return error;
+    if (Error error = writeMoviePacket(stream.out, packet.get())) return error;
   }
 }
 
@@ -551,6 +582,12 @@ Error Transcoder::flush() {
     if (Error error = encodeBufferedAudio(sound, true)) return error;
     if (Error error = encode(sound, nullptr)) return error;
   }
+  // Subtitles and chapters end with the picture and sound.
+  for (const auto& subtitle : subtitles_) {
+    if (subtitle->finish(movieEndUs_, [this](AVPacket* converted) { return writePacket(converted) ? -1 : 0; }) < 0)
+      return QStringLiteral("cannot write the subtitles to %1").arg(temporary_);
+  }
+  fitChapters(output_.get(), movieEndUs_);
   return std::nullopt;
 }
 
@@ -582,6 +619,15 @@ Error Transcoder::finish() {
   return std::nullopt;
 }
 
+QString Transcoder::leftOut() const {
+  QString text = QString::fromStdString(plan_.leftOut);
+  int dropped = 0;
+  for (const auto& subtitle : subtitles_) dropped += subtitle->droppedCues();
+  if (dropped == 0) return text;
+  if (!text.isEmpty()) text += QStringLiteral(", ");
+  return text + QStringLiteral("%1 subtitle line%2 out of time").arg(dropped).arg(dropped == 1 ? "" : "s");
+}
+
 ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   output_.reset();
   QFile::remove(temporary_);
@@ -607,7 +653,7 @@ Error Transcoder::addTracks() {
     const bool copy = track.action == TrackAction::Copy;
     Error error;
     if (track.action == TrackAction::LeaveOut) continue;
-    if (track.action == TrackAction::Burn) error = addBurntSubtitles(track.source);
+    if (track.action == TrackAction::Burn) error = addBurntSubtitles(track);
     else if (track.kind == TrackKind::Picture) error = addPicture(track.source, copy);
     else if (track.kind == TrackKind::Sound) error = addSound(*sound++, track);
     else if (track.kind == TrackKind::TextSubtitle) error = addSubtitles(track.source);
@@ -632,18 +678,19 @@ Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
 
 Error Transcoder::addSubtitles(int index) {
   QString error;
-  auto track = SubtitleTrack::create(input_->streams[index], output_.get(), error);
+  auto track = SubtitleTrack::create(input_->streams[index], output_.get(), expectedEndUs_, error);
   if (!track) return error;
   subtitles_.push_back(std::move(track));
   return std::nullopt;
 }
 
 // Forced picture subtitles go onto the converted picture at its output size.
-Error Transcoder::addBurntSubtitles(int index) {
+Error Transcoder::addBurntSubtitles(const PlannedTrack& track) {
   if (!video_.encoder) return std::nullopt;
   QString error;
-  auto burner = SubtitleBurner::create(input_->streams[index], video_.decoder->width, video_.decoder->height,
-                                       video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709, error);
+  auto burner = SubtitleBurner::create(input_->streams[track.source], video_.decoder->width, video_.decoder->height,
+                                       video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709,
+                                       track.forcedLinesOnly, error);
   if (!burner) return error;
   video_.path->burnIn(std::move(burner));
   return std::nullopt;
@@ -690,7 +737,7 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
-  return {ExportStatus::Finished, {}, {}, writtenPath_, QString::fromStdString(plan_.leftOut)};
+  return {ExportStatus::Finished, {}, {}, writtenPath_, leftOut()};
 }
 
 }  // namespace

@@ -100,13 +100,21 @@ QString languageText(const AVStream* stream) {
   return QStringLiteral(" (%1)").arg(QLocale::languageToString(language));
 }
 
-// As the export sees the picture: interlaced also when only its frames say so.
+// As the export sees the picture: interlaced or telecined also when only its
+// frames say so, and the size it keeps once its black bars are cut.
 QString pictureText(const AVStream* stream, const QString& path) {
   const AVCodecParameters* par = stream->codecpar;
   const PictureFacts facts = pictureFactsOf(stream, path);
   QString text = QStringLiteral("%1, %2 × %3").arg(codecName(par->codec_id)).arg(par->width).arg(par->height);
   if (facts.interlaced) text += QStringLiteral(", interlaced");
+  if (facts.telecined) text += QStringLiteral(", telecined film");
   if (facts.transfer != Transfer::Sdr) text += QStringLiteral(", HDR");
+  if (facts.bars.any()) {
+    const Crop& bars = facts.bars;
+    text += QStringLiteral(", black bars (cropped to %1 × %2)")
+                .arg(par->width - bars.left - bars.right)
+                .arg(par->height - bars.top - bars.bottom);
+  }
   return text;
 }
 

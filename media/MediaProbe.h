@@ -37,7 +37,8 @@ class Movie {
   // One entry per track in file order: a short format text ("H.264, 1920 ×
   // 1080, interlaced", "AAC, Stereo, 48.000 kHz (French)", "Subtitles, SRT
   // (English)"), or nullopt for tracks without one. A picture says when it is
-  // interlaced or HDR; a track names its language when the file does.
+  // interlaced, telecined or HDR, and the size its black bars are cropped
+  // to; a track names its language when the file does.
   std::vector<std::optional<QString>> trackFormatSummaries() const;
   int chapterCount() const;
   MediaTime duration() const;

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <algorithm>
 #include <string_view>
 
 namespace tovix::media {
@@ -57,6 +58,24 @@ bool copyChapters(const AVFormatContext* source, AVFormatContext* output) {
     output->chapters[output->nb_chapters++] = to;
   }
   return true;
+}
+
+void fitChapters(AVFormatContext* output, int64_t endUs) {
+  if (endUs <= 0) return;
+  unsigned kept = 0;
+  for (unsigned i = 0; i < output->nb_chapters; ++i) {
+    AVChapter* chapter = output->chapters[i];
+    const int64_t end = av_rescale_q(endUs, AV_TIME_BASE_Q, chapter->time_base);
+    if (chapter->start >= end && i > 0) {
+      av_dict_free(&chapter->metadata);
+      av_freep(&output->chapters[i]);
+      continue;
+    }
+    if (chapter->start >= end) chapter->start = 0;  // the first, past the end: it covers the movie
+    chapter->end = std::min(chapter->end, end);
+    output->chapters[kept++] = chapter;
+  }
+  output->nb_chapters = kept;
 }
 
 void copyTrackTags(const AVStream* source, AVStream* output) {

@@ -15,6 +15,11 @@ void copyMovieTags(const AVFormatContext* source, AVFormatContext* output);
 // Copies every chapter with its name and times; false when out of memory.
 bool copyChapters(const AVFormatContext* source, AVFormatContext* output);
 
+// Fits the output's chapters into a movie that ends at endUs (microseconds):
+// chapters beginning at or after the end go, the last one kept ends there.
+// The first chapter always stays: the muxer has a chapter track for them.
+void fitChapters(AVFormatContext* output, int64_t endUs);
+
 // Copies a track's language and title (also as its handler name, which is
 // where MP4 players look for a track's name).
 void copyTrackTags(const AVStream* source, AVStream* output);

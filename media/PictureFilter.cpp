@@ -17,7 +17,7 @@ using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
 }  // namespace
 
 std::unique_ptr<PictureFilter> PictureFilter::create(const AVFrame* first, AVRational timeBase, AVRational sampleAspect,
-                                                     const std::string& chain, QString& error) {
+                                                     AVRational frameRate, const std::string& chain, QString& error) {
   std::unique_ptr<PictureFilter> filter(new PictureFilter);
   filter->timeBase_ = timeBase;
   filter->graph_ = avfilter_graph_alloc();
@@ -26,7 +26,8 @@ std::unique_ptr<PictureFilter> PictureFilter::create(const AVFrame* first, AVRat
     return nullptr;
   }
   if (sampleAspect.num <= 0 || sampleAspect.den <= 0) sampleAspect = {1, 1};
-  const QByteArray source = QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:pixel_aspect=%6/%7")
+  if (frameRate.num <= 0 || frameRate.den <= 0) frameRate = {0, 1};
+  const QByteArray source = QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:pixel_aspect=%6/%7:frame_rate=%8/%9")
                                 .arg(first->width)
                                 .arg(first->height)
                                 .arg(first->format)
@@ -34,6 +35,8 @@ std::unique_ptr<PictureFilter> PictureFilter::create(const AVFrame* first, AVRat
                                 .arg(timeBase.den)
                                 .arg(sampleAspect.num)
                                 .arg(sampleAspect.den)
+                                .arg(frameRate.num)
+                                .arg(frameRate.den)
                                 .toLatin1();
   int rc = avfilter_graph_create_filter(&filter->source_, avfilter_get_by_name("buffer"), "in", source.constData(),
                                         nullptr, filter->graph_);

@@ -17,10 +17,11 @@ namespace tovix::media {
 class PictureFilter {
  public:
   // The chain set up for pictures like first (its size and pixel format:
-  // what the decoder gives, which its stream's header may not say); nullptr
-  // with error set when it cannot be.
+  // what the decoder gives, which its stream's header may not say) at
+  // frameRate ({0, 1} when unknown: filters that drop frames need it);
+  // nullptr with error set when it cannot be.
   static std::unique_ptr<PictureFilter> create(const AVFrame* first, AVRational timeBase, AVRational sampleAspect,
-                                               const std::string& chain, QString& error);
+                                               AVRational frameRate, const std::string& chain, QString& error);
   ~PictureFilter();
 
   // Hands a frame in (nullptr: no more come); negative on failure.

@@ -43,7 +43,8 @@ PicturePath::Error PicturePath::take(AVFrame* frame, const Deliver& deliver) {
   if (!graph_ && !frame) return std::nullopt;  // no picture ever came
   if (!graph_) {
     QString error;
-    graph_ = PictureFilter::create(frame, in_->time_base, sampleAspect_, chain_, error);
+    const AVRational rate = in_->avg_frame_rate.num > 0 ? in_->avg_frame_rate : in_->r_frame_rate;
+    graph_ = PictureFilter::create(frame, in_->time_base, sampleAspect_, rate, chain_, error);
     if (!graph_) return error;
   }
   if (!filtered_) return QStringLiteral("out of memory");

@@ -13,9 +13,24 @@ void append(std::string& chain, const char* filter) {
 }  // namespace
 
 PicturePlan planPicture(const PictureFacts& facts, bool toneMap) {
-  PicturePlan plan{{}, facts.width, facts.height, false, false};
-  // Motion-adaptive, one output frame per input frame: the frame rate stays.
-  if (facts.interlaced) append(plan.filters, "bwdif=mode=send_frame:parity=auto:deint=all");
+  PicturePlan plan{{}, facts.width, facts.height, false, false, false};
+  if (facts.telecined) {
+    // The film's own frames: each frame's fields matched with its
+    // neighbours', what stays combed deinterlaced, then the one repeated
+    // frame in five dropped.
+    append(plan.filters, "fieldmatch=order=auto:combmatch=full,yadif=deint=interlaced,decimate");
+    plan.filmRate = true;
+  } else if (facts.interlaced) {
+    // Motion-adaptive, one output frame per input frame: the frame rate stays.
+    append(plan.filters, "bwdif=mode=send_frame:parity=auto:deint=all");
+  }
+  if (facts.bars.any()) {
+    const Crop& bars = facts.bars;
+    plan.width = facts.width - bars.left - bars.right;
+    plan.height = facts.height - bars.top - bars.bottom;
+    append(plan.filters, ("crop=" + std::to_string(plan.width) + ':' + std::to_string(plan.height) + ':' +
+                          std::to_string(bars.left) + ':' + std::to_string(bars.top)).c_str());
+  }
   if (toneMap && facts.transfer != Transfer::Sdr) {
     // To linear light with SDR's white at 100 nits, then BT.709 primaries;
     // Mobius keeps everything below 80 % of white as it is and rolls the

@@ -1,7 +1,7 @@
 #include "media/SourceFacts.h"
 
 #include "media/FFmpegPtr.h"
-#include "media/PictureFilter.h"
+#include "media/PictureSample.h"
 #include "media/SubtitleTrack.h"
 
 extern "C" {
@@ -9,16 +9,12 @@ extern "C" {
 }
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace tovix::media {
 namespace {
-
-// How many frames the interlacing sample looks at, and how many packets it
-// reads at most to find them.
-constexpr int kSampledFrames = 16;
-constexpr int kMaxSampledPackets = 400;
 
 // AVI and raw streams carry no presentation times: copied B-frame video would
 // get decode times as presentation times, so such video is converted instead.
@@ -86,6 +82,7 @@ TrackFacts trackFactsOf(const AVStream* stream) {
   }
   facts.markedDefault = stream->disposition & AV_DISPOSITION_DEFAULT;
   facts.forced = stream->disposition & AV_DISPOSITION_FORCED;
+  facts.forcedLines = par->codec_id == AV_CODEC_ID_DVD_SUBTITLE || par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE;
   facts.channels = par->ch_layout.nb_channels;
   facts.ac3 = par->codec_id == AV_CODEC_ID_AC3;
   facts.bitRate = par->bit_rate;
@@ -100,20 +97,6 @@ int chooseVideoStream(const AVFormatContext* input) {
   return index;
 }
 
-// Counts the frames the interlace detector names interlaced and progressive.
-struct FieldCount {
-  int interlaced = 0;
-  int progressive = 0;
-  int seen = 0;
-  void add(const AVFrame* frame) {
-    ++seen;
-    const AVDictionaryEntry* verdict = av_dict_get(frame->metadata, "lavfi.idet.single.current_frame", nullptr, 0);
-    if (!verdict) return;
-    if (!std::strcmp(verdict->value, "tff") || !std::strcmp(verdict->value, "bff")) ++interlaced;
-    else if (!std::strcmp(verdict->value, "progressive")) ++progressive;
-  }
-};
-
 }  // namespace
 
 PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
@@ -121,10 +104,14 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
   PictureFacts facts;
   facts.width = par->width;
   facts.height = par->height;
+  // Frames tell more than the header: a camera may store woven fields as
+  // progressive frames, and telecined film is coded either way.
   const AVFieldOrder order = par->field_order;
-  facts.interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB || order == AV_FIELD_BT;
-  if (order == AV_FIELD_UNKNOWN && !progressiveOnly(par->codec_id))
-    facts.interlaced = framesLookInterlaced(path, stream->index);
+  const bool fields = !progressiveOnly(par->codec_id);
+  const PictureSample sample = samplePicture(path, stream->index, fields);
+  facts.telecined = sample.telecined;
+  facts.interlaced = !sample.telecined && (sample.interlaced || (fields && order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE));
+  facts.bars = sample.bars;
   facts.transfer = par->color_trc == AVCOL_TRC_SMPTE2084     ? Transfer::Pq
                    : par->color_trc == AVCOL_TRC_ARIB_STD_B67 ? Transfer::Hlg
                                                               : Transfer::Sdr;
@@ -138,42 +125,6 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
   return facts;
 }
 
-bool framesLookInterlaced(const QString& path, int index) {
-  InputPtr input = openInput(path);
-  if (!input || index < 0 || index >= int(input->nb_streams)) return false;
-  const AVStream* stream = input->streams[index];
-  CodecContextPtr decoder = openDecoder(stream);
-  if (!decoder) return false;
-  PacketPtr packet(av_packet_alloc());
-  FramePtr frame(av_frame_alloc());
-  if (!packet || !frame) return false;
-  std::unique_ptr<PictureFilter> detector;  // made for the first frame
-  FieldCount count;
-  const auto drain = [&] {
-    while (detector && detector->pull(frame.get()) >= 0) {
-      count.add(frame.get());
-      av_frame_unref(frame.get());
-    }
-  };
-  for (int read = 0; read < kMaxSampledPackets && count.seen < kSampledFrames; ++read) {
-    if (av_read_frame(input.get(), packet.get()) < 0) break;
-    if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
-      while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-        QString error;
-        if (!detector) detector = PictureFilter::create(frame.get(), stream->time_base, stream->sample_aspect_ratio, "idet", error);
-        if (!detector) return false;
-        detector->push(frame.get());
-        av_frame_unref(frame.get());
-      }
-      drain();
-    }
-    av_packet_unref(packet.get());
-  }
-  if (detector) detector->push(nullptr);
-  drain();
-  return count.interlaced >= 3 && count.interlaced > count.progressive;
-}
-
 MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   MovieFacts movie;
   for (unsigned i = 0; i < input->nb_streams; ++i) movie.tracks.push_back(trackFactsOf(input->streams[i]));
@@ -181,6 +132,28 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   if (movie.picture >= 0) movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
   movie.timestampsTrusted = timestampsTrusted(input);
   return movie;
+}
+
+int64_t movieEndOf(const QString& path) {
+  // The last stretch of the movie is read, packets only, never decoded.
+  constexpr int64_t kTailUs = 10 * AV_TIME_BASE;
+  constexpr int kMaxTailPackets = 20000;
+  InputPtr input = openInput(path);
+  PacketPtr packet(av_packet_alloc());
+  if (!input || !packet) return 0;
+  const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
+  if (input->duration > kTailUs) av_seek_frame(input.get(), -1, start + input->duration - kTailUs, AVSEEK_FLAG_BACKWARD);
+  int64_t end = 0;
+  for (int read = 0; read < kMaxTailPackets && av_read_frame(input.get(), packet.get()) >= 0; ++read) {
+    const AVStream* stream = input->streams[packet->stream_index];
+    const AVMediaType type = stream->codecpar->codec_type;
+    const bool moviePart = (type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
+                           type == AVMEDIA_TYPE_AUDIO;
+    if (moviePart && packet->pts != AV_NOPTS_VALUE)
+      end = std::max(end, av_rescale_q(packet->pts + packet->duration, stream->time_base, AV_TIME_BASE_Q) - start);
+    av_packet_unref(packet.get());
+  }
+  return end;
 }
 
 std::string userLanguage() {

@@ -13,17 +13,18 @@ extern "C" {
 
 namespace tovix::media {
 
-// path is the file input was opened from: a picture whose stream names no
-// field order is sampled from a second reader, so input is not moved.
+// path is the file input was opened from: the picture is sampled from a
+// second reader, so input is not moved.
 MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path);
 
-// What the picture path needs to know of a source picture: a picture whose
-// stream names no field order is sampled from a second reader of path.
+// What the picture path needs to know of a source picture: its header, and
+// frames sampled through the movie from a second reader of path.
 PictureFacts pictureFactsOf(const AVStream* stream, const QString& path);
 
-// Whether the first frames of the picture in stream index of path are
-// interlaced, by the fields' likeness.
-bool framesLookInterlaced(const QString& path, int index);
+// Where the picture and sound of the movie in path end, in microseconds
+// from its start, read from the packets at its end: a file cut short or
+// with a wrong header ends earlier than its header says. 0 when unknown.
+int64_t movieEndOf(const QString& path);
 
 // The user's language as an ISO 639-2 code, from the system locale.
 std::string userLanguage();

@@ -30,7 +30,8 @@ uint8_t over(uint8_t dst, unsigned src, unsigned alpha) { return uint8_t(src + (
 }  // namespace
 
 std::unique_ptr<SubtitleBurner> SubtitleBurner::create(const AVStream* in, int pictureWidth, int pictureHeight,
-                                                       int outputWidth, int outputHeight, bool bt709, QString& error) {
+                                                       int outputWidth, int outputHeight, bool bt709,
+                                                       bool forcedLinesOnly, QString& error) {
   std::unique_ptr<SubtitleBurner> burner(new SubtitleBurner);
   burner->in_ = in;
   burner->decoder_ = openDecoder(in);
@@ -43,6 +44,7 @@ std::unique_ptr<SubtitleBurner> SubtitleBurner::create(const AVStream* in, int p
   burner->outputWidth_ = outputWidth;
   burner->outputHeight_ = outputHeight;
   burner->bt709_ = bt709;
+  burner->forcedLinesOnly_ = forcedLinesOnly;
   return burner;
 }
 
@@ -56,6 +58,7 @@ void SubtitleBurner::take(const AVPacket* packet, int64_t startUs) {
   for (unsigned i = 0; i < subtitle.num_rects; ++i) {
     const AVSubtitleRect& rect = *subtitle.rects[i];
     if (rect.type != SUBTITLE_BITMAP || rect.w <= 0 || rect.h <= 0 || !rect.data[0] || !rect.data[1]) continue;
+    if (forcedLinesOnly_ && !(rect.flags & AV_SUBTITLE_FLAG_FORCED)) continue;
     Bitmap bitmap = shrink(rect);
     if (bitmap.width > 0 && bitmap.height > 0) next.bitmaps.push_back(std::move(bitmap));
   }

@@ -22,10 +22,12 @@ class SubtitleBurner {
   // pictureWidth and pictureHeight: the size of the source's picture, which
   // subtitles that name no size of their own are placed on; outputWidth and
   // outputHeight: the size of the frames they are burnt into; bt709: those
-  // frames' colours are BT.709, else BT.601. nullptr with error set when the
-  // track cannot be decoded.
+  // frames' colours are BT.709, else BT.601; forcedLinesOnly: only the
+  // lines the packets mark forced (a DVD's "forced" display command) are
+  // burnt. nullptr with error set when the track cannot be decoded.
   static std::unique_ptr<SubtitleBurner> create(const AVStream* in, int pictureWidth, int pictureHeight,
-                                                int outputWidth, int outputHeight, bool bt709, QString& error);
+                                                int outputWidth, int outputHeight, bool bt709, bool forcedLinesOnly,
+                                                QString& error);
 
   const AVStream* in() const { return in_; }
   // Decodes one packet of the track, timed from the movie's start (startUs).
@@ -55,6 +57,7 @@ class SubtitleBurner {
   int pictureWidth_ = 0, pictureHeight_ = 0;
   int outputWidth_ = 0, outputHeight_ = 0;
   bool bt709_ = true;
+  bool forcedLinesOnly_ = false;
   std::deque<Shown> shown_;
 };
 

@@ -3,6 +3,8 @@
 #include "media/MovieTags.h"
 
 #include <QFile>
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -11,6 +13,8 @@ namespace {
 
 constexpr AVRational kMilliseconds{1, 1000};
 constexpr int kMaxEncodedBytes = 1 << 16;
+// More lines than fit on a screen at once are not subtitles.
+constexpr size_t kMaxShownLines = 16;
 
 }  // namespace
 
@@ -29,9 +33,11 @@ bool SubtitleTrack::isText(AVCodecID codec) {
   }
 }
 
-std::unique_ptr<SubtitleTrack> SubtitleTrack::create(const AVStream* in, AVFormatContext* output, QString& error) {
+std::unique_ptr<SubtitleTrack> SubtitleTrack::create(const AVStream* in, AVFormatContext* output, int64_t endUs,
+                                                     QString& error) {
   std::unique_ptr<SubtitleTrack> track(new SubtitleTrack);
   track->in_ = in;
+  if (endUs > 0) track->endUs_ = endUs;
   track->decoder_ = openDecoder(in);
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MOV_TEXT);
   if (!track->decoder_ || !codec) {
@@ -94,20 +100,106 @@ std::optional<TimedSubtitle> decodeSubtitle(AVCodecContext* decoder, const AVStr
   return timed;
 }
 
-int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const std::function<int(AVPacket*)>& write) {
+int SubtitleTrack::convert(const AVPacket* packet, int64_t startUs, const Write& write) {
   const auto timed = decodeSubtitle(decoder_.get(), in_, packet, startUs);
   if (!timed) return 0;
+  const AVSubtitle& decoded = *timed->subtitle;
   const int64_t shownUs = timed->shownUs;
-  AVSubtitle& decoded = *timed->subtitle;
+  const bool backwards = packet->duration < 0;
+  const int64_t endUs = timed->durationMs > 0 ? shownUs + std::min<int64_t>(timed->durationMs, INT64_MAX / 4000) * 1000
+                                              : INT64_MAX;
+  // Everything before this line's start is settled: it ends lines that run
+  // until the next one, and no later line can begin before it.
+  for (Cue& cue : pending_)
+    if (cue.endUs == INT64_MAX) cue.endUs = std::max(cue.startUs, shownUs);
+  if (const int rc = writeUntil(std::min(shownUs, endUs_), write); rc < 0) return rc;
+  for (unsigned i = 0; i < decoded.num_rects; ++i) {
+    const AVSubtitleRect& rect = *decoded.rects[i];
+    if (rect.type != SUBTITLE_ASS || !rect.ass) continue;
+    if (backwards) ++dropped_;
+    else add({shownUs, endUs, rect.ass});
+  }
+  return 0;
+}
+
+// A line is kept from where the track's samples stand; one wholly before
+// that, or one too many to show at once, is dropped.
+void SubtitleTrack::add(Cue cue) {
+  cue.startUs = std::max(cue.startUs, writtenUs_);
+  cue.endUs = std::min(cue.endUs, endUs_);
+  if (cue.endUs <= cue.startUs || pending_.size() >= kMaxShownLines) {
+    ++dropped_;
+    return;
+  }
+  pending_.push_back(std::move(cue));
+}
+
+int SubtitleTrack::finish(int64_t endUs, const Write& write) {
+  endUs = std::min(endUs, endUs_);
+  int64_t last = writtenUs_;
+  for (Cue& cue : pending_) {
+    cue.endUs = std::min(cue.endUs, endUs);
+    last = std::max(last, cue.endUs);
+  }
+  const auto beyond = std::remove_if(pending_.begin(), pending_.end(), [](const Cue& cue) { return cue.endUs <= cue.startUs; });
+  dropped_ += int(pending_.end() - beyond);
+  pending_.erase(beyond, pending_.end());
+  return writeUntil(last, write);
+}
+
+int SubtitleTrack::writeUntil(int64_t untilUs, const Write& write) {
+  while (writtenUs_ < untilUs && !pending_.empty()) {
+    // The lines showing now, and the next moment one of them ends or another begins.
+    std::vector<const Cue*> shown;
+    int64_t next = untilUs;
+    for (const Cue& cue : pending_) {
+      if (cue.startUs <= writtenUs_) {
+        shown.push_back(&cue);
+        next = std::min(next, cue.endUs);
+      } else {
+        next = std::min(next, cue.startUs);
+      }
+    }
+    if (!shown.empty())
+      if (const int rc = writeSample(shown, writtenUs_, next, write); rc < 0) return rc;
+    writtenUs_ = next;
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Cue& cue) { return cue.endUs <= next; }),
+                   pending_.end());
+  }
+  writtenUs_ = std::max(writtenUs_, std::min(untilUs, INT64_MAX / 2));
+  return 0;
+}
+
+// One mov_text sample showing every line in shown, the earliest begun on top.
+int SubtitleTrack::writeSample(const std::vector<const Cue*>& shown, int64_t fromUs, int64_t toUs, const Write& write) {
+  const int64_t from = av_rescale_q(fromUs, AV_TIME_BASE_Q, out_->time_base);
+  const int64_t to = av_rescale_q(toUs, AV_TIME_BASE_Q, out_->time_base);
+  if (to <= from) return 0;
+  // An ASS event's text is what follows its eighth comma.
+  const auto textOf = [](const std::string& dialogue) {
+    size_t at = 0;
+    for (int comma = 0; comma < 8 && at != std::string::npos; ++comma) at = dialogue.find(',', at ? at + 1 : 0);
+    return at == std::string::npos ? std::string() : dialogue.substr(at + 1);
+  };
+  std::string dialogue = shown.front()->dialogue;
+  for (size_t i = 1; i < shown.size(); ++i) dialogue += "\\N" + textOf(shown[i]->dialogue);
+  AVSubtitleRect rect{};
+  rect.type = SUBTITLE_ASS;
+  rect.ass = dialogue.data();
+  AVSubtitleRect* rects[] = {&rect};
+  AVSubtitle subtitle{};
+  subtitle.num_rects = 1;
+  subtitle.rects = rects;
+  subtitle.end_display_time = uint32_t(std::min<int64_t>(to - from, UINT32_MAX));
   std::vector<uint8_t> buffer(kMaxEncodedBytes);
-  const int size = avcodec_encode_subtitle(encoder_.get(), buffer.data(), int(buffer.size()), &decoded);
-  if (size <= 0 || shownUs < 0) return 0;
+  const int size = avcodec_encode_subtitle(encoder_.get(), buffer.data(), int(buffer.size()), &subtitle);
+  if (size <= 0) return 0;
   PacketPtr converted(av_packet_alloc());
   if (!converted || av_new_packet(converted.get(), size) < 0) return AVERROR(ENOMEM);
   std::memcpy(converted->data, buffer.data(), size_t(size));
   converted->stream_index = out_->index;
-  converted->pts = converted->dts = av_rescale_q(shownUs, AV_TIME_BASE_Q, out_->time_base);
-  converted->duration = std::max<int64_t>(1, timed->durationMs);
+  converted->pts = converted->dts = from;
+  converted->duration = to - from;
   converted->time_base = out_->time_base;
   return write(converted.get());
 }

@@ -19,8 +19,9 @@ packages=(
   # virtual display and drawing, for screenshots and the icon set; a window
   # manager and the X tools that drive and measure the real windows
   xvfb imagemagick openbox xdotool x11-utils
-  # tests, and the checks of the installed desktop files
-  libgtest-dev python3 desktop-file-utils appstream
+  # tests, and the checks of the installed desktop files; spumux (from
+  # dvdauthor) makes DVD subtitles as a DVD carries them
+  libgtest-dev python3 desktop-file-utils appstream dvdauthor
 )
 
 missing=()

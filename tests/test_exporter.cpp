@@ -246,6 +246,10 @@ TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
       {{1280, 720, false, Transfer::Sdr, 270}, true, {"transpose=cclock"}, 720, 1280, false},
       {{1280, 720, false, Transfer::Sdr, 180}, true, {"hflip,vflip"}, 1280, 720, false},
       {{1920, 1080, true, Transfer::Pq, 90}, true, {"bwdif=", "tonemap=", "transpose=clock"}, 1080, 1920, true},
+      {{720, 480, true, Transfer::Sdr, 0, true}, true, {"fieldmatch=", "decimate"}, 720, 480, false},
+      // Bars are cut in the stored picture, before it is turned.
+      {{1280, 720, false, Transfer::Sdr, 0, false, {92, 92, 0, 0}}, true, {"crop=1280:536:0:92"}, 1280, 536, false},
+      {{720, 1280, false, Transfer::Sdr, 90, false, {0, 0, 100, 100}}, true, {"crop=520:1280:100:0", "transpose=clock"}, 1280, 520, false},
   };
   for (const Row& row : rows) {
     const media::PicturePlan plan = media::planPicture(row.facts, row.toneMap);
@@ -260,6 +264,8 @@ TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
     EXPECT_EQ(plan.width, row.width) << plan.filters;
     EXPECT_EQ(plan.height, row.height) << plan.filters;
     EXPECT_EQ(plan.toneMapped, row.toneMapped) << plan.filters;
+    EXPECT_EQ(plan.filmRate, row.facts.telecined) << plan.filters;
+    EXPECT_EQ(plan.filters.find("bwdif") != std::string::npos, row.facts.interlaced && !row.facts.telecined) << plan.filters;
   }
 }
 
@@ -272,6 +278,11 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
   };
   const auto pictureSubtitles = [](const char* language, bool forced) {
     return media::TrackFacts{TrackKind::PictureSubtitle, true, false, false, forced, 0, false, 0, language};
+  };
+  const auto dvdSubtitles = [&](const char* language) {
+    auto track = pictureSubtitles(language, false);
+    track.forcedLines = true;
+    return track;
   };
   const media::TrackFacts h264{TrackKind::Picture, true, true, false, false, 0, false, 0, ""};
   const auto movie = [](std::vector<media::TrackFacts> tracks) {
@@ -310,6 +321,12 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
        movie({h264, sound("fra"), pictureSubtitles("eng", true), pictureSubtitles("fra", true)}), "", media::kTypeCodeiPhone,
        "C C* - B", "1 picture subtitle track"},
       {"a copied picture takes none", movie({h264, pictureSubtitles("eng", true)}), "", media::kTypeCodeMovie, "K -",
+       "1 picture subtitle track"},
+      {"a DVD's forced lines in the sound's language are burnt, its other lines left out",
+       movie({h264, sound("fra"), dvdSubtitles("eng"), dvdSubtitles("fra")}), "", media::kTypeCodeiPhone, "C C* - B",
+       "2 picture subtitle tracks"},
+      {"a track marked forced comes before a DVD's forced lines",
+       movie({h264, sound("eng"), dvdSubtitles("eng"), pictureSubtitles("eng", true)}), "", media::kTypeCodeiPod, "C C* - B",
        "1 picture subtitle track"},
   };
   for (const Row& row : rows) {
@@ -364,6 +381,39 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtit
   exportAndCheck(unflagged, media::kTypeCodeiPhone, path("unflagged_iPhone.m4v"));
   EXPECT_LE(combedFrames(path("unflagged_iPhone.m4v")), 8);
 
+  // A camera's woven fields stored as progressive frames: the frames tell.
+  const QString woven = clip("woven.mp4", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=50:duration=2,gblur=sigma=1",
+                                          "-vf", "tinterlace=mode=interleave_top", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+  ASSERT_EQ(test::firstStream(test::probe(woven), "video").value("field_order").toString(), "progressive");
+  ASSERT_GE(combedFrames(woven), 45) << "the source is combed";
+  exportAndCheck(woven, media::kTypeCodeiPhone, path("woven_iPhone.m4v"));
+  EXPECT_LE(combedFrames(path("woven_iPhone.m4v")), 8);
+
+  // Film telecined to 29.97 comes back as the film's own 23.976 frames, none repeated.
+  const QString film = clip("telecined.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=24000/1001:duration=4,gblur=sigma=1.5",
+                                             "-vf", "telecine=pattern=23,setfield=prog", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+  video = test::firstStream(exportAndCheck(film, media::kTypeCodeiPhone, path("telecined_iPhone.m4v")), "video");
+  EXPECT_NEAR(video.value("nb_frames").toString().toInt(), 96, 1);
+  const QStringList rate = video.value("avg_frame_rate").toString().split('/');
+  EXPECT_NEAR(rate.value(0).toDouble() / rate.value(1).toDouble(), 24000.0 / 1001, 0.05);
+  QProcess distinct;
+  distinct.start("ffmpeg", {"-i", path("telecined_iPhone.m4v"), "-vf", "mpdecimate", "-f", "null", "-"});
+  distinct.waitForFinished();
+  EXPECT_EQ(QString::fromUtf8(distinct.readAllStandardError()).section("frame=", -1).section("fps", 0, 0).trimmed(),
+            video.value("nb_frames").toString()) << "no frame shown twice";
+
+  // Black bars are cut before the picture is fitted: scope film in 16:9, 4:3 film in 16:9.
+  const QString letterbox = clip("letterbox.mp4", {"-f", "lavfi", "-i", "testsrc2=size=640x268:rate=25:duration=1",
+                                                  "-vf", "pad=640:360:0:46", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+  video = test::firstStream(exportAndCheck(letterbox, media::kTypeCodeiPhone, path("letterbox_iPhone.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 640);
+  EXPECT_EQ(video.value("height").toInt(), 268);
+  const QString pillarbox = clip("pillarbox.mp4", {"-f", "lavfi", "-i", "testsrc2=size=480x360:rate=25:duration=1",
+                                                  "-vf", "pad=640:360:80:0", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+  video = test::firstStream(exportAndCheck(pillarbox, media::kTypeCodeiPod, path("pillarbox_iPod.m4v")), "video");
+  EXPECT_EQ(video.value("width").toInt(), 480);
+  EXPECT_EQ(video.value("height").toInt(), 360);
+
   // An SDR clip made HLG looks like the SDR clip again: mean luma and
   // saturation within 20 %, tagged BT.709.
   const QString sdr = clip("sdr.mp4", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=0.4", "-pix_fmt", "yuv420p",
@@ -406,6 +456,50 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtit
   EXPECT_LT(boxLuma("0.5"), 20) << "not yet shown";
   EXPECT_GT(boxLuma("1.5"), 230) << "burnt in";
   EXPECT_LT(boxLuma("2.5"), 20) << "gone again";
+}
+
+// A DVD title as a DVD carries it: MPEG-2 and AC3 5.1 in a program stream,
+// with a subtitle track made by spumux whose second line carries the
+// "forced" display command; ripped to Matroska with one sound time given
+// twice, as rips often have it.
+TEST_F(ExporterTest, DvdRipsKeepTheirSurroundSoundAndForcedLines) {
+  const QString vob = clip("title.vob", {"-f", "lavfi", "-i", "color=c=black:size=720x576:rate=25:duration=5",
+                                         "-f", "lavfi", "-i", "sine=frequency=300:sample_rate=48000:duration=5",
+                                         "-filter_complex", "[1]asplit=6[a][b][c][d][e][f];[a][b][c][d][e][f]join=inputs=6:channel_layout=5.1[s]",
+                                         "-map", "0:v", "-map", "[s]", "-target", "pal-dvd", "-c:a", "ac3", "-b:a", "448k"});
+  for (const auto& [name, box] : {std::pair{"normal.png", "rectangle 100,100 200,140"}, {"forced.png", "rectangle 270,470 450,520"}})
+    ASSERT_EQ(test::runProgram("convert", {"-size", "720x576", "xc:transparent", "-fill", "white", "-draw", box,
+                                           "-type", "PaletteAlpha", path(name)}), 0);
+  test::writeFile(path("spu.xml"), QString("<subpictures><stream>"
+                                           "<spu start=\"00:00:01.00\" end=\"00:00:02.00\" image=\"%1\"/>"
+                                           "<spu start=\"00:00:03.00\" end=\"00:00:04.50\" image=\"%2\" force=\"yes\"/>"
+                                           "</stream></subpictures>").arg(path("normal.png"), path("forced.png")).toUtf8());
+  QProcess spumux;
+  spumux.setStandardInputFile(vob);
+  spumux.setStandardOutputFile(path("subtitled.vob"));
+  spumux.start("spumux", {"-s", "0", path("spu.xml")});
+  ASSERT_TRUE(spumux.waitForFinished(60000) && spumux.exitCode() == 0) << spumux.readAllStandardError().toStdString();
+  const QString rip = clip("rip.mkv", {"-fflags", "+genpts", "-i", path("subtitled.vob"), "-map", "0:v", "-map", "0:a", "-map", "0:s", "-c", "copy",
+                                       "-bsf:a", "setts=ts=if(eq(N\\,40)\\,PREV_INPTS\\,PTS)"});
+  QByteArray packets;
+  test::runProgram("ffprobe", {"-v", "error", "-select_streams", "a", "-count_packets", "-show_entries",
+                               "stream=nb_read_packets", "-of", "csv=p=0", rip}, &packets);
+
+  const QJsonObject probed = exportAndCheck(rip, media::kTypeCodeAppleTV, path("rip_ATV.m4v"));
+  const QJsonArray streams = probed.value("streams").toArray();
+  ASSERT_EQ(streams.size(), 3) << "picture, stereo and the copied surround track";
+  EXPECT_EQ(streams.at(2).toObject().value("codec_name").toString(), "ac3");
+  EXPECT_EQ(streams.at(2).toObject().value("nb_frames").toString(), QString(packets).trimmed()) << "every AC3 frame copied";
+  // Inside where the boxes show, on the picture shown 720 or 768 wide.
+  const auto luma = [this](const char* at, const char* crop) {
+    QProcess stats;
+    stats.start("ffmpeg", {"-ss", at, "-i", path("rip_ATV.m4v"), "-frames:v", "1", "-vf",
+                           QString("crop=%1,signalstats,metadata=print").arg(crop), "-f", "null", "-"});
+    stats.waitForFinished();
+    return QString::fromUtf8(stats.readAllStandardError()).section("signalstats.YAVG=", 1).section('\n', 0, 0).toDouble();
+  };
+  EXPECT_GT(luma("3.5", "140:30:300:480"), 200) << "the forced line is burnt in";
+  EXPECT_LT(luma("1.5", "80:30:115:105"), 40) << "the other lines are not";
 }
 
 TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
@@ -459,6 +553,43 @@ TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
     EXPECT_EQ(chapters.at(1).toObject().value("tags").toObject().value("title").toString(), "Beach") << name;
     EXPECT_NEAR(chapters.at(2).toObject().value("start_time").toString().toDouble(), 1.4, 0.01) << name;
   }
+}
+
+// mov_text shows one sample at a time: lines that overlap still come and go
+// at their own times; a line running for ever and one after the end, and a
+// chapter far beyond it, do not make the movie longer.
+TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
+  test::writeFile(path("lines.ass"), "[Script Info]\nScriptType: v4.00+\n\n[V4+ Styles]\n"
+                                     "Format: Name, Fontname, Fontsize, PrimaryColour, Bold, Italic, Alignment\n"
+                                     "Style: Default,Arial,16,&Hffffff,0,0,2\n\n[Events]\n"
+                                     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+                                     "Dialogue: 0,0:00:00.50,0:00:03.00,Default,,0,0,0,,One\n"
+                                     "Dialogue: 0,0:00:01.00,0:00:05.00,Default,,0,0,0,,Two\n"
+                                     "Dialogue: 0,0:00:04.00,0:00:07.00,Default,,0,0,0,,Three\n"
+                                     "Dialogue: 0,0:00:07.50,0:00:07.60,Default,,0,0,0,,For ever\n"
+                                     "Dialogue: 0,0:01:40.00,0:01:41.00,Default,,0,0,0,,After the end\n");
+  test::writeFile(path("far.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=4000\ntitle=Start\n"
+                                   "[CHAPTER]\nTIMEBASE=1/1000\nSTART=4000\nEND=1000000000\ntitle=Rest\n"
+                                   "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000000000\nEND=1000000001\ntitle=Far\n");
+  const QString source = clip("lines.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=8",
+                                            "-i", path("lines.ass"), "-i", path("far.txt"), "-map", "0", "-map", "1",
+                                            "-map_chapters", "2", "-c:v", "libx264", "-c:s", "copy",
+                                            "-bsf:s", "setts=duration=if(eq(N\\,3)\\,1000000000000\\,DURATION)"});
+  const auto outcome = run(source, media::kTypeCodeAppleTV, path("lines_ATV.m4v"));
+  ASSERT_EQ(outcome.status, ExportStatus::Finished) << outcome.detail.toStdString();
+  EXPECT_EQ(outcome.leftOut, "1 subtitle line out of time");
+  EXPECT_NEAR(durationOf(test::probe(path("lines_ATV.m4v"))), 8.0, 0.05);
+  QByteArray srt;
+  test::runProgram("ffmpeg", {"-v", "error", "-i", path("lines_ATV.m4v"), "-map", "0:s", "-f", "srt", "-"}, &srt);
+  EXPECT_EQ(QString::fromUtf8(srt).replace("\r", ""),
+            "1\n00:00:00,500 --> 00:00:01,000\nOne\n\n2\n00:00:01,000 --> 00:00:03,000\nOne\nTwo\n\n"
+            "3\n00:00:03,000 --> 00:00:04,000\nTwo\n\n4\n00:00:04,000 --> 00:00:05,000\nTwo\nThree\n\n"
+            "5\n00:00:05,000 --> 00:00:07,000\nThree\n\n6\n00:00:07,500 --> 00:00:08,000\nFor ever\n\n");
+  QByteArray out;
+  test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "json", path("lines_ATV.m4v")}, &out);
+  const QJsonArray chapters = QJsonDocument::fromJson(out).object().value("chapters").toArray();
+  ASSERT_EQ(chapters.size(), 2) << "the chapter after the end goes";
+  EXPECT_NEAR(chapters.at(1).toObject().value("end_time").toString().toDouble(), 8.0, 0.05);
 }
 
 TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {

@@ -36,6 +36,8 @@ class MediaProbeTest : public testing::Test {
                                                              "-map_chapters", "2", "-vf", "setfield=tff", "-pix_fmt", "yuv420p",
                                                                   "-c:v", "libx264", "-flags", "+ilme+ildct", "-c:a", "aac",
                                                                   "-metadata:s:a:0", "language=fre"}).isEmpty());
+    ASSERT_FALSE(test::makeClip(path("scope.mp4"), {"-f", "lavfi", "-i", "testsrc2=size=320x134:rate=25:duration=1",
+                                                   "-vf", "pad=320:180:0:22", "-c:v", "libx264", "-pix_fmt", "yuv420p"}).isEmpty());
   }
   static void TearDownTestSuite() { delete dir; }
   static QString path(const QString& name) { return dir->path() + "/" + name; }
@@ -73,6 +75,8 @@ TEST_F(MediaProbeTest, DescribesTracksAndCopyright) {
   EXPECT_EQ(film->trackFormatSummaries()[0], QString::fromUtf8("H.264, 160 × 120, interlaced"));
   EXPECT_EQ(film->trackFormatSummaries()[1], QString("AAC, Mono, 48.000 kHz (French)"));
   EXPECT_EQ(film->chapterCount(), 2);
+  EXPECT_EQ(media::Movie::open(path("scope.mp4"))->trackFormatSummaries()[0],
+            QString::fromUtf8("H.264, 320 × 180, black bars (cropped to 320 × 134)"));
 }
 
 TEST_F(MediaProbeTest, RefusesFilesThatAreNotMovies) {
