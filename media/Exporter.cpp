@@ -3,6 +3,7 @@
 #include "media/ExportPlan.h"
 #include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
+#include "media/MovieLayout.h"
 #include "media/MovieTags.h"
 #include "media/PicturePath.h"
 #include "media/SourceFacts.h"
@@ -199,6 +200,9 @@ class Transcoder {
   Error fail(const char* plain, const QString& detail);
   bool sourceChanged() const { return stampOf(job_.source) != sourceStamp_; }
   ExportOutcome abandon(ExportStatus status, const QString& detail);
+  // Each surround track falls back to the stereo track before it (the
+  // muxer numbers tracks from 1 in the output's order).
+  MovieTouches touches() const;
   // What the plan left out, and the subtitle lines dropped on the way.
   QString leftOut() const;
 
@@ -376,10 +380,8 @@ Error Transcoder::openAudioEncoder(AudioStream& audio) {
 Error Transcoder::writeHeader() {
   int rc = avio_open(&output_->pb, fileUrl(temporary_).constData(), AVIO_FLAG_WRITE);
   if (rc < 0) return fail(reason::kOutputFolder, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "+faststart", 0);
-  rc = avformat_write_header(output_.get(), &options);
-  av_dict_free(&options);
+  // The movie box goes first when the file is finished (finishMovieFile).
+  rc = avformat_write_header(output_.get(), nullptr);
   if (rc < 0) return failure(QStringLiteral("cannot write the movie header"), rc);
   return std::nullopt;
 }
@@ -599,9 +601,10 @@ Error Transcoder::finish() {
   rc = avio_closep(&output_->pb);
   if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
+  const MovieTouches finishing = touches();  // read from the output's streams before they go
   output_.reset();
-  if (!subtitles_.empty() && !disableSubtitleTracks(temporary_))
-    return failure(QStringLiteral("cannot finish the subtitles of %1").arg(temporary_), AVERROR(EIO));
+  if (!finishMovieFile(temporary_, finishing))
+    return failure(QStringLiteral("cannot lay out %1 for fast start").arg(temporary_), AVERROR(EIO));
   // A source cut short or rewritten meanwhile gave a movie that is not the
   // user's whole movie.
   if (sourceChanged()) return fail(reason::kChanged, QStringLiteral("%1 changed during the export").arg(job_.source));
@@ -617,6 +620,13 @@ Error Transcoder::finish() {
   }
   writtenPath_ = *written;
   return std::nullopt;
+}
+
+MovieTouches Transcoder::touches() const {
+  MovieTouches touches;
+  for (size_t i = 1; i < sounds_.size(); ++i)
+    if (sounds_[i].surround) touches.fallbacks.push_back({sounds_[i].out->index + 1, sounds_[i - 1].out->index + 1});
+  return touches;
 }
 
 QString Transcoder::leftOut() const {

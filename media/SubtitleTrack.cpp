@@ -2,7 +2,6 @@
 
 #include "media/MovieTags.h"
 
-#include <QFile>
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -202,72 +201,6 @@ int SubtitleTrack::writeSample(const std::vector<const Cue*>& shown, int64_t fro
   converted->duration = to - from;
   converted->time_base = out_->time_base;
   return write(converted.get());
-}
-
-}  // namespace tovix::media
-
-namespace tovix::media {
-namespace {
-
-quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
-  return (quint32(quint8(bytes[at])) << 24) | (quint32(quint8(bytes[at + 1])) << 16) |
-         (quint32(quint8(bytes[at + 2])) << 8) | quint32(quint8(bytes[at + 3]));
-}
-
-// The boxes inside [from, to) of bytes: their type, start and end.
-struct Box {
-  QByteArray type;
-  qsizetype start, end;
-};
-std::vector<Box> boxesIn(const QByteArray& bytes, qsizetype from, qsizetype to) {
-  std::vector<Box> boxes;
-  while (from + 8 <= to) {
-    const qsizetype size = bigEndian32(bytes, from);
-    if (size < 8 || from + size > to) break;
-    boxes.push_back({bytes.mid(from + 4, 4), from, from + size});
-    from += size;
-  }
-  return boxes;
-}
-
-const Box* find(const std::vector<Box>& boxes, const char* type) {
-  for (const Box& box : boxes)
-    if (box.type == type) return &box;
-  return nullptr;
-}
-
-}  // namespace
-
-bool disableSubtitleTracks(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadWrite)) return false;
-  // Top-level boxes: find the movie box by walking their headers only.
-  qint64 at = 0;
-  QByteArray moov;
-  while (moov.isEmpty() && at + 8 <= file.size()) {
-    file.seek(at);
-    const QByteArray header = file.read(8);
-    if (header.size() < 8) return false;
-    const qint64 size = bigEndian32(header, 0);
-    if (size < 8) return false;
-    if (header.mid(4, 4) == "moov") moov = header + file.read(size - 8);
-    else at += size;
-  }
-  if (moov.isEmpty()) return false;
-  for (const Box& trak : boxesIn(moov, 8, moov.size())) {
-    if (trak.type != "trak") continue;
-    const auto parts = boxesIn(moov, trak.start + 8, trak.end);
-    const Box* tkhd = find(parts, "tkhd");
-    const Box* mdia = find(parts, "mdia");
-    if (!tkhd || !mdia || tkhd->end - tkhd->start < 12) continue;
-    const auto media = boxesIn(moov, mdia->start + 8, mdia->end);
-    const Box* hdlr = find(media, "hdlr");
-    if (!hdlr || hdlr->end - hdlr->start < 20) continue;
-    const QByteArray handler = moov.mid(hdlr->start + 16, 4);
-    if (handler != "sbtl" && handler != "text") continue;
-    moov[tkhd->start + 11] = char(moov[tkhd->start + 11] & ~0x01);  // flags' lowest bit: enabled
-  }
-  return file.seek(at) && file.write(moov) == moov.size();
 }
 
 }  // namespace tovix::media

@@ -90,11 +90,3 @@ class SubtitleTrack {
 };
 
 }  // namespace tovix::media
-
-namespace tovix::media {
-// Turns off the subtitle tracks of the finished MP4 or MOV file at path
-// (clears "enabled" in their track headers): the MP4 muxer enables the first
-// track of each kind, and an enabled subtitle track shows without being asked
-// for. False when the file cannot be read or written.
-bool disableSubtitleTracks(const QString& path);
-}  // namespace tovix::media

@@ -636,6 +636,13 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
     EXPECT_EQ(tracks.at(1).toObject().value("channels").toInt(), 6);
     EXPECT_EQ(tracks.at(1).toObject().value("disposition").toObject().value("default").toInt(), 0);
     EXPECT_EQ(tracks.at(1).toObject().value("bit_rate").toString(), source == ac3 ? "448000" : "640000");
+    // The surround track names the stereo one as what players fall back to.
+    QFile file(path(QFileInfo(source).completeBaseName() + "_ATV.m4v"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const qsizetype fall = bytes.indexOf("fall");
+    ASSERT_GT(fall, 0) << "a 'fall' track reference";
+    EXPECT_EQ(QString::number(quint8(bytes[fall + 7]), 16), tracks.at(0).toObject().value("id").toString().mid(2));
   }
 
   const QString silent = clip("silent.mp4", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=2", "-c:v", "libx264"});
