@@ -164,6 +164,7 @@ std::string Planner::leftOutSummary() const {
   count(TrackKind::Sound, "sound track");
   count(TrackKind::Picture, "picture track");
   count(TrackKind::Data, "data track");
+  count(TrackKind::Cover, "cover picture");
   return summary;
 }
 

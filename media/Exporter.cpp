@@ -5,6 +5,7 @@
 #include "media/FFmpegPtr.h"
 #include "media/MovieLayout.h"
 #include "media/MovieTags.h"
+#include "media/OutputCheck.h"
 #include "media/PicturePath.h"
 #include "media/SourceFacts.h"
 #include "media/SubtitleTrack.h"
@@ -48,6 +49,7 @@ constexpr const char* kNameRefused = "the export folder does not take the movie'
 constexpr const char* kDiskFull = "the disk is full.";
 constexpr const char* kChanged = "the movie file changed while it was being converted.";
 constexpr const char* kGeneric = "the movie could not be converted.";
+constexpr const char* kIncomplete = "the converted movie came out incomplete.";
 }  // namespace reason
 
 // What tells that a source file was replaced, cut or rewritten.
@@ -130,6 +132,19 @@ void copyDisplayMatrix(const AVStream* from, AVStream* to) {
     std::memcpy(copy, matrix, size);
 }
 
+// A layout with no known order (32 channels, say) cannot be mixed by the
+// channels' names: its first channels become the output's, one for one.
+int mixFirstChannels(SwrContext* resampler, const AVFrame* in, const AVFrame* out) {
+  int rc = swr_config_frame(resampler, out, in);
+  if (rc < 0) return rc;
+  const int inputs = in->ch_layout.nb_channels, outputs = out->ch_layout.nb_channels;
+  if (inputs <= 0) return AVERROR(EINVAL);
+  std::vector<double> matrix(size_t(inputs) * size_t(outputs), 0.0);
+  for (int o = 0; o < outputs; ++o) matrix[size_t(o) * size_t(inputs) + size_t(std::min(o, inputs - 1))] = 1.0;
+  rc = swr_set_matrix(resampler, matrix.data(), inputs);
+  return rc < 0 ? rc : swr_init(resampler);
+}
+
 Error failure(const QString& what, int code) {
   return QStringLiteral("%1: %2").arg(what, errorText(code));
 }
@@ -203,6 +218,8 @@ class Transcoder {
   // Each surround track falls back to the stereo track before it (the
   // muxer numbers tracks from 1 in the output's order).
   MovieTouches touches() const;
+  // What the written file must hold: the planned tracks, as long as the movie.
+  PlannedOutput plannedOutput() const;
   // What the plan left out, and the subtitle lines dropped on the way.
   QString leftOut() const;
 
@@ -356,9 +373,12 @@ Error Transcoder::openAudioEncoder(AudioStream& audio) {
     av_channel_layout_from_mask(&encoder->ch_layout, AV_CH_LAYOUT_5POINT1);
     encoder->bit_rate = kSurroundBitRate;
   } else {
+    // Mono stays mono, at half the rate: the same sound for half the bytes,
+    // and a fraction of the encoder's time spent on two equal channels.
+    const int channels = audio.decoder->ch_layout.nb_channels == 1 ? 1 : kAudioChannels;
     encoder->sample_rate = aacSampleRate(audio.decoder->sample_rate);
-    av_channel_layout_default(&encoder->ch_layout, kAudioChannels);
-    encoder->bit_rate = int64_t(preset_.audioKbps) * 1000;
+    av_channel_layout_default(&encoder->ch_layout, channels);
+    encoder->bit_rate = int64_t(preset_.audioKbps) * 1000 * channels / kAudioChannels;
     encoder->profile = FF_PROFILE_AAC_LOW;
   }
   encoder->time_base = {1, encoder->sample_rate};
@@ -467,10 +487,14 @@ Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
   converted->format = encoder->sample_fmt;
   converted->sample_rate = encoder->sample_rate;
   av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
-  int rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+  int rc = 0;
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && !swr_is_initialized(audio.resampler.get()))
+    rc = mixFirstChannels(audio.resampler.get(), frame, converted.get());
+  if (rc >= 0) rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
   if (rc == AVERROR_INPUT_CHANGED) {
     swr_close(audio.resampler.get());
-    rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) rc = mixFirstChannels(audio.resampler.get(), frame, converted.get());
+    if (rc >= 0) rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
   }
   if (rc < 0) return failure(QStringLiteral("cannot resample the sound"), rc);
   if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),
@@ -602,9 +626,12 @@ Error Transcoder::finish() {
   if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
   const MovieTouches finishing = touches();  // read from the output's streams before they go
+  const PlannedOutput planned = plannedOutput();
   output_.reset();
   if (!finishMovieFile(temporary_, finishing))
     return failure(QStringLiteral("cannot lay out %1 for fast start").arg(temporary_), AVERROR(EIO));
+  if (const auto wrong = checkWrittenMovie(temporary_, planned))
+    return fail(reason::kIncomplete, QStringLiteral("%1: %2").arg(temporary_, *wrong));
   // A source cut short or rewritten meanwhile gave a movie that is not the
   // user's whole movie.
   if (sourceChanged()) return fail(reason::kChanged, QStringLiteral("%1 changed during the export").arg(job_.source));
@@ -627,6 +654,22 @@ MovieTouches Transcoder::touches() const {
   for (size_t i = 1; i < sounds_.size(); ++i)
     if (sounds_[i].surround) touches.fallbacks.push_back({sounds_[i].out->index + 1, sounds_[i - 1].out->index + 1});
   return touches;
+}
+
+PlannedOutput Transcoder::plannedOutput() const {
+  PlannedOutput planned;
+  for (const PlannedTrack& track : plan_.tracks) {
+    if (track.action == TrackAction::LeaveOut || track.action == TrackAction::Burn) continue;
+    ++(track.kind == TrackKind::Picture ? planned.pictures
+       : track.kind == TrackKind::Sound ? planned.sounds
+       : track.kind == TrackKind::Cover ? planned.covers
+                                        : planned.subtitles);
+  }
+  planned.endUs = expectedEndUs_;
+  // A frame of the picture, or of the sound where there is none.
+  const AVRational rate = video_.encoder ? video_.encoder->framerate : AVRational{0, 1};
+  planned.frameUs = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q) : AV_TIME_BASE * 1024 / 44100;
+  return planned;
 }
 
 QString Transcoder::leftOut() const {

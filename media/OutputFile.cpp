@@ -42,7 +42,8 @@ bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
 std::optional<QString> renameToName(const QByteArray& from, const QString& to) {
   if (renameWithoutReplacing(from, QFile::encodeName(to))) return to;
   const QString portable = inFolderOf(to, portableName(QFileInfo(to).fileName()));
-  if (errno != EINVAL || portable == to) return std::nullopt;
+  // The kernel's FAT driver answers EINVAL, FAT through FUSE answers EPERM.
+  if ((errno != EINVAL && errno != EPERM) || portable == to) return std::nullopt;
   if (renameWithoutReplacing(from, QFile::encodeName(portable))) return portable;
   return std::nullopt;
 }
@@ -62,13 +63,20 @@ QString numberedPath(const QString& output, int n) {
 QString fittedName(const QString& name, qsizetype keptTail) {
   if (name.toUtf8().size() <= kMaxNameBytes) return name;
   const QString tail = name.right(std::min(keptTail, name.size()));
-  QString head = name.left(name.size() - tail.size());
+  const QStringView head = QStringView(name).left(name.size() - tail.size());
+  // The head's characters while they fit, counted in UTF-8 bytes in one pass
+  // (a name of a megabyte takes no longer than its length).
   const qsizetype budget = kMaxNameBytes - tail.toUtf8().size();
-  while (!head.isEmpty() && head.toUtf8().size() > budget) {
-    head.chop(1);
-    if (!head.isEmpty() && head.back().isHighSurrogate()) head.chop(1);
+  qsizetype bytes = 0, kept = 0;
+  while (kept < head.size()) {
+    const char16_t c = head[kept].unicode();
+    const bool pair = QChar::isHighSurrogate(c) && kept + 1 < head.size() && head[kept + 1].isLowSurrogate();
+    const qsizetype size = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    if (bytes + size > budget) break;
+    bytes += size;
+    kept += pair ? 2 : 1;
   }
-  return head.trimmed() + tail;
+  return head.left(kept).trimmed().toString() + tail;
 }
 
 QString portableName(const QString& name) {

@@ -52,6 +52,21 @@ bool progressiveOnly(AVCodecID id) {
          id == AV_CODEC_ID_PNG || id == AV_CODEC_ID_GIF;
 }
 
+// A damaged cover would show as a damaged picture: its decoder is told to
+// stop at the first error.
+bool coverDecodes(const AVStream* stream) {
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec || stream->attached_pic.size <= 0) return false;
+  CodecContextPtr decoder(avcodec_alloc_context3(codec));
+  FramePtr frame(av_frame_alloc());
+  if (!decoder || !frame || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) return false;
+  decoder->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CRCCHECK;
+  if (avcodec_open2(decoder.get(), codec, nullptr) < 0 || avcodec_send_packet(decoder.get(), &stream->attached_pic) < 0)
+    return false;
+  avcodec_send_packet(decoder.get(), nullptr);
+  return avcodec_receive_frame(decoder.get(), frame.get()) >= 0 && frame->decode_error_flags == 0;
+}
+
 TrackKind kindOf(const AVStream* stream) {
   const AVCodecParameters* par = stream->codecpar;
   if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return TrackKind::Cover;
@@ -70,13 +85,18 @@ TrackFacts trackFactsOf(const AVStream* stream) {
   const AVCodecParameters* par = stream->codecpar;
   TrackFacts facts;
   facts.kind = kindOf(stream);
-  facts.decodable = avcodec_find_decoder(par->codec_id) != nullptr;
+  // A track whose header lacks its size, channels or rate can be neither
+  // decoded nor described in a file: it is left out, and said to be.
+  const bool complete = facts.kind == TrackKind::Picture ? par->width > 0 && par->height > 0
+                        : facts.kind == TrackKind::Sound ? par->ch_layout.nb_channels > 0 && par->sample_rate > 0
+                                                         : true;
+  facts.decodable = complete && avcodec_find_decoder(par->codec_id) != nullptr;
   switch (facts.kind) {
-    case TrackKind::Picture: facts.movCompatible = isMovCompatibleVideo(par->codec_id); break;
-    case TrackKind::Sound: facts.movCompatible = isMovCompatibleAudio(par->codec_id); break;
-    // MP4 covers are JPEG or PNG pictures.
+    case TrackKind::Picture: facts.movCompatible = complete && isMovCompatibleVideo(par->codec_id); break;
+    case TrackKind::Sound: facts.movCompatible = complete && isMovCompatibleAudio(par->codec_id); break;
+    // MP4 covers are JPEG or PNG pictures, kept only when they decode whole.
     case TrackKind::Cover:
-      facts.movCompatible = stream->attached_pic.size > 0 && (par->codec_id == AV_CODEC_ID_MJPEG || par->codec_id == AV_CODEC_ID_PNG);
+      facts.movCompatible = (par->codec_id == AV_CODEC_ID_MJPEG || par->codec_id == AV_CODEC_ID_PNG) && coverDecodes(stream);
       break;
     default: break;
   }

@@ -3,6 +3,8 @@
 #include "media/ExportPlan.h"
 #include "media/ExportPreset.h"
 #include "media/Exporter.h"
+#include "media/OutputCheck.h"
+#include "media/OutputFile.h"
 #include "media/PicturePlan.h"
 #include "TestSupport.h"
 
@@ -14,11 +16,42 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace tovix;
 using media::ExportStatus;
+
+// A stand-in for folders that refuse some names, as FAT does: a name with
+// "?" is refused with EPERM (FAT through FUSE), one with "*" with EINVAL
+// (the kernel's driver). Defined here, these take the place of the C
+// library's for every call in this program.
+namespace {
+int refusal(const char* to) {
+  const char* name = std::strrchr(to, '/') ? std::strrchr(to, '/') + 1 : to;
+  return std::strchr(name, '?') ? EPERM : std::strchr(name, '*') ? EINVAL : 0;
+}
+int refuse(int error) {
+  errno = error;
+  return -1;
+}
+}  // namespace
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) noexcept {
+  if (const int error = refusal(to)) return refuse(error);
+  return int(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+}
+extern "C" int link(const char* from, const char* to) noexcept {
+  if (const int error = refusal(to)) return refuse(error);
+  return int(::syscall(SYS_link, from, to));
+}
+extern "C" int rename(const char* from, const char* to) noexcept {
+  if (const int error = refusal(to)) return refuse(error);
+  return int(::syscall(SYS_rename, from, to));
+}
 
 namespace {
 
@@ -124,7 +157,7 @@ QString encoderSettings(const QString& moviePath) {
 }  // namespace
 
 TEST_F(ExporterTest, iPhoneGetsHighProfileH264AndStereoAac) {
-  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}));
+  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}));
   const QJsonObject probed = exportAndCheck(source, media::kTypeCodeiPhone, path("av_iPhone.m4v"));
   const QJsonObject video = test::firstStream(probed, "video");
   EXPECT_EQ(video.value("codec_name").toString(), "h264");
@@ -590,12 +623,30 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
   const QJsonArray chapters = QJsonDocument::fromJson(out).object().value("chapters").toArray();
   ASSERT_EQ(chapters.size(), 2) << "the chapter after the end goes";
   EXPECT_NEAR(chapters.at(1).toObject().value("end_time").toString().toDouble(), 8.0, 0.05);
+
+  // A file cut short ends where its picture ends, whatever its header says.
+  QFile whole(source);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  test::writeFile(path("cut.mkv"), whole.read(whole.size() * 6 / 10));
+  ASSERT_EQ(run(path("cut.mkv"), media::kTypeCodeiPhone, path("cut_iPhone.m4v")).status, ExportStatus::Finished);
+  const QJsonObject cut = test::probe(path("cut_iPhone.m4v"));
+  EXPECT_NEAR(durationOf(cut), test::firstStream(cut, "video").value("duration").toString().toDouble(), 0.05);
+  EXPECT_LT(durationOf(cut), 7.0);
 }
 
 TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   const QString wav = clip("tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "1"});
   QJsonObject probed = exportAndCheck(wav, media::kTypeCodeiPod, path("tone_iPod.m4v"));
   EXPECT_TRUE(test::firstStream(probed, "video").isEmpty());
+  EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 1) << "mono stays mono";
+  EXPECT_NEAR(test::firstStream(probed, "audio").value("bit_rate").toString().toInt() / 1000, 64, 8) << "half the stereo rate";
+
+  // 32 channels with no layout: the first two become the stereo track.
+  QString channels = "sin(440*2*PI*t)|sin(440*2*PI*t)";
+  for (int i = 2; i < 32; ++i) channels += "|0";
+  const QString many = clip("many.wav", {"-f", "lavfi", "-i", "aevalsrc=" + channels + ":s=48000:d=2"});
+  ASSERT_EQ(test::firstStream(test::probe(many), "audio").value("channel_layout").toString("unknown"), "unknown");
+  probed = exportAndCheck(many, media::kTypeCodeiPhone, path("many_iPhone.m4v"));
   EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 2);
 
   // A song with tags and a cover keeps both.
@@ -608,6 +659,16 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   const QJsonObject coverStream = test::firstStream(probed, "video");
   EXPECT_EQ(coverStream.value("codec_name").toString(), "mjpeg");
   EXPECT_EQ(coverStream.value("disposition").toObject().value("attached_pic").toInt(), 1) << "the file's cover";
+  // A damaged cover is left out, and said to be.
+  QFile damaged(cover);
+  ASSERT_TRUE(damaged.open(QIODevice::ReadOnly));
+  QByteArray jpeg = damaged.readAll();
+  for (qsizetype i = jpeg.size() / 3; i < jpeg.size() / 3 + 300; ++i) jpeg[i] = char(i * 37);
+  test::writeFile(path("damaged.jpg"), jpeg);
+  const QString badSong = clip("bad_song.mp3", {"-f", "lavfi", "-i", "sine=duration=2", "-i", path("damaged.jpg"), "-map", "0",
+                                               "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy", "-disposition:v", "attached_pic"});
+  EXPECT_EQ(run(badSong, media::kTypeCodeiPod, path("bad_song_iPod.m4v")).leftOut, "1 cover picture");
+  EXPECT_TRUE(test::firstStream(test::probe(path("bad_song_iPod.m4v")), "video").isEmpty());
 
   // Six channels near full scale, mixed to two, stay within full scale.
   const QString loud = clip("loud51.wav", {"-f", "lavfi", "-i", "sine=frequency=220:sample_rate=48000:duration=2,volume=7.9",
@@ -693,6 +754,19 @@ TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
   probed = exportAndCheck(hevc, media::kTypeCodeMovie, path("hevc_QT.mov"));
   EXPECT_EQ(test::firstStream(probed, "video").value("codec_tag_string").toString(), "hvc1");
 
+  // A sound track whose header names no channels can be neither copied nor
+  // converted: it is left out and named, and the file opens.
+  QFile wave(clip("tone2.wav", {"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "pcm_s16le"}));
+  ASSERT_TRUE(wave.open(QIODevice::ReadOnly));
+  QByteArray header = wave.readAll();
+  header[22] = header[23] = 0;  // the format chunk's channel count
+  test::writeFile(path("silent0.wav"), header);
+  const QString noChannels = clip("nochannels.mov", {"-i", baseline, "-i", path("silent0.wav"), "-map", "0:v", "-map", "1", "-c", "copy"});
+  EXPECT_EQ(run(noChannels, media::kTypeCodeMovie, path("nochannels_QT.mov")).leftOut, "1 sound track");
+  probed = test::probe(path("nochannels_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
+  EXPECT_TRUE(test::firstStream(probed, "audio").isEmpty());
+
   const QString flash = clip("flash.flv", withCodecs(test::standardClipArguments(2), {"-c:v", "flv1", "-ar", "44100"}));
   probed = exportAndCheck(flash, media::kTypeCodeMovie, path("flash_QT.mov"));
   EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
@@ -764,7 +838,7 @@ TEST_F(ExporterTest, FailuresLeaveNothingBehindAndKeepAnOldOutput) {
   EXPECT_FALSE(outcome.reason.isEmpty());
   EXPECT_FALSE(QFile::exists(path("fake_iPhone.m4v")));
 
-  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}));
+  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}));
   outcome = run(source, media::kTypeCodeiPhone, path("no such folder/av_iPhone.m4v"));
   EXPECT_EQ(outcome.status, ExportStatus::Failed);
 
@@ -802,4 +876,29 @@ TEST_F(ExporterTest, NamesAlwaysFitTheFolder) {
   }
   EXPECT_LE(QFileInfo(media::temporaryOutputPath(longName)).fileName().toUtf8().size(), media::kMaxNameBytes);
   EXPECT_EQ(media::portableName("a:b?c*.m4v"), "a_b_c_.m4v");
+  // A megabyte of name is cut in one pass.
+  EXPECT_EQ(media::fittedName(QString(1 << 20, u'x') + "_iPod.m4v", 9), QString(246, u'x') + "_iPod.m4v");
+
+  // Folders that refuse a name: FAT through FUSE answers EPERM, the
+  // kernel's FAT driver EINVAL (the stand-in below); the portable name is taken.
+  for (const char* name : {"Take: one?_iPod.m4v", "Take: two*_iPod.m4v"}) {
+    const auto outcome = run(source, media::kTypeCodeiPod, path(name));
+    ASSERT_EQ(outcome.status, ExportStatus::Finished) << name << outcome.detail.toStdString();
+    EXPECT_EQ(QFileInfo(outcome.writtenPath).fileName(), media::portableName(name));
+  }
+}
+
+TEST_F(ExporterTest, AFinishedFileIsCheckedAgainstThePlan) {
+  const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}));
+  ASSERT_EQ(run(source, media::kTypeCodeiPhone, path("checked_iPhone.m4v")).status, ExportStatus::Finished);
+  const QString written = path("checked_iPhone.m4v");
+  media::PlannedOutput planned{1, 1, 0, 0, 2'000'000, 34'000};
+  EXPECT_EQ(media::checkWrittenMovie(written, planned), std::nullopt);
+  planned.sounds = 2;
+  EXPECT_NE(media::checkWrittenMovie(written, planned), std::nullopt) << "a track missing";
+  planned.sounds = 1;
+  planned.endUs = 2'100'000;
+  EXPECT_NE(media::checkWrittenMovie(written, planned), std::nullopt) << "shorter than the movie by more than a frame";
+  test::writeFile(path("broken_iPhone.m4v"), "not a movie");
+  EXPECT_NE(media::checkWrittenMovie(path("broken_iPhone.m4v"), planned), std::nullopt);
 }
