@@ -22,6 +22,7 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -50,6 +51,7 @@ constexpr const char* kDiskFull = "the disk is full.";
 constexpr const char* kChanged = "the movie file changed while it was being converted.";
 constexpr const char* kGeneric = "the movie could not be converted.";
 constexpr const char* kIncomplete = "the converted movie came out incomplete.";
+constexpr const char* kPathTooLong = "the movie's path is longer than the system allows.";
 }  // namespace reason
 
 // What tells that a source file was replaced, cut or rewritten.
@@ -798,6 +800,12 @@ ExportOutcome Transcoder::run() {
 ExportOutcome exportMovie(const ExportJob& job) {
   const auto preset = presetForTypeCode(job.typeCode);
   if (!preset) return {ExportStatus::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}, {}};
+  // A path the system refuses anyway is answered at once, whatever its size.
+  for (const QString& path : {job.source, job.output}) {
+    if (QFile::encodeName(path).size() >= PATH_MAX)
+      return {ExportStatus::Failed, QLatin1String(reason::kPathTooLong),
+              QStringLiteral("a path of %1 bytes").arg(QFile::encodeName(path).size()), {}, {}};
+  }
   av_log_set_level(AV_LOG_ERROR);
   Transcoder transcoder(job, *preset);
   return transcoder.run();

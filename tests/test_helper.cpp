@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QProcess>
 #include <csignal>
 
@@ -151,6 +152,22 @@ TEST_F(HelperTest, MalformedRequestsAreAnsweredWithAnError) {
   EXPECT_TRUE(recorder.named(p::kExportProgress).empty());
   EXPECT_EQ(helperLog().count("exportRequest:"), 2) << "a request without a dictionary is not logged";
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies short_QT.mov"));
+}
+
+// Any program on the bus may send a path of any size; a megabyte is refused
+// at once, and the helper goes on serving.
+TEST_F(HelperTest, APathLongerThanTheSystemTakesIsRefused) {
+  const QVariantMap huge = request(home.path() + "/" + QString(1 << 20, u'x') + ".mov", p::QUEUE_ENTRY_IPOD_KEY);
+  QDBusMessage signal = QDBusMessage::createSignal(NotificationCenter::kObjectPath, NotificationCenter::kInterface,
+                                                   p::kExportRequest);
+  signal << huge;
+  ASSERT_TRUE(QDBusConnection::sessionBus().send(signal));
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1));
+  EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_ERROR_TEXT_KEY),
+            "the movie's path is longer than the system allows.");
+  post(request(movie("short.mov"), p::QUEUE_ENTRY_IPOD_KEY));
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 2));
+  EXPECT_EQ(recorder.named(p::kExportComplete)[1].userInfo->value(p::EXPORT_RESULT_KEY), "Finished");
 }
 
 TEST_F(HelperTest, QuitFlagAtARequestEndsTheHelperSilently) {
