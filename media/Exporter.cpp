@@ -52,6 +52,10 @@ constexpr const char* kChanged = "the movie file changed while it was being conv
 constexpr const char* kGeneric = "the movie could not be converted.";
 constexpr const char* kIncomplete = "the converted movie came out incomplete.";
 constexpr const char* kPathTooLong = "the movie's path is longer than the system allows.";
+constexpr const char* kPicture = "the picture could not be converted.";
+constexpr const char* kSound = "a sound track could not be converted.";
+constexpr const char* kReadFailed = "the movie file could not be read to its end.";
+constexpr const char* kWriteFailed = "the export file could not be written.";
 }  // namespace reason
 
 // What tells that a source file was replaced, cut or rewritten.
@@ -245,6 +249,7 @@ class Transcoder {
   int64_t packetsWritten_ = 0;
   int64_t movieEndUs_ = 0;     // where the picture and sound written so far end
   int64_t expectedEndUs_ = 0;  // where the source's picture and sound end; 0 when unknown
+  int subtitleTracksLeftOut_ = 0;  // planned, but found not to convert
   bool cancelled_ = false;
   std::optional<FileStamp> sourceStamp_;
   const char* plainReason_ = nullptr;
@@ -404,7 +409,7 @@ Error Transcoder::writeHeader() {
   if (rc < 0) return fail(reason::kOutputFolder, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   // The movie box goes first when the file is finished (finishMovieFile).
   rc = avformat_write_header(output_.get(), nullptr);
-  if (rc < 0) return failure(QStringLiteral("cannot write the movie header"), rc);
+  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot write the movie header"), rc));
   return std::nullopt;
 }
 
@@ -419,7 +424,7 @@ bool Transcoder::reportProgress(double fraction, bool force) {
 Error Transcoder::writePacket(AVPacket* packet) {
   const int rc = av_interleaved_write_frame(output_.get(), packet);
   if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
-  if (rc < 0) return failure(QStringLiteral("cannot write to %1").arg(temporary_), rc);
+  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
   ++packetsWritten_;
   return std::nullopt;
 }
@@ -451,14 +456,15 @@ Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
 }
 
 Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
+  const char* plain = &stream == &video_ ? reason::kPicture : reason::kSound;
   int rc = avcodec_send_frame(stream.encoder.get(), frame);
-  if (rc < 0 && rc != AVERROR_EOF) return failure(QStringLiteral("cannot encode"), rc);
+  if (rc < 0 && rc != AVERROR_EOF) return fail(plain, *failure(QStringLiteral("cannot encode"), rc));
   PacketPtr packet(av_packet_alloc());
   if (!packet) return QStringLiteral("out of memory");
   for (;;) {
     rc = avcodec_receive_packet(stream.encoder.get(), packet.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return std::nullopt;
-    if (rc < 0) return failure(QStringLiteral("cannot encode"), rc);
+    if (rc < 0) return fail(plain, *failure(QStringLiteral("cannot encode"), rc));
     if (packet->duration == 0 && stream.encoder->framerate.num > 0)
       packet->duration = av_rescale_q(1, av_inv_q(stream.encoder->framerate), stream.encoder->time_base);
     av_packet_rescale_ts(packet.get(), stream.encoder->time_base, stream.out->time_base);
@@ -468,7 +474,8 @@ Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
 }
 
 Error Transcoder::onDecodedPicture(AVFrame* frame) {
-  return video_.path->take(frame, [this](AVFrame* picture) { return encode(video_, picture); });
+  Error error = video_.path->take(frame, [this](AVFrame* picture) { return encode(video_, picture); });
+  return error ? fail(reason::kPicture, *error) : error;
 }
 
 Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
@@ -498,7 +505,7 @@ Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) rc = mixFirstChannels(audio.resampler.get(), frame, converted.get());
     if (rc >= 0) rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
   }
-  if (rc < 0) return failure(QStringLiteral("cannot resample the sound"), rc);
+  if (rc < 0) return fail(reason::kSound, *failure(QStringLiteral("cannot resample the sound"), rc));
   if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),
                           converted->nb_samples) < converted->nb_samples)
     return QStringLiteral("out of memory");
@@ -590,7 +597,7 @@ Error Transcoder::convertPackets() {
     }
     const int rc = av_read_frame(input_.get(), packet_.get());
     if (rc == AVERROR_EOF) return std::nullopt;
-    if (rc < 0) return failure(QStringLiteral("cannot read %1").arg(job_.source), rc);
+    if (rc < 0) return fail(reason::kReadFailed, *failure(QStringLiteral("cannot read %1").arg(job_.source), rc));
     Error error = handlePacket(packet_.get());
     av_packet_unref(packet_.get());
     if (error) return error;
@@ -623,15 +630,15 @@ Error Transcoder::finish() {
   if (packetsWritten_ == 0)
     return fail(reason::kUnreadable, QStringLiteral("nothing in %1 could be decoded").arg(job_.source));
   int rc = av_write_trailer(output_.get());
-  if (rc < 0) return failure(QStringLiteral("cannot finish the movie"), rc);
+  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot finish the movie"), rc));
   rc = avio_closep(&output_->pb);
   if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
-  if (rc < 0) return failure(QStringLiteral("cannot write %1").arg(temporary_), rc);
+  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot write %1").arg(temporary_), rc));
   const MovieTouches finishing = touches();  // read from the output's streams before they go
   const PlannedOutput planned = plannedOutput();
   output_.reset();
   if (!finishMovieFile(temporary_, finishing))
-    return failure(QStringLiteral("cannot lay out %1 for fast start").arg(temporary_), AVERROR(EIO));
+    return fail(reason::kWriteFailed, QStringLiteral("cannot lay out %1 for fast start").arg(temporary_));
   if (const auto wrong = checkWrittenMovie(temporary_, planned))
     return fail(reason::kIncomplete, QStringLiteral("%1: %2").arg(temporary_, *wrong));
   // A source cut short or rewritten meanwhile gave a movie that is not the
@@ -644,7 +651,7 @@ Error Transcoder::finish() {
     const QString detail = QStringLiteral("cannot rename the finished movie to %1: %2")
                                .arg(job_.output, QString::fromLocal8Bit(std::strerror(error)));
     if (!QFileInfo(QFileInfo(job_.output).path()).isDir()) return fail(reason::kFolderGone, detail);
-    if (error == EINVAL || error == ENAMETOOLONG) return fail(reason::kNameRefused, detail);
+    if (error == EINVAL || error == EPERM || error == ENAMETOOLONG) return fail(reason::kNameRefused, detail);
     return detail;
   }
   writtenPath_ = *written;
@@ -667,6 +674,7 @@ PlannedOutput Transcoder::plannedOutput() const {
        : track.kind == TrackKind::Cover ? planned.covers
                                         : planned.subtitles);
   }
+  planned.subtitles -= subtitleTracksLeftOut_;
   planned.endUs = expectedEndUs_;
   // A frame of the picture, or of the sound where there is none.
   const AVRational rate = video_.encoder ? video_.encoder->framerate : AVRational{0, 1};
@@ -676,17 +684,21 @@ PlannedOutput Transcoder::plannedOutput() const {
 
 QString Transcoder::leftOut() const {
   QString text = QString::fromStdString(plan_.leftOut);
+  const auto add = [&text](const QString& what) { text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + what; };
+  if (subtitleTracksLeftOut_ > 0)
+    add(QStringLiteral("%1 subtitle track%2 that could not be converted").arg(subtitleTracksLeftOut_).arg(subtitleTracksLeftOut_ == 1 ? "" : "s"));
   int dropped = 0;
   for (const auto& subtitle : subtitles_) dropped += subtitle->droppedCues();
-  if (dropped == 0) return text;
-  if (!text.isEmpty()) text += QStringLiteral(", ");
-  return text + QStringLiteral("%1 subtitle line%2 out of time").arg(dropped).arg(dropped == 1 ? "" : "s");
+  if (dropped > 0) add(QStringLiteral("%1 subtitle line%2 out of time").arg(dropped).arg(dropped == 1 ? "" : "s"));
+  return text;
 }
 
 ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
   output_.reset();
   QFile::remove(temporary_);
-  if (status == ExportStatus::Failed && !plainReason_ && !QFileInfo(QFileInfo(job_.output).path()).isDir())
+  // A write that failed because the folder went away says so.
+  if (status == ExportStatus::Failed && (!plainReason_ || plainReason_ == reason::kWriteFailed) &&
+      !QFileInfo(QFileInfo(job_.output).path()).isDir())
     plainReason_ = reason::kFolderGone;
   if (status != ExportStatus::Failed) return {status, {}, detail, {}, {}};
   // A read error or an early end is most often the source changing under us.
@@ -720,22 +732,25 @@ Error Transcoder::addTracks() {
 }
 
 Error Transcoder::addPicture(int index, bool copy) {
-  if (Error error = addStream(video_, index, copy)) return error;
-  return copy ? std::nullopt : openVideoEncoder(video_);
+  Error error = addStream(video_, index, copy);
+  if (!error && !copy) error = openVideoEncoder(video_);
+  return error ? fail(reason::kPicture, *error) : error;
 }
 
 Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
   sound.surround = track.surround;
   if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
   sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
-  return sound.copy ? std::nullopt : openAudioEncoder(sound);
+  Error error = sound.copy ? std::nullopt : openAudioEncoder(sound);
+  return error ? fail(reason::kSound, *error) : error;
 }
 
+// A subtitle track that cannot be converted is left out, and said to be.
 Error Transcoder::addSubtitles(int index) {
   QString error;
   auto track = SubtitleTrack::create(input_->streams[index], output_.get(), expectedEndUs_, error);
-  if (!track) return error;
-  subtitles_.push_back(std::move(track));
+  if (track) subtitles_.push_back(std::move(track));
+  else ++subtitleTracksLeftOut_;
   return std::nullopt;
 }
 

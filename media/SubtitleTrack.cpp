@@ -61,8 +61,8 @@ std::unique_ptr<SubtitleTrack> SubtitleTrack::create(const AVStream* in, AVForma
     std::memcpy(encoder->subtitle_header, decoder->subtitle_header, size_t(decoder->subtitle_header_size));
     encoder->subtitle_header_size = decoder->subtitle_header_size;
   }
-  track->out_ = avformat_new_stream(output, nullptr);
-  if (avcodec_open2(encoder, codec, nullptr) < 0 || !track->out_ ||
+  // The output's track is added last, so a track that cannot be made leaves none behind.
+  if (avcodec_open2(encoder, codec, nullptr) < 0 || !(track->out_ = avformat_new_stream(output, nullptr)) ||
       avcodec_parameters_from_context(track->out_->codecpar, encoder) < 0) {
     error = QStringLiteral("cannot set up subtitle track %1").arg(in->index);
     return nullptr;
