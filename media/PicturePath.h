@@ -17,6 +17,7 @@ extern "C" {
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace tovix::media {
 
@@ -27,6 +28,10 @@ struct PictureOutput {
   bool fromRgb = false;       // the source is RGB, turned into YUV of the matrix below
   bool bt709 = true;          // the output's matrix: BT.709, else BT.601
 };
+
+// The libavfilter chain a picture goes through: the plan's filters, then
+// scaling to the output's size and 8-bit 4:2:0.
+std::string pictureChain(const PicturePlan& plan, const PictureOutput& output);
 
 class PicturePath {
  public:

@@ -179,15 +179,20 @@ Extent contentOf(const Luma& luma, bool fullRange) {
   return extent;
 }
 
-// Bars of even size that are black in every sample; none on an axis where
-// cutting them would leave less than 40 % of the picture (a dark movie
+// Bars of even size that are black in every sample, in pairs: a film is
+// letterboxed or pillarboxed about its middle, so bars that differ by more
+// than half are a dark part of the picture, and stay. None either on an axis
+// where cutting them would leave less than 40 % of the picture (a dark movie
 // sampled only in dark scenes).
 Crop barsAround(const Extent& content, int width, int height) {
   if (content.empty() || width <= 0 || height <= 0) return {};
   const auto even = [](int value) { return value & ~1; };
   Crop bars{even(content.top), even(height - 1 - content.bottom), even(content.left), even(width - 1 - content.right)};
-  if ((height - bars.top - bars.bottom) * 10 < height * 4) bars.top = bars.bottom = 0;
-  if ((width - bars.left - bars.right) * 10 < width * 4) bars.left = bars.right = 0;
+  const auto keep = [](int& first, int& second, int size) {
+    if (2 * std::min(first, second) < std::max(first, second) || (size - first - second) * 10 < size * 4) first = second = 0;
+  };
+  keep(bars.top, bars.bottom, height);
+  keep(bars.left, bars.right, width);
   return bars;
 }
 

@@ -5,6 +5,7 @@
 #include "media/Exporter.h"
 #include "media/OutputCheck.h"
 #include "media/OutputFile.h"
+#include "media/PicturePath.h"
 #include "media/PicturePlan.h"
 #include "TestSupport.h"
 
@@ -87,6 +88,16 @@ QByteArray decodeErrors(const QString& path) {
 
 double durationOf(const QJsonObject& probed) {
   return probed.value("format").toObject().value("duration").toString().toDouble();
+}
+
+// The mean of a plane ("YAVG", "UAVG" or "VAVG") in a region ("w:h:x:y")
+// of the frame shown at a time ("1.5") of a movie.
+double regionMean(const QString& file, const char* at, const char* region, const char* plane = "YAVG") {
+  QProcess stats;
+  stats.start("ffmpeg", {"-ss", at, "-i", file, "-frames:v", "1", "-vf", QString("crop=%1,signalstats,metadata=print").arg(region),
+                         "-f", "null", "-"});
+  stats.waitForFinished();
+  return QString::fromUtf8(stats.readAllStandardError()).section(QString("signalstats.%1=").arg(plane), 1).section('\n', 0, 0).toDouble();
 }
 
 class ExporterTest : public testing::Test {
@@ -298,6 +309,10 @@ TEST_F(ExporterTest, ThePicturePlanDecidesFiltersAndTheTurn) {
     EXPECT_EQ(plan.height, row.height) << plan.filters;
     EXPECT_EQ(plan.toneMapped, row.toneMapped) << plan.filters;
     EXPECT_EQ(plan.filmRate, row.facts.telecined) << plan.filters;
+    // Then shrunk with Lanczos, which keeps the detail bicubic loses.
+    const std::string chain = media::pictureChain(plan, {plan.width / 2, plan.height / 2, 0, false, true});
+    EXPECT_NE(chain.find("scale=w=" + std::to_string(plan.width / 2) + ":h=" + std::to_string(plan.height / 2) + ":flags=lanczos"),
+              std::string::npos) << chain;
     EXPECT_EQ(plan.filters.find("bwdif") != std::string::npos, row.facts.interlaced && !row.facts.telecined) << plan.filters;
   }
 }
@@ -340,15 +355,22 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
     track.movCompatible = true;
     return track;
   };
-  auto ac3 = sound("eng", false, 6);
-  ac3.ac3 = true;
-  ac3.bitRate = 448000;
+  const auto ac3At = [&](int64_t bitRate) {
+    auto track = sound("eng", false, 6);
+    track.ac3 = true;
+    track.bitRate = bitRate;
+    return track;
+  };
+  const auto ac3 = ac3At(448000);
   const Row rows[] = {
       {"the default track starts", movie({h264, sound("eng"), sound("fra", true)}), "eng", media::kTypeCodeiPhone, "C C C*", ""},
       {"else the user's language", movie({h264, sound("eng"), sound("fra")}), "fra", media::kTypeCodeiPhone, "C C C*", ""},
       {"else the first", movie({h264, sound("eng"), sound("fra")}), "deu", media::kTypeCodeiPhone, "C C* C", ""},
       {"an iPod keeps the chosen one", movie({h264, sound("eng"), sound("fra")}), "fra", media::kTypeCodeiPod, "C - C*", "1 sound track"},
-      {"surround beside stereo on Apple TV", movie({h264, ac3}), "", media::kTypeCodeAppleTV, "C C*S", ""},
+      {"surround beside stereo on Apple TV, an AC3 source copied", movie({h264, ac3}), "", media::kTypeCodeAppleTV, "C C*SK", ""},
+      {"AC3 at the format's highest rate is copied", movie({h264, ac3At(640000)}), "", media::kTypeCodeAppleTV, "C C*SK", ""},
+      {"AC3 above it is converted", movie({h264, ac3At(640001)}), "", media::kTypeCodeAppleTV, "C C*SC", ""},
+      {"stereo has no surround track", movie({h264, sound("eng")}), "", media::kTypeCodeAppleTV, "C C*", ""},
       {"QuickTime copies what it holds", movie({h264, compatibleSound("eng"), sound("fra")}), "", media::kTypeCodeMovie, "K K* C", ""},
       {"forced subtitles in the chosen language are burnt",
        movie({h264, sound("fra"), pictureSubtitles("eng", true), pictureSubtitles("fra", true)}), "", media::kTypeCodeiPhone,
@@ -370,7 +392,7 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
       std::string entry = "-";
       for (const media::PlannedTrack& track : plan.tracks) {
         if (track.source != int(i) || track.action == TrackAction::LeaveOut) continue;
-        if (track.surround) entry += 'S';
+        if (track.surround) entry += std::string("S") + "KC"[int(track.action)];
         else entry = std::string(1, "KCB"[int(track.action)]) + (track.enabled ? "*" : "") + entry.substr(1);
       }
       got += entry;
@@ -378,17 +400,27 @@ TEST_F(ExporterTest, TheExportPlanDecidesEveryTrack) {
     EXPECT_EQ(got, row.expected) << row.what;
     EXPECT_EQ(plan.leftOut, row.leftOut) << row.what;
   }
+  // HDR is tone-mapped for the devices; a QuickTime movie that converts its
+  // picture keeps it HDR.
+  auto hdr = movie({{TrackKind::Picture, true, false, false, false, 0, false, 0, ""}});
+  hdr.pictureFacts.transfer = media::Transfer::Pq;
+  EXPECT_TRUE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeiPhone), "").picture.toneMapped);
+  EXPECT_FALSE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeMovie), "").picture.toneMapped);
 }
 
 TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtitled) {
   // A phone clip stored sideways with a 90° display matrix comes out upright
   // in its pixels, for players that ignore the matrix too.
-  const QString plain = clip("plain.mp4", withCodecs(test::standardClipArguments(1), {"-c:v", "libx264", "-c:a", "aac"}));
+  // Its bright top-left quarter ends where ffmpeg's own turn puts it: bottom left.
+  const QString plain = clip("plain.mp4", {"-f", "lavfi", "-i", "color=gray:size=160x120:rate=30:duration=1,"
+                                           "drawbox=x=0:y=0:w=80:h=60:color=white:t=fill", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
   const QString rotated = clip("phone.mov", {"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90"});
   QJsonObject video = test::firstStream(exportAndCheck(rotated, media::kTypeCodeiPhone, path("phone_iPhone.m4v")), "video");
   EXPECT_EQ(video.value("width").toInt(), 120);
   EXPECT_EQ(video.value("height").toInt(), 160);
   EXPECT_TRUE(video.value("side_data_list").toArray().isEmpty()) << "no matrix left to turn it again";
+  EXPECT_GT(regionMean(path("phone_iPhone.m4v"), "0", "40:40:10:110"), 200) << "bottom left";
+  EXPECT_LT(regionMean(path("phone_iPhone.m4v"), "0", "40:40:70:10"), 160) << "top right";
 
   // Interlaced fields in motion: the export is progressive and shows no combing.
   const QString interlaced = clip("interlaced.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=50:duration=2",
@@ -472,23 +504,22 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtit
   EXPECT_NEAR(saturation, sdrSaturation, 0.2 * sdrSaturation);
 
   // Forced picture subtitles are burnt in while they show, shrunk with the
-  // picture; the other picture subtitles are left out and said to be.
-  ASSERT_EQ(test::runProgram(qEnvironmentVariable("TOVIX_BIN_DIR") + "/picture_subtitles", {path("box.mkv"), "800", "600", "1000", "2000"}), 0);
+  // picture, one without an end of its own until the next; the other
+  // picture subtitles are left out and said to be.
+  ASSERT_EQ(test::runProgram(qEnvironmentVariable("TOVIX_BIN_DIR") + "/picture_subtitles", {path("box.mkv"), "800", "600", "1000-,2000-2200", "ffff0000"}), 0);
   const QString subtitled = clip("subtitled.mkv", {"-f", "lavfi", "-i", "color=c=black:size=800x600:rate=25:duration=3",
                                                    "-i", path("box.mkv"), "-map", "0", "-map", "1", "-map", "1", "-c:v", "libx264",
                                                    "-c:s", "copy", "-disposition:s:0", "0", "-disposition:s:1", "forced"});
   const auto outcome = run(subtitled, media::kTypeCodeiPod, path("subtitled_iPod.m4v"));
   EXPECT_EQ(outcome.leftOut, "1 picture subtitle track");
-  const auto boxLuma = [this](const char* at) {  // where the box shows on the 800x600 picture shrunk to 640x480
-    QProcess stats;
-    stats.start("ffmpeg", {"-ss", at, "-i", path("subtitled_iPod.m4v"), "-frames:v", "1", "-vf",
-                           "crop=140:40:250:388,signalstats,metadata=print", "-f", "null", "-"});
-    stats.waitForFinished();
-    return QString::fromUtf8(stats.readAllStandardError()).section("signalstats.YAVG=", 1).section('\n', 0, 0).toDouble();
-  };
-  EXPECT_LT(boxLuma("0.5"), 20) << "not yet shown";
-  EXPECT_GT(boxLuma("1.5"), 230) << "burnt in";
-  EXPECT_LT(boxLuma("2.5"), 20) << "gone again";
+  // Where the red box shows on the 800x600 picture shrunk to 640x480: red
+  // is high in Cr, low in Cb.
+  const QString burnt = path("subtitled_iPod.m4v");
+  const char* box = "140:40:250:388";
+  EXPECT_LT(regionMean(burnt, "0.5", box, "VAVG"), 140) << "not yet shown";
+  EXPECT_GT(regionMean(burnt, "1.5", box, "VAVG"), 200) << "burnt in, red";
+  EXPECT_LT(regionMean(burnt, "1.5", box, "UAVG"), 110) << "red, not blue";
+  EXPECT_LT(regionMean(burnt, "2.5", box, "VAVG"), 140) << "gone again";
 }
 
 // A DVD title as a DVD carries it: MPEG-2 and AC3 5.1 in a program stream,
@@ -505,7 +536,8 @@ TEST_F(ExporterTest, DvdRipsKeepTheirSurroundSoundAndForcedLines) {
                                            "-type", "PaletteAlpha", path(name)}), 0);
   test::writeFile(path("spu.xml"), QString("<subpictures><stream>"
                                            "<spu start=\"00:00:01.00\" end=\"00:00:02.00\" image=\"%1\"/>"
-                                           "<spu start=\"00:00:03.00\" end=\"00:00:04.50\" image=\"%2\" force=\"yes\"/>"
+                                           "<spu start=\"00:00:03.00\" image=\"%2\" force=\"yes\"/>"
+                                           "<spu start=\"00:00:04.00\" end=\"00:00:04.50\" image=\"%1\"/>"
                                            "</stream></subpictures>").arg(path("normal.png"), path("forced.png")).toUtf8());
   QProcess spumux;
   spumux.setStandardInputFile(vob);
@@ -524,19 +556,15 @@ TEST_F(ExporterTest, DvdRipsKeepTheirSurroundSoundAndForcedLines) {
   EXPECT_EQ(streams.at(2).toObject().value("codec_name").toString(), "ac3");
   EXPECT_EQ(streams.at(2).toObject().value("nb_frames").toString(), QString(packets).trimmed()) << "every AC3 frame copied";
   // Inside where the boxes show, on the picture shown 720 or 768 wide.
-  const auto luma = [this](const char* at, const char* crop) {
-    QProcess stats;
-    stats.start("ffmpeg", {"-ss", at, "-i", path("rip_ATV.m4v"), "-frames:v", "1", "-vf",
-                           QString("crop=%1,signalstats,metadata=print").arg(crop), "-f", "null", "-"});
-    stats.waitForFinished();
-    return QString::fromUtf8(stats.readAllStandardError()).section("signalstats.YAVG=", 1).section('\n', 0, 0).toDouble();
-  };
-  EXPECT_GT(luma("3.5", "140:30:300:480"), 200) << "the forced line is burnt in";
-  EXPECT_LT(luma("1.5", "80:30:115:105"), 40) << "the other lines are not";
+  const QString exported = path("rip_ATV.m4v");
+  EXPECT_GT(regionMean(exported, "3.5", "140:30:300:480"), 200) << "the forced line is burnt in";
+  EXPECT_LT(regionMean(exported, "4.2", "140:30:300:480"), 40) << "until the next line, though it names no end";
+  EXPECT_LT(regionMean(exported, "1.5", "80:30:115:105"), 40) << "the other lines are not";
 }
 
 TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
   test::writeFile(path("chapters.txt"), ";FFMETADATA1\ntitle=Trip to the Sea\nartist=Ann\ndate=2024\ncomment=First day\n"
+                                        "description=Two friends and the sea\n"
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=700\ntitle=Arrival\n"
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=700\nEND=1400\ntitle=Beach\n"
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1400\nEND=2000\ntitle=Home\n");
@@ -547,7 +575,7 @@ TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
                                              "-map_metadata", "2", "-map_chapters", "2", "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt",
                                              "-metadata:s:a:0", "language=fra", "-metadata:s:a:0", "title=Français",
                                              "-metadata:s:s:0", "language=eng", "-metadata:s:s:1", "language=fra",
-                                             "-disposition:s:0", "0", "-disposition:s:1", "forced"});
+                                             "-disposition:s:0", "default", "-disposition:s:1", "forced"});
   for (const auto& [type, name] : {std::pair{media::kTypeCodeiPhone, "tagged_iPhone.m4v"}, {media::kTypeCodeiPod, "tagged_iPod.m4v"},
                                    {media::kTypeCodeAppleTV, "tagged_ATV.m4v"}, {media::kTypeCodeMovie, "tagged_QT.mov"}}) {
     const QJsonObject probed = exportAndCheck(source, type, path(name));
@@ -555,6 +583,9 @@ TEST_F(ExporterTest, EveryTargetKeepsTheMoviesTagsChaptersAndTrackLanguage) {
     EXPECT_EQ(tags.value("title").toString(), "Trip to the Sea") << name;
     EXPECT_EQ(tags.value("artist").toString(), "Ann") << name;
     EXPECT_EQ(tags.value("comment").toString(), "First day") << name;
+    if (type != media::kTypeCodeMovie) {  // the QuickTime muxer writes no description
+      EXPECT_EQ(tags.value("description").toString(), "Two friends and the sea") << name;
+    }
     const QJsonObject audioTags = test::firstStream(probed, "audio").value("tags").toObject();
     EXPECT_EQ(audioTags.value("language").toString(), "fra") << name;
     EXPECT_EQ(audioTags.value("handler_name").toString(), "Français") << name;
@@ -623,6 +654,12 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
   const QJsonArray chapters = QJsonDocument::fromJson(out).object().value("chapters").toArray();
   ASSERT_EQ(chapters.size(), 2) << "the chapter after the end goes";
   EXPECT_NEAR(chapters.at(1).toObject().value("end_time").toString().toDouble(), 8.0, 0.05);
+
+  // A movie that starts late (a broadcast's clock) keeps its lines' times.
+  const QString late = clip("late.mkv", {"-i", source, "-map", "0", "-c", "copy", "-output_ts_offset", "10"});
+  ASSERT_EQ(run(late, media::kTypeCodeiPhone, path("late_iPhone.m4v")).status, ExportStatus::Finished);
+  test::runProgram("ffmpeg", {"-v", "error", "-i", path("late_iPhone.m4v"), "-map", "0:s", "-f", "srt", "-"}, &srt);
+  EXPECT_TRUE(srt.startsWith("1\n00:00:00,500 --> 00:00:01,000")) << srt.left(40).toStdString();
 
   // A file cut short ends where its picture ends, whatever its header says.
   QFile whole(source);
@@ -876,8 +913,11 @@ TEST_F(ExporterTest, NamesAlwaysFitTheFolder) {
   }
   EXPECT_LE(QFileInfo(media::temporaryOutputPath(longName)).fileName().toUtf8().size(), media::kMaxNameBytes);
   EXPECT_EQ(media::portableName("a:b?c*.m4v"), "a_b_c_.m4v");
-  // A megabyte of name is cut in one pass.
+  // A megabyte of name is cut in one pass; never inside a character.
   EXPECT_EQ(media::fittedName(QString(1 << 20, u'x') + "_iPod.m4v", 9), QString(246, u'x') + "_iPod.m4v");
+  EXPECT_EQ(media::fittedName(QString(200, QChar(0xE9)) + "_iPod.m4v", 9), QString(123, QChar(0xE9)) + "_iPod.m4v");
+  const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");  // four bytes, two UTF-16 units
+  EXPECT_EQ(media::fittedName(smile.repeated(80) + "_iPod.m4v", 9), smile.repeated(61) + "_iPod.m4v");
 
   // Folders that refuse a name: FAT through FUSE answers EPERM, the
   // kernel's FAT driver EINVAL (the stand-in below); the portable name is taken.

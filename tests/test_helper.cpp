@@ -249,6 +249,18 @@ TEST_F(HelperTest, AFileThatIsNotAMovieFails) {
   EXPECT_TRUE(helperLog().contains("(cannot open"));
 }
 
+TEST_F(HelperTest, AHeldExportGoesOnWhenResumed) {
+  post(request(movie("long.avi"), p::QUEUE_ENTRY_IPOD_KEY));
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));
+  ::kill(pid_t(helper.processId()), SIGUSR1);
+  settle();
+  const size_t progressWhenHeld = recorder.named(p::kExportProgress).size();
+  ::kill(pid_t(helper.processId()), SIGUSR2);
+  ASSERT_TRUE(recorder.waitFor(p::kExportProgress, progressWhenHeld + 1)) << "Resume lets it go on";
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 30000));
+  EXPECT_EQ(recorder.named(p::kExportComplete)[0].userInfo->value(p::EXPORT_RESULT_KEY), "Finished");
+}
+
 TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFileEvenWhenHeld) {
   post(request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
   ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));

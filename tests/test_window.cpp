@@ -207,6 +207,12 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   EXPECT_TRUE(details.contains("dangling.mov: it is missing"));
   EXPECT_TRUE(details.contains("notes: it is not a movie file"));
   EXPECT_TRUE(drop({h.home.path() + "/notes"})) << "success is reported even when nothing was added";
+  // While the message is up, later refusals extend it; once closed, a new one starts.
+  EXPECT_EQ(h.dialogs->messages.back().first, "8 files were not added to the queue.");
+  EXPECT_TRUE(h.dialogs->messages.back().second.contains("fake.avi"));
+  h.dialogs->messageUp = false;
+  EXPECT_TRUE(drop({h.home.path() + "/notes"}));
+  EXPECT_EQ(h.dialogs->messages.back().first, "One file was not added to the queue.");
   QMimeData text;
   text.setText("not a file list");
   EXPECT_FALSE(h.controller->tableView(h.controller->qTable(), &text, true));
