@@ -250,6 +250,7 @@ class Transcoder {
   int64_t movieEndUs_ = 0;     // where the picture and sound written so far end
   int64_t expectedEndUs_ = 0;  // where the source's picture and sound end; 0 when unknown
   int subtitleTracksLeftOut_ = 0;  // planned, but found not to convert
+  int burntTracksLeftOut_ = 0;
   bool cancelled_ = false;
   std::optional<FileStamp> sourceStamp_;
   const char* plainReason_ = nullptr;
@@ -684,12 +685,17 @@ PlannedOutput Transcoder::plannedOutput() const {
 
 QString Transcoder::leftOut() const {
   QString text = QString::fromStdString(plan_.leftOut);
-  const auto add = [&text](const QString& what) { text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + what; };
-  if (subtitleTracksLeftOut_ > 0)
-    add(QStringLiteral("%1 subtitle track%2 that could not be converted").arg(subtitleTracksLeftOut_).arg(subtitleTracksLeftOut_ == 1 ? "" : "s"));
+  // "2 subtitle lines out of time": what, counted, and what is said of it.
+  const auto add = [&text](int count, const char* what, const char* why) {
+    if (count == 0) return;
+    if (!text.isEmpty()) text += QStringLiteral(", ");
+    text += QStringLiteral("%1 %2%3 %4").arg(count).arg(QLatin1String(what), count == 1 ? "" : "s", QLatin1String(why));
+  };
+  add(subtitleTracksLeftOut_, "subtitle track", "that could not be converted");
+  add(burntTracksLeftOut_, "picture subtitle track", "that could not be burnt in");
   int dropped = 0;
   for (const auto& subtitle : subtitles_) dropped += subtitle->droppedCues();
-  if (dropped > 0) add(QStringLiteral("%1 subtitle line%2 out of time").arg(dropped).arg(dropped == 1 ? "" : "s"));
+  add(dropped, "subtitle line", "out of time");
   return text;
 }
 
@@ -761,8 +767,8 @@ Error Transcoder::addBurntSubtitles(const PlannedTrack& track) {
   auto burner = SubtitleBurner::create(input_->streams[track.source], video_.decoder->width, video_.decoder->height,
                                        video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709,
                                        track.forcedLinesOnly, error);
-  if (!burner) return error;
-  video_.path->burnIn(std::move(burner));
+  if (burner) video_.path->burnIn(std::move(burner));
+  else ++burntTracksLeftOut_;  // left out, and said to be; the movie goes on
   return std::nullopt;
 }
 
