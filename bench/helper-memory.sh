@@ -23,7 +23,7 @@ mk -f lavfi -i testsrc2=size=640x268:rate=25:duration=2 -vf pad=640:360:0:46 -c:
 mk -f lavfi -i testsrc2=size=64x64:rate=1:duration=1 -frames:v 1 "$work/cover.jpg"
 mk -f lavfi -i sine=duration=3 -i "$work/cover.jpg" -map 0 -map 1 -c:a libmp3lame -c:v copy \
   -disposition:v attached_pic "$work/song.mp3"
-dbus-run-session -- bash -s "$work" "${EXPORTS:-100}" "$PWD/build/bin/TovixHelper" <<'IN'
+dbus-run-session -- bash -s "$work" "${EXPORTS:-100}" "$PWD/build/bin/TovixHelper" 2>/dev/null <<'IN'
 set -uo pipefail
 work=$1 exports=$2 helper=$3
 "$helper" >/dev/null 2>&1 & pid=$!

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QThread>
+#include <malloc.h>
 
 namespace tovix {
 
@@ -178,6 +179,10 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   exporting = true;
   const media::ExportOutcome outcome = media::exportMovie(job);
   exporting = false;
+  // The encoders' threads leave freed memory in the allocator's arenas; it
+  // goes back to the system, so a helper that ran a hundred exports is no
+  // larger than one that ran one.
+  ::malloc_trim(0);
   if (process::terminationRequested()) process::endByTermination();
   if (outcome.status == media::ExportStatus::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));

@@ -36,6 +36,8 @@ class MediaProbeTest : public testing::Test {
                                                              "-map_chapters", "2", "-vf", "setfield=tff", "-pix_fmt", "yuv420p",
                                                                   "-c:v", "libx264", "-flags", "+ilme+ildct", "-c:a", "aac",
                                                                   "-metadata:s:a:0", "language=fre"}).isEmpty());
+    ASSERT_FALSE(test::makeClip(path("telecined.mkv"), {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=24000/1001:duration=3,gblur=sigma=1.5",
+                                                       "-vf", "telecine,setfield=prog", "-c:v", "libx264", "-pix_fmt", "yuv420p"}).isEmpty());
     ASSERT_FALSE(test::makeClip(path("scope.mp4"), {"-f", "lavfi", "-i", "testsrc2=size=320x134:rate=25:duration=1",
                                                    "-vf", "pad=320:180:0:22", "-c:v", "libx264", "-pix_fmt", "yuv420p"}).isEmpty());
   }
@@ -75,6 +77,7 @@ TEST_F(MediaProbeTest, DescribesTracksAndCopyright) {
   EXPECT_EQ(film->trackFormatSummaries()[0], QString::fromUtf8("H.264, 160 × 120, interlaced"));
   EXPECT_EQ(film->trackFormatSummaries()[1], QString("AAC, Mono, 48.000 kHz (French)"));
   EXPECT_EQ(film->chapterCount(), 2);
+  EXPECT_EQ(media::Movie::open(path("telecined.mkv"))->trackFormatSummaries()[0], QString::fromUtf8("H.264, 320 × 240, telecined film"));
   EXPECT_EQ(media::Movie::open(path("scope.mp4"))->trackFormatSummaries()[0],
             QString::fromUtf8("H.264, 320 × 180, black bars (cropped to 320 × 134)"));
 }
