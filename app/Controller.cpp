@@ -1,9 +1,9 @@
 #include "app/Controller.h"
 
-#include "app/Dialogs.h"
-#include "app/SoftwareUpdater.h"
-#include "app/TableAccessible.h"
-#include "app/TableModels.h"
+#include "app/window/Dialogs.h"
+#include "app/update/SoftwareUpdater.h"
+#include "app/window/TableAccessible.h"
+#include "app/window/TableModels.h"
 #include "platform/Desktop.h"
 #include "ui_AboutPanel.h"
 #include "ui_GeneralPrefs.h"
@@ -49,7 +49,7 @@ void playChime() {
     player->setSourceDevice(new QFile(QStringLiteral(":/sounds/Finished.aiff"), player),
                             QUrl(QStringLiteral("qrc:/sounds/Finished.aiff")));
   }
-  if (!attachAudioIfPresent(player, output)) return;
+  if (!Controller::attachAudioIfPresent(player, output)) return;
   player->setPosition(0);
   player->play();
 }
@@ -114,7 +114,6 @@ Controller::Controller(NotificationCenter& notificationCenter,
 Controller::~Controller() { delete controllerWindow_; }
 
 namespace {
-constexpr int kColumnSampleRows = 100;
 
 // A window of its own that belongs to the main window; Escape and Ctrl+W
 // close it, as they close panels everywhere.
@@ -129,14 +128,6 @@ Window* ownedWindow(QWidget* owner, Qt::WindowFlags kind = Qt::Window) {
   return window;
 }
 }  // namespace
-
-void fitColumns(QTableView* table, std::initializer_list<int> stretching) {
-  QHeaderView* header = table->horizontalHeader();
-  // Columns fit what the first rows hold, never every row of a long log.
-  header->setResizeContentsPrecision(kColumnSampleRows);
-  header->setSectionResizeMode(QHeaderView::ResizeToContents);
-  for (const int column : stretching) header->setSectionResizeMode(column, QHeaderView::Stretch);
-}
 
 void Controller::buildWindows() {
   logWindow_ = ownedWindow<QMainWindow>(controllerWindow_);
@@ -198,12 +189,6 @@ void Controller::buildWindows() {
     qTable()->selectRow(index.row());
     deleteFromQ();
   });
-}
-
-bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output) {
-  const bool present = !QMediaDevices::audioOutputs().isEmpty();
-  player->setAudioOutput(present ? output : nullptr);
-  return present;
 }
 
 bool Controller::showOrHide(QWidget* window, bool makeKey) {

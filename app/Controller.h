@@ -1,14 +1,16 @@
 #pragma once
 // The application's central object: it holds the windows, the queue and log
 // stores, the preferences, the helper process and the queue runner's state,
-// all for the life of the process. Its operations live in one source file
-// per concern, named in the comments below. Everything runs on the GUI thread.
-#include "app/HelperSupervisor.h"
-#include "app/MovieIntake.h"
-#include "app/Preferences.h"
-#include "app/Queue.h"
-#include "app/QueueLog.h"
-#include "app/RunState.h"
+// all for the life of the process. Its member functions live in one source
+// file per concern, in the folder of that concern (runner/, window/,
+// update/): each group below is headed by the file that defines it.
+// Everything runs on the GUI thread.
+#include "app/runner/HelperSupervisor.h"
+#include "app/runner/MovieIntake.h"
+#include "app/store/Preferences.h"
+#include "app/store/Queue.h"
+#include "app/store/QueueLog.h"
+#include "app/runner/RunState.h"
 #include "platform/DesktopSession.h"
 #include "platform/NotificationCenter.h"
 
@@ -53,46 +55,30 @@ class SoftwareUpdater;
 class LogTableModel;
 class QueueTableModel;
 
-// Whether a dropped path may go on to the movie-open test: it exists (links
-// followed), is not a folder, and its lower-cased extension is in the drop list.
-bool isValidFileForDrop(const QString& path);
-
-// The extensions the drop path accepts (24, lower case, in order compared).
-const QStringList& dropExtensions();
-// The open panel's file types (54, in order).
-const QStringList& openPanelTypes();
-
-// Connects output to player when the system has a sound device and answers
-// whether it has one. Without a device the player stays silent: Qt's FFmpeg
-// backend crashes when it renders sound to no device.
-bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output);
-
-
-// Sizes a table's columns to their contents, judged by a bounded sample of
-// rows, and lets the columns in stretching take the spare width.
-void fitColumns(QTableView* table, std::initializer_list<int> stretching);
-
-// Toolbar identifiers of the standard items.
-inline constexpr const char* kSeparatorItemIdentifier = "SeparatorToolbarItem";
-inline constexpr const char* kFlexibleSpaceItemIdentifier = "FlexibleSpaceToolbarItem";
-
-// The refusal logged for an interface framework older than required, or
-// nullopt when the version is new enough. version is the framework's version
-// number; only its whole part counts.
-std::optional<QString> minimumSystemRefusal(double version);
-
-// The version number of the running interface framework: Qt's version as
-// major * 1000 + minor * 10 + patch (6.4.2 gives 6042).
-double interfaceFrameworkVersion();
-
 class Controller : public QObject {
   Q_OBJECT
  public:
+  // --- Controller.cpp: the windows, the accessors, the dialogs and desktop ---
   Controller(NotificationCenter& notificationCenter, std::unique_ptr<HelperSupervisor> helperTask,
              QObject* parent = nullptr);
   ~Controller() override;
+  QTableView* qTable() const;
+  QTableView* logTable() const;
+  QProgressBar* exportProgress() const;
+  QLabel* currentExportLabel() const;
+  ElidedLabel* currentExportFilename() const;
+  QPushButton* showInFinderButton() const;
+  QLabel* helperMessage() const;
+  QLabel* storeMessage() const;
+  QLabel* runStatus() const;
+  void reloadQueueTable();
+  void reloadLogTable();
+  // Replaces the alerts and panels (tests answer them instead of a person).
+  void setDialogs(std::unique_ptr<Dialogs> dialogs);
+  // Replaces what the desktop is told about runs (tests record it).
+  void setDesktopSession(std::unique_ptr<DesktopSession> desktop);
 
-  // --- ControllerStartup.cpp: start-up, fade-in and shut-down ---
+  // --- window/ControllerStartup.cpp: start-up, fade-in, store notices and shut-down ---
   // Start-up steps 1 to 5: flags, observers, stale flag files.
   void init();
   // Steps 6 to 19: window, preferences, system check, helper, stores,
@@ -101,13 +87,21 @@ class Controller : public QObject {
   void fadeinMainWindow();
   // Whether the main window may close now; asks while an export runs.
   bool confirmQuit();
+  // Closes the window without asking, even mid-export (logout, SIGTERM).
+  void quitWithoutAsking();
   // The main window closes: quit flag when a run has had no completion yet,
   // "Export cancelled." logged for an export under way, abort, one second,
   // terminate the helper, end with status 0.
   void windowWillClose(QObject* window);
-  bool fadeFinished() const { return fadeFinished_; }
+  // Shows a sentence about the stored queue or log in the main window.
+  void showStoreNotice(const QString& notice);
 
-  // --- ControllerRunner.cpp: the queue runner ---
+  // --- window/ControllerWindows.cpp: where the windows open ---
+  // The places of the windows, restored at start and saved at the end.
+  void restoreWindowPlaces();
+  void saveWindowPlaces();
+
+  // --- runner/ControllerRunner.cpp: the queue runner ---
   void startQ();
   void stopQ();
   void qHandler();                                               // a start
@@ -120,21 +114,25 @@ class Controller : public QObject {
   void qHandlerExportProgress(const UserInfo& userInfo, const QString& sender);
   // Pause and Resume: the helper is held where it is and goes on later.
   void pauseQ();
-  // Turns the failed targets of the selected entry back to "On".
+
+  // --- runner/ControllerHelper.cpp: the helper process ---
+  // Posts a request now when the helper listens, else once it does.
+  void postExportRequest();
+  void onHelperReady();
+  void onHelperLost();
+  void onHelperUnavailable(const QString& reason);
+
+  // --- window/ControllerStatus.cpp: the run's status, retrying and the row menu ---
   // The failed targets of the selected row, or of every row when none is
   // selected, are tried again; an idle queue starts.
   void retryFailed();
   bool canRetryFailed() const;
   void keepRunStatusInPlace(bool exporting);
-  const RunState& runState() const { return *runState_; }
-  bool qRunning() const { return qRunning_; }
-  void updateqRunning(bool running) { qRunning_ = running; }
-  bool abortQHandler() const { return abortQHandler_; }
-  void updateabortQHandler(bool abort) { abortQHandler_ = abort; }
-  bool sendQuitAtEnd() const { return sendQuitAtEnd_; }
-  const QString& showInFinderPath() const { return showInFinderPath_; }
+  std::vector<int> rowsToRetry() const;
+  // The menu of a queue row: Preview, Info, Show in Folder, Retry Failed, Remove.
+  QMenu* rowMenu(int row);
 
-  // --- ControllerTable.cpp: the queue table and drops ---
+  // --- window/ControllerTable.cpp: the tables, drops and files coming in ---
   // Drag over a table: the copy action for the queue table (the drop goes
   // after the last row), none for any other table.
   Qt::DropAction tableView(QTableView* table, const QMimeData* dragged) const;
@@ -147,13 +145,13 @@ class Controller : public QObject {
   // one message names the others and why. Returns at once: the files are
   // tested in the background and queued as they pass.
   void openFiles(QStringList paths);
-  // Whether files are still being tested on their way into the queue.
-  bool takingFiles() const { return intake_->busy(); }
   // The queue table's selected row, or -1.
   int selectedRow() const;
-  std::vector<int> rowsToRetry() const;
 
-  // --- ControllerToolbars.cpp: the three toolbars and the menus ---
+  // --- window/ControllerToolbars.cpp: the three toolbars and the menus ---
+  // Toolbar identifiers of the standard items.
+  static constexpr const char* kSeparatorItemIdentifier = "SeparatorToolbarItem";
+  static constexpr const char* kFlexibleSpaceItemIdentifier = "FlexibleSpaceToolbarItem";
   QStringList toolbarDefaultItemIdentifiers(QToolBar* toolbar) const;
   QStringList toolbarAllowedItemIdentifiers(QToolBar* toolbar) const;
   QStringList toolbarSelectableItemIdentifiers(QToolBar* toolbar) const;
@@ -161,11 +159,8 @@ class Controller : public QObject {
   QAction* toolbar(QToolBar* toolbar, const QString& itemIdentifier, bool willBeInserted) const;
   // Gives an item about to be added its tool tip and action.
   void toolbarWillAddItem(QAction* item);
-  QToolBar* mainToolbar() const { return toolbar_; }
-  QToolBar* prefsToolbar() const { return prefsToolbar_; }
-  QToolBar* logToolbar() const { return logToolbar_; }
 
-  // --- ControllerCommands.cpp: queue commands and the log window ---
+  // --- window/ControllerCommands.cpp: queue commands and the log window ---
   void addToQ();
   void deleteFromQ();
   void clearQ();
@@ -177,7 +172,7 @@ class Controller : public QObject {
   void openQueueLog();
   void clearLog();
 
-  // --- ControllerPreview.cpp: preview, movie information, reveal ---
+  // --- window/ControllerPreview.cpp: preview, movie information, reveal ---
   void previewMovie();
   void previewToggle();
   void previewPlay();
@@ -186,9 +181,12 @@ class Controller : public QObject {
   void showInfo();
   void movieMetaData();
   void showInFinder();
-  bool previewIsPlaying() const { return previewIsPlaying_; }
+  // Connects output to player when the system has a sound device and answers
+  // whether it has one. Without a device the player stays silent: Qt's FFmpeg
+  // backend crashes when it renders sound to no device.
+  static bool attachAudioIfPresent(QMediaPlayer* player, QAudioOutput* output);
 
-  // --- ControllerPrefs.cpp: the preferences window and the about panel ---
+  // --- window/ControllerPrefs.cpp: the preferences window and the about panel ---
   void openPrefsWindow();
   void toggleGeneralPreferenceView();
   void toggleUpdatePreferenceView();
@@ -205,52 +203,37 @@ class Controller : public QObject {
   void toggleExportDirectory();
   void openAboutPanel();
 
-  // --- ControllerReset.cpp: software update and factory reset ---
+  // --- update/ControllerReset.cpp: software update and factory reset ---
   // A manual update check with a panel of its own; the updater lives on.
   void checkSoftwareUpdate();
   // After the user confirms: stop, abort, end the helper, clear the queue and
   // the log, remove the data folder and the preferences file, end with 0.
   void factoryReset();
+
+  // --- State, stores and windows, for the rest of Tovix and its tests ---
+  bool fadeFinished() const { return fadeFinished_; }
+  const RunState& runState() const { return *runState_; }
+  bool qRunning() const { return qRunning_; }
+  void updateqRunning(bool running) { qRunning_ = running; }
+  bool abortQHandler() const { return abortQHandler_; }
+  void updateabortQHandler(bool abort) { abortQHandler_ = abort; }
+  bool sendQuitAtEnd() const { return sendQuitAtEnd_; }
+  const QString& showInFinderPath() const { return showInFinderPath_; }
+  // Whether files are still being tested on their way into the queue.
+  bool takingFiles() const { return intake_->busy(); }
+  bool previewIsPlaying() const { return previewIsPlaying_; }
   // Where update checks look; tests point it at a loopback server.
   void setUpdateBaseAddress(const QString& address) { updateBaseAddress_ = address; }
   const QString& updateBaseAddress() const { return updateBaseAddress_; }
   SoftwareUpdater* lastUpdater() const { return lastUpdater_; }
-
-  // --- ControllerHelper.cpp: the helper process ---
-  // Posts a request now when the helper listens, else once it does.
-  void postExportRequest();
-  void onHelperReady();
-  void onHelperLost();
-  void onHelperUnavailable(const QString& reason);
-
-  // Shows a sentence about the stored queue or log in the main window.
-  void showStoreNotice(const QString& notice);
-
-  // Ends the process with a status (the event loop returns it); replaceable
-  // by tests.
-  std::function<void(int)> endProcess;
-
-  // End-of-run effects, replaceable by tests.
-  std::function<void()> playFinishedSound;
-  std::function<void()> requestAttention;
-
-  // Stores and windows, for the rest of the application and its tests.
   Queue* q() const { return q_.get(); }
   QueueLog* qLog() const { return qLog_.get(); }
   Preferences& prefs() { return prefs_; }
   QMainWindow* controllerWindow() const { return controllerWindow_; }
-  QTableView* qTable() const;
-  QProgressBar* exportProgress() const;
-  QLabel* currentExportLabel() const;
-  ElidedLabel* currentExportFilename() const;
-  QPushButton* showInFinderButton() const;
-  QLabel* helperMessage() const;
-  QLabel* storeMessage() const;
-  QLabel* runStatus() const;
-  // The menu of a queue row: Preview, Info, Show in Folder, Retry Failed, Remove.
-  QMenu* rowMenu(int row);
+  QToolBar* mainToolbar() const { return toolbar_; }
+  QToolBar* prefsToolbar() const { return prefsToolbar_; }
+  QToolBar* logToolbar() const { return logToolbar_; }
   QMainWindow* logWindow() const { return logWindow_; }
-  QTableView* logTable() const;
   QMainWindow* prefsWindow() const { return prefsWindow_; }
   QWidget* generalPrefView() const { return generalPrefView_; }
   QWidget* updatePrefView() const { return updatePrefView_; }
@@ -264,41 +247,49 @@ class Controller : public QObject {
   QWidget* infoWindow() const { return infoWindow_; }
   Ui::InfoPanel& infoUi() const { return *infoUi_; }
   QWidget* aboutPanel() const { return aboutPanel_; }
-  // Replaces the alerts and panels (tests answer them instead of a person).
-  void setDialogs(std::unique_ptr<Dialogs> dialogs);
-  // Replaces what the desktop is told about runs (tests record it).
-  void setDesktopSession(std::unique_ptr<DesktopSession> desktop);
+
+  // Ends the process with a status (the event loop returns it); replaceable
+  // by tests.
+  std::function<void(int)> endProcess;
+  // End-of-run effects, replaceable by tests.
+  std::function<void()> playFinishedSound;
+  std::function<void()> requestAttention;
   // What reveals a file in the file manager; replaceable by tests.
   std::function<void(const QString&)> revealFile;
-  void reloadQueueTable();
-  void reloadLogTable();
-  // Closes the window without asking, even mid-export (logout, SIGTERM).
-  void quitWithoutAsking();
-  // The places of the windows, restored at start and saved at the end.
-  void restoreWindowPlaces();
-  void saveWindowPlaces();
 
  signals:
   // The main window began to close: the orderly end is under way.
   void closing();
 
  protected:
+  // window/ControllerStartup.cpp: closing asks first; drags go to the table.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // --- Controller.cpp ---
   void buildWindows();
-  void makeToolbarItems(const QStringList& identifiers, bool selectable);
-  void buildMainToolbar();
-  void buildPrefsToolbar();
-  void buildLogToolbar();
-  void buildMenus();
-  void fillToolbar(QToolBar* toolbar);
-  void connectPreferenceControls();
-  void loadPreferenceSwitches();
-  void storeSwitch(const char* key, bool on);
-  void flipPreference(const char* key, bool currentValue, QAbstractButton* control);
-  void toggleSelected(protocol::Target target);
+  // Hides a visible window and answers false; otherwise places it (see
+  // placeWindow), brings it to the front (as the key window when makeKey)
+  // and answers true.
+  bool showOrHide(QWidget* window, bool makeKey);
+
+  // --- window/ControllerStartup.cpp ---
   void removeStaleFlagFiles();
+  // Tells the user once when a store could not be saved.
+  std::function<void(bool saved)> saveObserver();
+  void tellOfUnusedDataFolder();
+
+  // --- window/ControllerWindows.cpp ---
+  // The windows whose places are remembered, each with its preference key.
+  std::vector<std::pair<const char*, QWidget*>> rememberedWindows() const;
+  // Before a window other than the main one shows: where it was last time,
+  // else centred on the main window; wholly on a screen either way.
+  void placeWindow(QWidget* window);
+  // geometry moved (and shrunk) so that the window and its frame lie wholly
+  // on the screen that holds it, else on the main window's.
+  QRect fittedPlace(const QWidget* window, const QRect& geometry) const;
+
+  // --- runner/ControllerRunner.cpp ---
   void hideExportWidgets();
   void endRun();
   // The run is over (every export done, stopped, or cut short): flags, the
@@ -309,34 +300,45 @@ class Controller : public QObject {
   void settleCompletion(const QVariantMap& completion);
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();
+  std::optional<QString> exportDirectoryForRequest() const;
+
+  // --- window/ControllerStatus.cpp ---
+  void showRunStatus();
+  void revealLatestOutput(int row);
+
+  // --- window/ControllerTable.cpp ---
+  void setUpTables();
+  // A drag over the queue table; true when it was one.
+  bool dragOntoQueue(QEvent* event);
   void queueMovies(const QStringList& paths, bool testExtension);
   void queueTested(const std::vector<MovieIntake::Verdict>& verdicts);
   void tellRefusals(const QStringList& refused);
   void showIntakeProgress();
-  // Tells the user once when a store could not be saved.
-  std::function<void(bool saved)> saveObserver();
-  void showRunStatus();
-  void showPlaybackState(bool playing);
   void showDropPlace(bool show);
   // Makes the queue table ask for room for every column, with about twenty
   // characters of the Movie column, which takes whatever width is spare.
   void keepMovieColumnReadable();
   void keepStatusColumnWide();
-  void tellOfUnusedDataFolder();
-  // The windows whose places are remembered, each with its preference key.
-  std::vector<std::pair<const char*, QWidget*>> rememberedWindows() const;
-  // Hides a visible window and answers false; otherwise places it (see
-  // placeWindow), brings it to the front (as the key window when makeKey)
-  // and answers true.
-  bool showOrHide(QWidget* window, bool makeKey);
-  // Before a window other than the main one shows: where it was last time,
-  // else centred on the main window; wholly on a screen either way.
-  void placeWindow(QWidget* window);
-  // geometry moved (and shrunk) so that the window and its frame lie wholly
-  // on the screen that holds it, else on the main window's.
-  QRect fittedPlace(const QWidget* window, const QRect& geometry) const;
-  void revealLatestOutput(int row);
-  std::optional<QString> exportDirectoryForRequest() const;
+
+  // --- window/ControllerToolbars.cpp ---
+  void makeToolbarItems(const QStringList& identifiers, bool selectable);
+  void buildMainToolbar();
+  void buildPrefsToolbar();
+  void buildLogToolbar();
+  void buildMenus();
+  void fillToolbar(QToolBar* toolbar);
+
+  // --- window/ControllerCommands.cpp ---
+  void toggleSelected(protocol::Target target);
+
+  // --- window/ControllerPreview.cpp ---
+  void showPlaybackState(bool playing);
+
+  // --- window/ControllerPrefs.cpp ---
+  void connectPreferenceControls();
+  void loadPreferenceSwitches();
+  void storeSwitch(const char* key, bool on);
+  void flipPreference(const char* key, bool currentValue, QAbstractButton* control);
 
   // Start-up.
   NotificationCenter& notificationCenter_;

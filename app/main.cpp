@@ -1,8 +1,8 @@
 // Tovix: the movie converter's window. One per user session.
 #include "app/CommandLine.h"
 #include "app/Controller.h"
-#include "app/SoftwareUpdater.h"
-#include "app/Theme.h"
+#include "app/update/SoftwareUpdater.h"
+#include "app/window/Theme.h"
 #include "platform/BusName.h"
 #include "platform/Desktop.h"
 #include "platform/ProcessSignals.h"

@@ -1,9 +1,9 @@
 // Store costs as the history grows: loading Log.xml and Queue.xml, appending
 // one log entry and changing one queue entry, at several sizes. Prints one
 // line per size; run it from bench/run-store-bench.sh (not run by CI).
-#include "app/Preferences.h"
-#include "app/Queue.h"
-#include "app/QueueLog.h"
+#include "app/store/Preferences.h"
+#include "app/store/Queue.h"
+#include "app/store/QueueLog.h"
 #include "platform/PropertyList.h"
 
 #include <QCoreApplication>

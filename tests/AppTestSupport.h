@@ -3,7 +3,7 @@
 // is posted and delivers what the test scripts, and a helper that is ready at
 // once without any process.
 #include "app/Controller.h"
-#include "app/Dialogs.h"
+#include "app/window/Dialogs.h"
 #include "TestSupport.h"
 
 #include <array>

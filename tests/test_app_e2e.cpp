@@ -2,7 +2,7 @@
 // bus, in a temporary home, converting queues from end to end.
 #include "BusTestSupport.h"
 #include "TestSupport.h"
-#include "app/QueueLog.h"
+#include "app/store/QueueLog.h"
 #include "media/Exporter.h"
 #include "platform/BusName.h"
 #include "platform/PropertyList.h"

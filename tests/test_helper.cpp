@@ -1,7 +1,7 @@
 // TovixHelper as a real process on a private session bus: requests come from
 // an independent peer (gdbus emit), answers are read with our own observer.
 #include "BusTestSupport.h"
-#include "app/HelperSupervisor.h"
+#include "app/runner/HelperSupervisor.h"
 #include "TestSupport.h"
 #include "media/Exporter.h"
 #include "platform/BusName.h"

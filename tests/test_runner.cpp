@@ -1,6 +1,6 @@
 // The queue runner against a scripted fake helper, in-process.
 #include "AppTestSupport.h"
-#include "app/ElidedLabel.h"
+#include "app/window/ElidedLabel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Start-up: stale flags, first-run defaults, the fade-in and the system check.
 #include "AppTestSupport.h"
+#include "app/update/SystemCheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The queue store, the log store, the preferences and property-list files.
-#include "app/Preferences.h"
-#include "app/Queue.h"
-#include "app/QueueLog.h"
+#include "app/store/Preferences.h"
+#include "app/store/Queue.h"
+#include "app/store/QueueLog.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "TestSupport.h"

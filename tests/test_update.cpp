@@ -3,7 +3,7 @@
 #include "AppTestSupport.h"
 #include "BusTestSupport.h"
 #include "HttpTestServer.h"
-#include "app/SoftwareUpdater.h"
+#include "app/update/SoftwareUpdater.h"
 #include "ui_SoftwareUpdate.h"
 #include "ui_UpdatePrefs.h"
 

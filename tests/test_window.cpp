@@ -2,8 +2,8 @@
 // their alerts answered here, preferences, movie information and preview.
 #include "AppTestSupport.h"
 #include "BusTestSupport.h"
-#include "app/BackgroundView.h"
-#include "app/TableModels.h"
+#include "app/window/BackgroundView.h"
+#include "app/window/TableModels.h"
 #include "ui_GeneralPrefs.h"
 #include "ui_InfoPanel.h"
 #include "ui_PreviewPanel.h"
@@ -223,11 +223,11 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
 TEST_F(WindowTest, ToolbarsShowTheirItemsInOrderWithToolTipsAndActions) {
   Controller& c = *h.controller;
   EXPECT_EQ(shown(c.mainToolbar()),
-            QStringList({"AddToQToolbarItem", "|", "StartQToolbarItem", "StopQToolbarItem", kFlexibleSpaceItemIdentifier,
+            QStringList({"AddToQToolbarItem", "|", "StartQToolbarItem", "StopQToolbarItem", Controller::kFlexibleSpaceItemIdentifier,
                          "PreviewToolbarItem", "InfoToolbarItem", "ShowLogToolbarItem", "ClearFinishedToolbarItem",
                          "ClearQToolbarItem"}));
   EXPECT_EQ(shown(c.prefsToolbar()), QStringList({"GeneralToolbarItem", "UpdateToolbarItem"}));
-  EXPECT_EQ(shown(c.logToolbar()), QStringList({kFlexibleSpaceItemIdentifier, "ClearLogToolbarItem"}));
+  EXPECT_EQ(shown(c.logToolbar()), QStringList({Controller::kFlexibleSpaceItemIdentifier, "ClearLogToolbarItem"}));
   EXPECT_EQ(c.toolbarDefaultItemIdentifiers(c.mainToolbar()), c.toolbarAllowedItemIdentifiers(c.mainToolbar()));
   EXPECT_EQ(c.toolbarSelectableItemIdentifiers(c.prefsToolbar()), QStringList({"GeneralToolbarItem", "UpdateToolbarItem"}));
   EXPECT_TRUE(c.toolbarSelectableItemIdentifiers(c.mainToolbar()).isEmpty());

@@ -2,9 +2,9 @@
 // a small queue while each window is grabbed to a PNG.
 // Usage: screenshots OUTPUT_DIR MOVIE... (run by scripts/take-screenshots.sh)
 #include "app/Controller.h"
-#include "app/Dialogs.h"
-#include "app/SoftwareUpdater.h"
-#include "app/Theme.h"
+#include "app/window/Dialogs.h"
+#include "app/update/SoftwareUpdater.h"
+#include "app/window/Theme.h"
 #include "ui_GeneralPrefs.h"
 
 #include <QApplication>

@@ -1,0 +1,72 @@
+// Queue commands and the log window.
+#include "app/Controller.h"
+
+#include "app/window/Dialogs.h"
+#include "media/MediaProbe.h"
+#include "ui_LogWindow.h"
+
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QStandardPaths>
+
+namespace tovix {
+
+void Controller::addToQ() {
+  // The panel opens where it was last used, at first in the user's Videos folder.
+  constexpr const char* kOpenPanelFolder = "OpenPanelFolder";
+  dialogs_->startFolder = prefs_.stringForKey(kOpenPanelFolder)
+                              .value_or(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
+  const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
+  if (!chosen || chosen->isEmpty()) return;
+  prefs_.setString(kOpenPanelFolder, QFileInfo(chosen->first()).absolutePath());
+  queueMovies(*chosen, false);
+}
+
+void Controller::deleteFromQ() {
+  const int row = selectedRow();
+  if (!q_ || row < 0) return;
+  q_->deleteMovie(row);
+  reloadQueueTable();
+}
+
+void Controller::clearQ() {
+  if (!q_) return;
+  const int answer =
+      dialogs_->runAlert(controllerWindow_, {tr("The queue will be cleared."), tr("Clear queue"), tr("Cancel"), true});
+  if (answer != 0) return;
+  q_->clear();
+  reloadQueueTable();
+}
+
+void Controller::clearFinished() {
+  if (!q_) return;
+  q_->clearFinished();
+  reloadQueueTable();
+}
+
+void Controller::toggleSelected(protocol::Target target) {
+  if (!q_) return;
+  q_->toggle(selectedRow(), target);
+  reloadQueueTable();
+}
+
+void Controller::toggleiPhone() { toggleSelected(protocol::Target::iPhone); }
+void Controller::toggleiPod() { toggleSelected(protocol::Target::iPod); }
+void Controller::toggleAppleTV() { toggleSelected(protocol::Target::AppleTV); }
+void Controller::toggleQT() { toggleSelected(protocol::Target::QuickTime); }
+
+void Controller::openQueueLog() {
+  if (!logWindow_->isVisible()) placeWindow(logWindow_);
+  logWindow_->show();
+  logWindow_->raise();
+  logWindow_->activateWindow();
+  reloadLogTable();
+}
+
+void Controller::clearLog() {
+  if (!qLog_) return;
+  qLog_->clear();
+  reloadLogTable();
+}
+
+}  // namespace tovix
