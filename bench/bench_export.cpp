@@ -52,7 +52,7 @@ int main(int argc, char* argv[]) {
   const auto outcome = tovix::media::exportMovie(job);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.3f\n", seconds);
-  if (outcome.status != tovix::media::ExportStatus::Finished)
+  if (outcome.status != tovix::protocol::ExportResult::Finished)
     std::fprintf(stderr, "export failed: %s\n", outcome.reason.toLocal8Bit().constData());
-  return outcome.status == tovix::media::ExportStatus::Finished ? 0 : 1;
+  return outcome.status == tovix::protocol::ExportResult::Finished ? 0 : 1;
 }

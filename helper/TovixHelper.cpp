@@ -20,25 +20,6 @@ constexpr int kQuitTimerMilliseconds = 2000;
 // How often a held export looks for its release, a stop or its end.
 constexpr int kHeldPollMilliseconds = 50;
 
-struct ExportConstants {
-  uint32_t typeCode;
-  const char* logLine;
-};
-
-ExportConstants constantsFor(Target target) {
-  switch (target) {
-    case Target::iPhone:
-      return {media::kTypeCodeiPhone, "exportiPhone:"};
-    case Target::iPod:
-      return {media::kTypeCodeiPod, "exportiPod:"};
-    case Target::AppleTV:
-      return {media::kTypeCodeAppleTV, "exportAppleTV:"};
-    case Target::QuickTime:
-      break;
-  }
-  return {media::kTypeCodeMovie, "exportQT:"};
-}
-
 // Removes a flag file; answers whether it was there.
 bool takeFlag(const QString& path) {
   if (!QFile::exists(path)) return false;
@@ -50,16 +31,13 @@ bool takeFlag(const QString& path) {
 // or the reason it failed.
 QVariantMap completionFor(const QVariantMap& request, const media::ExportOutcome& outcome) {
   QVariantMap completion = request;
-  auto result = protocol::ExportResult::Cancelled;
-  if (outcome.status == media::ExportStatus::Finished) {
-    result = protocol::ExportResult::Finished;
+  if (outcome.status == protocol::ExportResult::Finished) {
     completion.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), outcome.writtenPath);
     if (!outcome.leftOut.isEmpty()) completion.insert(QLatin1String(protocol::EXPORT_LEFT_OUT_KEY), outcome.leftOut);
-  } else if (outcome.status == media::ExportStatus::Failed) {
-    result = protocol::ExportResult::Failed;
+  } else if (outcome.status == protocol::ExportResult::Failed) {
     completion.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY), outcome.reason);
   }
-  completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(result));
+  completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(outcome.status));
   return completion;
 }
 
@@ -165,7 +143,7 @@ void TovixHelper::exportQT(const QString& moviePath, const QVariantMap& info) {
 }
 
 void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVariantMap& info) {
-  const ExportConstants constants = constantsFor(target);
+  const protocol::TargetInfo& constants = protocol::info(target);
   const QString output =
       protocol::outputPath(moviePath, target, protocol::stringValue(info, protocol::EXPORT_DIRECTORY_KEY));
   systemLog(QLatin1String(constants.logLine));
@@ -184,7 +162,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   // larger than one that ran one.
   ::malloc_trim(0);
   if (process::terminationRequested()) process::endByTermination();
-  if (outcome.status == media::ExportStatus::Failed)
+  if (outcome.status == protocol::ExportResult::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
   sendCompletionNotification(completionFor(info, outcome));
   // A helper that found the quit flag takes no more work; the quit timer ends it.

@@ -1,20 +1,16 @@
 #pragma once
-// What each export type code produces.
+// What each export type code produces; the codes are the targets' (protocol/Protocol.h).
+#include "protocol/Protocol.h"
+
 #include <cstdint>
 #include <optional>
 
 namespace tovix::media {
 
-// A four-character code: its four bytes, most significant first.
-constexpr uint32_t fourCharCode(const char (&code)[5]) {
-  return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
-         (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
-}
-
-inline constexpr uint32_t kTypeCodeiPhone = fourCharCode("M4VP");
-inline constexpr uint32_t kTypeCodeiPod = fourCharCode("M4V ");
-inline constexpr uint32_t kTypeCodeAppleTV = fourCharCode("M4VH");
-inline constexpr uint32_t kTypeCodeMovie = fourCharCode("MooV");
+inline constexpr uint32_t kTypeCodeiPhone = protocol::info(protocol::Target::iPhone).typeCode;
+inline constexpr uint32_t kTypeCodeiPod = protocol::info(protocol::Target::iPod).typeCode;
+inline constexpr uint32_t kTypeCodeAppleTV = protocol::info(protocol::Target::AppleTV).typeCode;
+inline constexpr uint32_t kTypeCodeMovie = protocol::info(protocol::Target::QuickTime).typeCode;
 
 struct ExportPreset {
   const char* muxer;          // FFmpeg muxer name

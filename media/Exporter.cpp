@@ -33,6 +33,8 @@ extern "C" {
 namespace tovix::media {
 namespace {
 
+using protocol::ExportResult;
+
 using Clock = std::chrono::steady_clock;
 using Error = std::optional<QString>;
 
@@ -220,7 +222,7 @@ class Transcoder {
   // Records the plain reason of the first failure and answers its detail.
   Error fail(const char* plain, const QString& detail);
   bool sourceChanged() const { return stampOf(job_.source) != sourceStamp_; }
-  ExportOutcome abandon(ExportStatus status, const QString& detail);
+  ExportOutcome abandon(ExportResult status, const QString& detail);
   // Each surround track falls back to the stereo track before it (the
   // muxer numbers tracks from 1 in the output's order).
   MovieTouches touches() const;
@@ -699,14 +701,14 @@ QString Transcoder::leftOut() const {
   return text;
 }
 
-ExportOutcome Transcoder::abandon(ExportStatus status, const QString& detail) {
+ExportOutcome Transcoder::abandon(ExportResult status, const QString& detail) {
   output_.reset();
   QFile::remove(temporary_);
   // A write that failed because the folder went away says so.
-  if (status == ExportStatus::Failed && (!plainReason_ || plainReason_ == reason::kWriteFailed) &&
+  if (status == ExportResult::Failed && (!plainReason_ || plainReason_ == reason::kWriteFailed) &&
       !QFileInfo(QFileInfo(job_.output).path()).isDir())
     plainReason_ = reason::kFolderGone;
-  if (status != ExportStatus::Failed) return {status, {}, detail, {}, {}};
+  if (status != ExportResult::Failed) return {status, {}, detail, {}, {}};
   // A read error or an early end is most often the source changing under us.
   const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
   return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}};
@@ -796,35 +798,35 @@ Error Transcoder::writeCover() {
 }
 
 ExportOutcome Transcoder::run() {
-  if (!packet_ || !frame_) return abandon(ExportStatus::Failed, QStringLiteral("out of memory"));
-  if (Error error = openSource()) return abandon(ExportStatus::Failed, *error);
+  if (!packet_ || !frame_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
+  if (Error error = openSource()) return abandon(ExportResult::Failed, *error);
   plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, userLanguage());
   if (!plan_.writesAMovie())
-    return abandon(ExportStatus::Failed,
+    return abandon(ExportResult::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
   Error error = openOutput();
   if (!error) error = addTracks();
   if (!error) error = writeHeader();
   if (!error) error = writeCover();
-  if (error) return abandon(ExportStatus::Failed, *error);
+  if (error) return abandon(ExportResult::Failed, *error);
   if (reportProgress(0.0, true)) error = convertPackets();
   if (!error && !cancelled_) error = flush();
-  if (error) return abandon(ExportStatus::Failed, *error);
+  if (error) return abandon(ExportResult::Failed, *error);
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
-    return abandon(ExportStatus::Cancelled, QStringLiteral("cancelled"));
-  if (Error finishing = finish()) return abandon(ExportStatus::Failed, *finishing);
-  return {ExportStatus::Finished, {}, {}, writtenPath_, leftOut()};
+    return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
+  if (Error finishing = finish()) return abandon(ExportResult::Failed, *finishing);
+  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut()};
 }
 
 }  // namespace
 
 ExportOutcome exportMovie(const ExportJob& job) {
   const auto preset = presetForTypeCode(job.typeCode);
-  if (!preset) return {ExportStatus::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}, {}};
+  if (!preset) return {ExportResult::Failed, QLatin1String(reason::kGeneric), QStringLiteral("unknown export type"), {}, {}};
   // A path the system refuses anyway is answered at once, whatever its size.
   for (const QString& path : {job.source, job.output}) {
     if (QFile::encodeName(path).size() >= PATH_MAX)
-      return {ExportStatus::Failed, QLatin1String(reason::kPathTooLong),
+      return {ExportResult::Failed, QLatin1String(reason::kPathTooLong),
               QStringLiteral("a path of %1 bytes").arg(QFile::encodeName(path).size()), {}, {}};
   }
   av_log_set_level(AV_LOG_ERROR);

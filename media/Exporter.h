@@ -1,6 +1,7 @@
 #pragma once
 // Converts a whole movie to one target, synchronously on the calling thread.
 #include "media/OutputFile.h"
+#include "protocol/Protocol.h"
 
 #include <QString>
 #include <atomic>
@@ -10,10 +11,8 @@
 
 namespace tovix::media {
 
-enum class ExportStatus { Finished, Failed, Cancelled };
-
 struct ExportOutcome {
-  ExportStatus status;
+  protocol::ExportResult status;
   QString reason;       // why it failed, in plain words for the user; empty when finished
   QString detail;       // the technical cause, for the system log
   QString writtenPath;  // the file actually written, when finished

@@ -22,7 +22,10 @@ ExportResult resultFromText(const QString& text) {
   return ExportResult::Finished;
 }
 
-const TargetInfo& info(Target target) { return kTargets[static_cast<size_t>(target)]; }
+ExportResult resultOf(const QVariantMap& completion) {
+  return resultFromText(stringValue(completion, EXPORT_RESULT_KEY).value_or(QString()));
+}
+
 
 std::optional<Target> targetForTypeKey(const QString& typeKey) {
   for (const TargetInfo& candidate : kTargets) {

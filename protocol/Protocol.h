@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <array>
+#include <cstdint>
 #include <optional>
 
 namespace tovix::protocol {
@@ -23,6 +24,13 @@ inline constexpr const char* QUEUE_ENTRY_IPOD_KEY = "QUEUE_ENTRY_IPOD_KEY";
 inline constexpr const char* QUEUE_ENTRY_APPLETV_KEY = "QUEUE_ENTRY_APPLETV_KEY";
 inline constexpr const char* QUEUE_ENTRY_QT_KEY = "QUEUE_ENTRY_QT_KEY";
 inline constexpr const char* QUEUE_ENTRY_STATUS_KEY = "QUEUE_ENTRY_STATUS_KEY";
+// Added to an entry whose export failed: why, in plain words, and which
+// targets failed (their keys, separated by commas), so they can be retried.
+inline constexpr const char* QUEUE_ENTRY_ERROR_TEXT_KEY = "QUEUE_ENTRY_ERROR_TEXT_KEY";
+inline constexpr const char* QUEUE_ENTRY_FAILED_KEY = "QUEUE_ENTRY_FAILED_KEY";
+// Added to an entry when one of its exports finished: the file written last,
+// so Show in Folder finds it after a restart too.
+inline constexpr const char* QUEUE_ENTRY_OUTPUT_PATH_KEY = "QUEUE_ENTRY_OUTPUT_PATH_KEY";
 
 // Request, progress and completion keys.
 inline constexpr const char* EXPORT_TYPE_KEY = "EXPORT_TYPE_KEY";
@@ -46,24 +54,47 @@ enum class ExportResult { Finished, Failed, Cancelled };
 QString resultText(ExportResult result);
 // The outcome a completion dictionary's result value stands for.
 ExportResult resultFromText(const QString& text);
+// The outcome a completion dictionary reports (no result key: finished).
+ExportResult resultOf(const QVariantMap& completion);
 
 // The four targets, in target order.
 enum class Target { iPhone, iPod, AppleTV, QuickTime };
 
+// A four-character code: its four bytes, most significant first.
+constexpr uint32_t fourCharCode(const char (&code)[5]) {
+  return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
+         (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
+}
+
+// Everything that differs per target; adding a target adds a row here and
+// its preset (media/ExportPreset.cpp).
 struct TargetInfo {
   Target target;
-  const char* typeKey;     // value of EXPORT_TYPE_KEY, and the queue flag key
-  const char* fileSuffix;  // appended to the base name for the output file
+  const char* typeKey;        // value of EXPORT_TYPE_KEY, and the queue flag key
+  const char* fileSuffix;     // appended to the base name for the output file
+  uint32_t typeCode;          // the export type, which names its preset
+  const char* logLine;        // the helper's log line as an export starts
+  const char* startText;      // the action log's line as an export is requested
+  const char* preferenceKey;  // the preference that ticks it for new movies
 };
 
 inline constexpr std::array<TargetInfo, 4> kTargets{{
-    {Target::iPhone, QUEUE_ENTRY_IPHONE_KEY, "_iPhone.m4v"},
-    {Target::iPod, QUEUE_ENTRY_IPOD_KEY, "_iPod.m4v"},
-    {Target::AppleTV, QUEUE_ENTRY_APPLETV_KEY, "_ATV.m4v"},
-    {Target::QuickTime, QUEUE_ENTRY_QT_KEY, "_QT.mov"},
+    {Target::iPhone, QUEUE_ENTRY_IPHONE_KEY, "_iPhone.m4v", fourCharCode("M4VP"), "exportiPhone:",
+     "Starting iPhone export ...", "iPhoneExportSwitch"},
+    {Target::iPod, QUEUE_ENTRY_IPOD_KEY, "_iPod.m4v", fourCharCode("M4V "), "exportiPod:", "Starting iPod export ...",
+     "iPodExportSwitch"},
+    {Target::AppleTV, QUEUE_ENTRY_APPLETV_KEY, "_ATV.m4v", fourCharCode("M4VH"), "exportAppleTV:",
+     "Starting Apple TV export ...", "AppleTVExportSwitch"},
+    {Target::QuickTime, QUEUE_ENTRY_QT_KEY, "_QT.mov", fourCharCode("MooV"), "exportQT:",
+     "Starting QuickTime export ...", "QTExportSwitch"},
 }};
 
-const TargetInfo& info(Target target);
+// A target's row, at compile time too.
+constexpr const TargetInfo& info(Target target) {
+  for (const TargetInfo& row : kTargets)
+    if (row.target == target) return row;
+  return kTargets.front();
+}
 
 // The target whose key equals typeKey exactly; nullopt for any other text.
 std::optional<Target> targetForTypeKey(const QString& typeKey);

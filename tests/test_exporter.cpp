@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 using namespace tovix;
-using media::ExportStatus;
+using protocol::ExportResult;
 
 // A stand-in for folders that refuse some names, as FAT does: a name with
 // "?" is refused with EPERM (FAT through FUSE), one with "*" with EINVAL
@@ -132,7 +132,7 @@ class ExporterTest : public testing::Test {
   // decodable without errors, the source's duration, no temporary file.
   QJsonObject exportAndCheck(const QString& source, uint32_t typeCode, const QString& output) {
     const auto outcome = run(source, typeCode, output);
-    EXPECT_EQ(outcome.status, ExportStatus::Finished) << outcome.reason.toStdString();
+    EXPECT_EQ(outcome.status, ExportResult::Finished) << outcome.reason.toStdString();
     const QStringList atoms = topLevelAtoms(output);
     EXPECT_TRUE(atoms.contains("moov") && atoms.indexOf("moov") < atoms.indexOf("mdat"))
         << atoms.join(' ').toStdString();
@@ -501,7 +501,7 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
                                             "-map_chapters", "2", "-c:v", "libx264", "-c:s", "copy",
                                             "-bsf:s", "setts=duration=if(eq(N\\,3)\\,1000000000000\\,DURATION)"});
   const auto outcome = run(source, media::kTypeCodeAppleTV, path("lines_ATV.m4v"));
-  ASSERT_EQ(outcome.status, ExportStatus::Finished) << outcome.detail.toStdString();
+  ASSERT_EQ(outcome.status, ExportResult::Finished) << outcome.detail.toStdString();
   EXPECT_EQ(outcome.leftOut, "1 subtitle line out of time");
   EXPECT_NEAR(durationOf(test::probe(path("lines_ATV.m4v"))), 8.0, 0.05);
   QByteArray srt;
@@ -518,7 +518,7 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
 
   // A movie that starts late (a broadcast's clock) keeps its lines' times.
   const QString late = clip("late.mkv", {"-i", source, "-map", "0", "-c", "copy", "-output_ts_offset", "10"});
-  ASSERT_EQ(run(late, media::kTypeCodeiPhone, path("late_iPhone.m4v")).status, ExportStatus::Finished);
+  ASSERT_EQ(run(late, media::kTypeCodeiPhone, path("late_iPhone.m4v")).status, ExportResult::Finished);
   test::runProgram("ffmpeg", {"-v", "error", "-i", path("late_iPhone.m4v"), "-map", "0:s", "-f", "srt", "-"}, &srt);
   EXPECT_TRUE(srt.startsWith("1\n00:00:00,500 --> 00:00:01,000")) << srt.left(40).toStdString();
 
@@ -526,7 +526,7 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
   QFile whole(source);
   ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
   test::writeFile(path("cut.mkv"), whole.read(whole.size() * 6 / 10));
-  ASSERT_EQ(run(path("cut.mkv"), media::kTypeCodeiPhone, path("cut_iPhone.m4v")).status, ExportStatus::Finished);
+  ASSERT_EQ(run(path("cut.mkv"), media::kTypeCodeiPhone, path("cut_iPhone.m4v")).status, ExportResult::Finished);
   const QJsonObject cut = test::probe(path("cut_iPhone.m4v"));
   EXPECT_NEAR(durationOf(cut), test::firstStream(cut, "video").value("duration").toString().toDouble(), 0.05);
   EXPECT_LT(durationOf(cut), 7.0);
@@ -675,7 +675,7 @@ TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
   const QString output = path("long_iPhone.m4v");
   answer = [](size_t call) { return call < 3; };
   auto outcome = run(source, media::kTypeCodeiPhone, output);
-  EXPECT_EQ(outcome.status, ExportStatus::Cancelled);
+  EXPECT_EQ(outcome.status, ExportResult::Cancelled);
   EXPECT_EQ(progress.size(), 3u) << "no progress call after the one that answered no";
   EXPECT_FALSE(QFile::exists(output));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
@@ -683,7 +683,7 @@ TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
   answer = [](size_t) { return true; };
   interrupt = true;
   outcome = run(source, media::kTypeCodeiPhone, output);
-  EXPECT_EQ(outcome.status, ExportStatus::Cancelled);
+  EXPECT_EQ(outcome.status, ExportResult::Cancelled);
   EXPECT_FALSE(QFile::exists(output));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
 }
@@ -706,7 +706,7 @@ TEST_F(ExporterTest, ASourceChangedDuringTheExportFailsAndLeavesNothing) {
   };
   const QString output = path("shrinking_iPod.m4v");
   auto outcome = run(source, media::kTypeCodeiPod, output);
-  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.status, ExportResult::Failed);
 
   // Replaced by another file of the same size and modification time.
   QFile::remove(source);
@@ -723,7 +723,7 @@ TEST_F(ExporterTest, ASourceChangedDuringTheExportFailsAndLeavesNothing) {
     return true;
   };
   outcome = run(source, media::kTypeCodeiPod, output);
-  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.status, ExportResult::Failed);
   EXPECT_EQ(outcome.reason, "the movie file changed while it was being converted.");
   EXPECT_FALSE(QFile::exists(output));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
@@ -732,13 +732,13 @@ TEST_F(ExporterTest, ASourceChangedDuringTheExportFailsAndLeavesNothing) {
 TEST_F(ExporterTest, FailuresLeaveNothingBehindAndKeepAnOldOutput) {
   test::writeFile(path("fake.avi"), "not a movie");
   auto outcome = run(path("fake.avi"), media::kTypeCodeiPhone, path("fake_iPhone.m4v"));
-  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.status, ExportResult::Failed);
   EXPECT_FALSE(outcome.reason.isEmpty());
   EXPECT_FALSE(QFile::exists(path("fake_iPhone.m4v")));
 
   const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}));
   outcome = run(source, media::kTypeCodeiPhone, path("no such folder/av_iPhone.m4v"));
-  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.status, ExportResult::Failed);
 
   test::writeFile(path("keep_QT.mov"), "previous export");
   answer = [](size_t call) { return call < 2; };
@@ -747,13 +747,13 @@ TEST_F(ExporterTest, FailuresLeaveNothingBehindAndKeepAnOldOutput) {
   ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
   EXPECT_EQ(kept.readAll(), QByteArray("previous export")) << "a cancelled export leaves the old file alone";
 
-  EXPECT_EQ(run(source, 0x12345678, path("x.m4v")).status, ExportStatus::Failed);
+  EXPECT_EQ(run(source, 0x12345678, path("x.m4v")).status, ExportResult::Failed);
 
   // A folder that goes away during the export is named as the cause.
   QDir().mkpath(path("going"));
   answer = [this](size_t call) { return call != 2 || QDir(path("going")).removeRecursively(); };
   outcome = run(source, media::kTypeCodeiPod, path("going/av_iPod.m4v"));
-  EXPECT_EQ(outcome.status, ExportStatus::Failed);
+  EXPECT_EQ(outcome.status, ExportResult::Failed);
   EXPECT_EQ(outcome.reason, "the export folder disappeared.");
 }
 
@@ -765,7 +765,7 @@ TEST_F(ExporterTest, NamesAlwaysFitTheFolder) {
   const QString longName = path(QString(124, QChar(0xE9)) + "_iPod.m4v");
   for (const char* expectedEnd : {"_iPod.m4v", "_iPod 2.m4v"}) {
     const auto outcome = run(source, media::kTypeCodeiPod, longName);
-    ASSERT_EQ(outcome.status, ExportStatus::Finished) << outcome.reason.toStdString();
+    ASSERT_EQ(outcome.status, ExportResult::Finished) << outcome.reason.toStdString();
     const QString name = QFileInfo(outcome.writtenPath).fileName();
     EXPECT_LE(name.toUtf8().size(), media::kMaxNameBytes);
     EXPECT_TRUE(name.endsWith(expectedEnd)) << name.toStdString();
@@ -784,14 +784,14 @@ TEST_F(ExporterTest, NamesAlwaysFitTheFolder) {
   // kernel's FAT driver EINVAL (the stand-in below); the portable name is taken.
   for (const char* name : {"Take: one?_iPod.m4v", "Take: two*_iPod.m4v"}) {
     const auto outcome = run(source, media::kTypeCodeiPod, path(name));
-    ASSERT_EQ(outcome.status, ExportStatus::Finished) << name << outcome.detail.toStdString();
+    ASSERT_EQ(outcome.status, ExportResult::Finished) << name << outcome.detail.toStdString();
     EXPECT_EQ(QFileInfo(outcome.writtenPath).fileName(), media::portableName(name));
   }
 }
 
 TEST_F(ExporterTest, AFinishedFileIsCheckedAgainstThePlan) {
   const QString source = clip("av.mov", withCodecs(test::standardClipArguments(2), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}));
-  ASSERT_EQ(run(source, media::kTypeCodeiPhone, path("checked_iPhone.m4v")).status, ExportStatus::Finished);
+  ASSERT_EQ(run(source, media::kTypeCodeiPhone, path("checked_iPhone.m4v")).status, ExportResult::Finished);
   const QString written = path("checked_iPhone.m4v");
   media::PlannedOutput planned{1, 1, 0, 0, 2'000'000, 34'000};
   EXPECT_EQ(media::checkWrittenMovie(written, planned), std::nullopt);

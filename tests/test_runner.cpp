@@ -453,7 +453,7 @@ TEST(Runner, AFailureSaysWhyInTheLogAndTheEntry) {
   failed.insert(p::EXPORT_ERROR_TEXT_KEY, "the movie file is missing.");
   h.center.deliver(p::kExportComplete, failed);
   EXPECT_EQ(h.logActions().last(), "Export failed: the movie file is missing.");
-  EXPECT_EQ(h.controller->q()->entry(0)->value(QUEUE_ENTRY_ERROR_TEXT_KEY), "the movie file is missing.");
+  EXPECT_EQ(h.controller->q()->entry(0)->value(p::QUEUE_ENTRY_ERROR_TEXT_KEY), "the movie file is missing.");
 }
 
 TEST(Runner, AFailedSaveIsReportedOnceAndTheQueueKept) {

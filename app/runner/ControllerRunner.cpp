@@ -21,25 +21,11 @@ namespace {
 
 constexpr int kProgressSteps = 1000;  // the bar's range stands for 0.0 to 1.0
 
-QString startActionText(Target target) {
-  switch (target) {
-    case Target::iPhone:
-      return QStringLiteral("Starting iPhone export ...");
-    case Target::iPod:
-      return QStringLiteral("Starting iPod export ...");
-    case Target::AppleTV:
-      return QStringLiteral("Starting Apple TV export ...");
-    case Target::QuickTime:
-      break;
-  }
-  return QStringLiteral("Starting QuickTime export ...");
-}
-
 // The log's words for a completion. A movie written under another name than
 // the rule's (that one was taken) says which name it got, and one that could
 // not carry all of the movie says what it left out.
 QString finishActionText(const QVariantMap& completion, const QString& expectedOutput) {
-  const auto result = protocol::resultFromText(protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  const auto result = protocol::resultOf(completion);
   switch (result) {
     case protocol::ExportResult::Failed: {
       const QString reason = protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString());
@@ -187,7 +173,7 @@ bool Controller::qHandlerFindExportRequest(int i) {
   exportProgress()->show();
   showInFinderButton()->show();
   if (qLog_) {
-    qLog_->write(logEntry(now, *moviePath, startActionText(*pending)));
+    qLog_->write(logEntry(now, *moviePath, QLatin1String(protocol::info(*pending).startText)));
     reloadLogTable();
   }
   QVariantMap request{{QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY), *moviePath},
@@ -225,8 +211,7 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(completion)));
   const OutstandingExport done = std::move(*outstanding_);
   outstanding_.reset();
-  const auto result = protocol::resultFromText(
-      protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  const auto result = protocol::resultOf(completion);
   QVariantMap settled = completion;
   if (result == protocol::ExportResult::Finished) {
     showInFinderPath_ = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY).value_or(done.expectedOutput);

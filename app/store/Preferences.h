@@ -1,5 +1,6 @@
 #pragma once
 // The user's preferences: ten keys over QSettings, one file per user.
+#include "protocol/Protocol.h"
 #include <QSettings>
 #include <QString>
 #include <optional>
@@ -8,10 +9,10 @@ namespace tovix {
 
 class Preferences {
  public:
-  static constexpr const char* iPhoneExportSwitch = "iPhoneExportSwitch";
-  static constexpr const char* iPodExportSwitch = "iPodExportSwitch";
-  static constexpr const char* AppleTVExportSwitch = "AppleTVExportSwitch";
-  static constexpr const char* QTExportSwitch = "QTExportSwitch";
+  static constexpr const char* iPhoneExportSwitch = protocol::info(protocol::Target::iPhone).preferenceKey;
+  static constexpr const char* iPodExportSwitch = protocol::info(protocol::Target::iPod).preferenceKey;
+  static constexpr const char* AppleTVExportSwitch = protocol::info(protocol::Target::AppleTV).preferenceKey;
+  static constexpr const char* QTExportSwitch = protocol::info(protocol::Target::QuickTime).preferenceKey;
   static constexpr const char* PrefExportDiffDirectory = "PrefExportDiffDirectory";
   static constexpr const char* PrefExportDirectory = "PrefExportDirectory";
   static constexpr const char* PrefExportCompletePref = "PrefExportCompletePref";

@@ -11,20 +11,6 @@ namespace {
 
 const char* flagKey(Target target) { return protocol::info(target).typeKey; }
 
-const char* preferenceKey(Target target) {
-  switch (target) {
-    case Target::iPhone:
-      return Preferences::iPhoneExportSwitch;
-    case Target::iPod:
-      return Preferences::iPodExportSwitch;
-    case Target::AppleTV:
-      return Preferences::AppleTVExportSwitch;
-    case Target::QuickTime:
-      break;
-  }
-  return Preferences::QTExportSwitch;
-}
-
 QString flagIn(const QVariantMap& entry, Target target) {
   return protocol::stringValue(entry, flagKey(target)).value_or(QLatin1String(flag::OffDone));
 }
@@ -61,7 +47,7 @@ QVariantMap settled(QVariantMap entry, Target done, protocol::ExportResult resul
 }
 
 QStringList failedKeysOf(const QVariantMap& entry) {
-  return protocol::stringValue(entry, QUEUE_ENTRY_FAILED_KEY).value_or(QString()).split(u',', Qt::SkipEmptyParts);
+  return protocol::stringValue(entry, protocol::QUEUE_ENTRY_FAILED_KEY).value_or(QString()).split(u',', Qt::SkipEmptyParts);
 }
 
 }  // namespace
@@ -102,7 +88,7 @@ void Queue::addMovies(const QStringList& moviePaths) {
         {QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(status::Queued)},
     };
     for (const auto& target : protocol::kTargets) {
-      const bool on = prefs_.boolForKey(preferenceKey(target.target));
+      const bool on = prefs_.boolForKey(target.preferenceKey);
       entry.insert(QLatin1String(target.typeKey), QLatin1String(on ? flag::On : flag::Off));
     }
     entries.append(entry);
@@ -142,21 +128,20 @@ void Queue::updateMovie(const QVariantMap& completion, int i) {
   const auto target =
       protocol::targetForTypeKey(protocol::stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
   if (!target) return;
-  const auto result = protocol::resultFromText(
-      protocol::stringValue(completion, protocol::EXPORT_RESULT_KEY).value_or(QString()));
+  const auto result = protocol::resultOf(completion);
   // A cancelled export is still to do: its flag was never changed for the
   // request, so it stays "On", or "Off" when the user unticked it meanwhile.
   if (result == protocol::ExportResult::Cancelled) return;
   QVariantMap updated = settled(*entry, *target, result);
   if (result == protocol::ExportResult::Failed) {
-    updated.insert(QLatin1String(QUEUE_ENTRY_ERROR_TEXT_KEY),
+    updated.insert(QLatin1String(protocol::QUEUE_ENTRY_ERROR_TEXT_KEY),
                    protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString()));
     QStringList failedKeys = failedKeysOf(updated);
     failedKeys << QLatin1String(flagKey(*target));
-    updated.insert(QLatin1String(QUEUE_ENTRY_FAILED_KEY), failedKeys.join(u','));
+    updated.insert(QLatin1String(protocol::QUEUE_ENTRY_FAILED_KEY), failedKeys.join(u','));
   }
   const auto written = protocol::stringValue(completion, protocol::EXPORT_OUTPUT_PATH_KEY);
-  if (result == protocol::ExportResult::Finished && written) updated.insert(QLatin1String(QUEUE_ENTRY_OUTPUT_PATH_KEY), *written);
+  if (result == protocol::ExportResult::Finished && written) updated.insert(QLatin1String(protocol::QUEUE_ENTRY_OUTPUT_PATH_KEY), *written);
   store_.replace(i, updated);
 }
 
@@ -168,7 +153,7 @@ bool Queue::failed(int i, Target target) const {
 std::optional<QString> Queue::latestOutput(int i) const {
   const auto found = store_.entry(i);
   if (!found) return std::nullopt;
-  return protocol::stringValue(*found, QUEUE_ENTRY_OUTPUT_PATH_KEY);
+  return protocol::stringValue(*found, protocol::QUEUE_ENTRY_OUTPUT_PATH_KEY);
 }
 
 void Queue::retryFailed(int i) {
@@ -183,8 +168,8 @@ void Queue::retryFailed(int i) {
     else otherDone |= isExactly(*found, target.target, flag::OnDone);
   }
   found->insert(QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QLatin1String(otherDone ? status::Started : status::Queued));
-  found->remove(QLatin1String(QUEUE_ENTRY_FAILED_KEY));
-  found->remove(QLatin1String(QUEUE_ENTRY_ERROR_TEXT_KEY));
+  found->remove(QLatin1String(protocol::QUEUE_ENTRY_FAILED_KEY));
+  found->remove(QLatin1String(protocol::QUEUE_ENTRY_ERROR_TEXT_KEY));
   store_.replace(i, *found);
 }
 

@@ -25,13 +25,6 @@ inline constexpr const char* Complete = "Complete";
 inline constexpr const char* Failed = "Failed";
 }  // namespace status
 
-// Added to an entry whose export failed: why, in plain words, and which
-// targets failed (their keys, separated by commas), so they can be retried.
-inline constexpr const char* QUEUE_ENTRY_ERROR_TEXT_KEY = "QUEUE_ENTRY_ERROR_TEXT_KEY";
-inline constexpr const char* QUEUE_ENTRY_FAILED_KEY = "QUEUE_ENTRY_FAILED_KEY";
-// Added to an entry when one of its exports finished: the file written last,
-// so Show in Folder finds it after a restart too.
-inline constexpr const char* QUEUE_ENTRY_OUTPUT_PATH_KEY = "QUEUE_ENTRY_OUTPUT_PATH_KEY";
 
 class Queue {
  public:

@@ -42,7 +42,8 @@ class SoftwareUpdater : public QObject {
  public:
   // The vendor's server (a reserved example domain).
   static constexpr const char* kVendorBaseAddress = "http://www.tovix.example";
-  static constexpr VersionNumbers kCurrentVersion{1, 95, 32};
+  // This build's version, from the project's (CMakeLists.txt).
+  static constexpr VersionNumbers kCurrentVersion{TOVIX_VERSION_MAJOR, TOVIX_VERSION_MINOR, TOVIX_VERSION_PATCH};
 
   SoftwareUpdater(const Preferences& prefs, QWidget* mainWindow,
                   QString baseAddress = QLatin1String(kVendorBaseAddress), QObject* parent = nullptr);

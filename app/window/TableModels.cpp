@@ -49,11 +49,12 @@ QString shown(const QString& text) {
 }  // namespace
 
 const QStringList& QueueTableModel::columnIdentifiers() {
-  static const QStringList identifiers{
-      QStringLiteral("QUEUE_INDICATOR"),         QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY),
-      QLatin1String(protocol::QUEUE_ENTRY_IPHONE_KEY), QLatin1String(protocol::QUEUE_ENTRY_IPOD_KEY),
-      QLatin1String(protocol::QUEUE_ENTRY_APPLETV_KEY), QLatin1String(protocol::QUEUE_ENTRY_QT_KEY),
-      QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY), QStringLiteral("QUEUE_REMOVE")};
+  // The indicator, the movie, a column per target in target order, the status, remove.
+  static const QStringList identifiers = [] {
+    QStringList columns{QStringLiteral("QUEUE_INDICATOR"), QLatin1String(protocol::QUEUE_ENTRY_MOVIE_PATH_KEY)};
+    for (const auto& target : protocol::kTargets) columns << QLatin1String(target.typeKey);
+    return columns << QLatin1String(protocol::QUEUE_ENTRY_STATUS_KEY) << QStringLiteral("QUEUE_REMOVE");
+  }();
   return identifiers;
 }
 
@@ -191,7 +192,7 @@ void TargetCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 QVariant QueueTableModel::errorText(int row) const {
   if (queue_->status(row) != QLatin1String(status::Failed)) return {};
   const auto entry = queue_->entry(row);
-  const QString reason = entry ? protocol::stringValue(*entry, QUEUE_ENTRY_ERROR_TEXT_KEY).value_or(QString()) : QString();
+  const QString reason = entry ? protocol::stringValue(*entry, protocol::QUEUE_ENTRY_ERROR_TEXT_KEY).value_or(QString()) : QString();
   return reason.isEmpty() ? tr("Export failed.") : shown(tr("Export failed: %1").arg(reason));
 }
 
