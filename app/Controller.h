@@ -296,7 +296,6 @@ class Controller : public QObject {
   // stop flag file, and what the desktop was told.
   void finishRun(bool stopped);
   void tellDesktopRunEnded(bool stopped);
-  int pendingExports() const;
   void settleCompletion(const QVariantMap& completion);
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();

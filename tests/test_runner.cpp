@@ -118,21 +118,6 @@ TEST(Runner, ExportFolderIsSentOnlyWhileItExists) {
   EXPECT_EQ(h.controller->currentExportFilename()->toolTip(), "/Movies/Trip_QT.mov");
 }
 
-TEST(Runner, EarlierTargetSwitchedOnDuringARunGoesFirst) {
-  test::ControllerHarness h;
-  h.add("/zero.mov", {});
-  h.add("/one.mov", {Target::iPhone, Target::iPod});
-  h.controller->startQ();
-  h.controller->q()->toggleqt(0);
-  h.complete();
-  h.complete();
-  h.complete();
-  QStringList order;
-  for (const auto& r : h.center.requests()) order << requestText(r);
-  EXPECT_EQ(order, QStringList({"/one.mov QUEUE_ENTRY_IPHONE_KEY", "/zero.mov QUEUE_ENTRY_QT_KEY",
-                                "/one.mov QUEUE_ENTRY_IPOD_KEY"}));
-}
-
 TEST(Runner, CompletionsForDeletedMoviesAndEmptyNotifications) {
   test::ControllerHarness h;
   h.controller->prefs().setBool(Preferences::PrefExportCompletePref, true);

@@ -106,6 +106,27 @@ TEST_F(QueueTest, CompletionRuleSettlesEarlierAndLaterTargets) {
   EXPECT_EQ(flags(*q, 3), QStringList({"OffDone", "OnDone", "OffDone", "OffDone", "Complete"}));
 }
 
+// The runner's order: entries in queue order, targets in target order, a
+// target switched on during a run taken when its entry's turn comes.
+TEST_F(QueueTest, TheNextExportFollowsQueueAndTargetOrder) {
+  addWith("/zero.mov", {});
+  addWith("/one.mov", {Target::iPhone, Target::iPod});
+  EXPECT_EQ(q->pendingExports(), 2);
+  EXPECT_EQ(q->nextEntry(), 1);
+  EXPECT_EQ(q->pendingTarget(1), Target::iPhone);
+  q->updateMovie(completion("/one.mov", protocol::QUEUE_ENTRY_IPHONE_KEY), 1);
+  q->toggleqt(0);  // switched on during the run: the first entry goes first now
+  EXPECT_EQ(q->nextEntry(), 0);
+  EXPECT_EQ(q->pendingTarget(0), Target::QuickTime);
+  q->updateMovie(completion("/zero.mov", protocol::QUEUE_ENTRY_QT_KEY), 0);
+  EXPECT_EQ(q->nextEntry(), 1);
+  EXPECT_EQ(q->pendingTarget(1), Target::iPod);
+  EXPECT_EQ(q->pendingExports(), 1);
+  q->updateMovie(completion("/one.mov", protocol::QUEUE_ENTRY_IPOD_KEY), 1);
+  EXPECT_EQ(q->nextEntry(), std::nullopt);
+  EXPECT_EQ(q->pendingExports(), 0);
+}
+
 TEST_F(QueueTest, TargetSwitchedOffDuringItsExportStillBecomesOnDone) {
   addWith("/a.mov", {Target::iPhone, Target::AppleTV});
   q->toggleiPhone(0);

@@ -107,9 +107,7 @@ void Controller::qHandlerNextEntry() {
     finishRun(false);
     return;
   }
-  for (int i = 0; i < q_->count(); ++i) {
-    if (qHandlerFindExportRequest(i)) return;
-  }
+  if (const auto next = q_->nextEntry(); next && qHandlerFindExportRequest(*next)) return;
   endRun();
 }
 
@@ -141,14 +139,6 @@ void Controller::tellDesktopRunEnded(bool stopped) {
   desktop_->notify(title, run.summary(), run.lastOutput());
 }
 
-int Controller::pendingExports() const {
-  int pending = 0;
-  for (int i = 0; q_ && i < q_->count(); ++i) {
-    for (const auto& target : protocol::kTargets) pending += q_->flag(i, target.target) == QLatin1String(flag::On);
-  }
-  return pending;
-}
-
 std::optional<QString> Controller::exportDirectoryForRequest() const {
   if (!prefs_.boolForKey(Preferences::PrefExportDiffDirectory)) return std::nullopt;
   const auto directory = prefs_.stringForKey(Preferences::PrefExportDirectory);
@@ -159,15 +149,7 @@ std::optional<QString> Controller::exportDirectoryForRequest() const {
 bool Controller::qHandlerFindExportRequest(int i) {
   const QDateTime now = QDateTime::currentDateTime();
   const auto moviePath = q_->movie(i);
-  std::optional<Target> pending;
-  for (const auto& target : protocol::kTargets) {
-    if (q_->flag(i, target.target) == QLatin1String(flag::On)) {
-      pending = target.target;
-      break;
-    }
-  }
-  // An entry without a movie path (only a damaged Queue.xml has one) has
-  // nothing a helper could export.
+  const std::optional<Target> pending = q_->pendingTarget(i);
   if (!pending || !moviePath) return false;
   exportProgress()->setValue(0);
   exportProgress()->show();
@@ -183,7 +165,7 @@ bool Controller::qHandlerFindExportRequest(int i) {
   showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
   outstanding_ = OutstandingExport{request, q_->idAt(i), showInFinderPath_};
   postExportRequest();
-  runState_->exportStarted(q_->idAt(i), showInFinderPath_, runState_->exportNumber() - 1 + pendingExports());
+  runState_->exportStarted(q_->idAt(i), showInFinderPath_, runState_->exportNumber() - 1 + q_->pendingExports());
   desktop_->inhibitSuspend(tr("Converting movies"));
   desktop_->setProgress(runState_->runFraction());
   currentExportFilename()->setFullText(protocol::lastPathComponent(showInFinderPath_), showInFinderPath_);

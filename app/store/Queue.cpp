@@ -189,4 +189,23 @@ void Queue::clearFinished() {
   });
 }
 
+std::optional<protocol::Target> Queue::pendingTarget(int i) const {
+  for (const auto& target : protocol::kTargets)
+    if (flag(i, target.target) == QLatin1String(flag::On)) return target.target;
+  return std::nullopt;
+}
+
+std::optional<int> Queue::nextEntry() const {
+  for (int i = 0; i < count(); ++i)
+    if (movie(i) && pendingTarget(i)) return i;
+  return std::nullopt;
+}
+
+int Queue::pendingExports() const {
+  int pending = 0;
+  for (int i = 0; i < count(); ++i)
+    for (const auto& target : protocol::kTargets) pending += flag(i, target.target) == QLatin1String(flag::On);
+  return pending;
+}
+
 }  // namespace tovix

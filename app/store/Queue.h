@@ -44,6 +44,16 @@ class Queue {
   QString appletv(int i) const { return flag(i, protocol::Target::AppleTV); }
   QString qt(int i) const { return flag(i, protocol::Target::QuickTime); }
 
+  // The runner's rule: the next export is the first entry, in queue order,
+  // with a movie path and a target still "On", for its first such target in
+  // target order (so a target switched on during a run goes when its entry's
+  // turn comes). An entry without a movie path (only a damaged Queue.xml has
+  // one) has nothing to export.
+  std::optional<int> nextEntry() const;
+  std::optional<protocol::Target> pendingTarget(int i) const;
+  // How many exports are still to do: every target "On" of every entry.
+  int pendingExports() const;
+
   // Appends the movie with flags from the preferences and status "Queued".
   void addMovie(const QString& moviePath) { addMovies({moviePath}); }
   // The same for several movies, in order, with one save.
