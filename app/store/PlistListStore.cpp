@@ -102,15 +102,6 @@ std::optional<QString> PlistListStore::string(int index, const char* key) const 
   return map ? protocol::stringValue(*map, key) : std::nullopt;
 }
 
-void PlistListStore::append(const QVariantMap& entry, bool appendInPlace) {
-  items_.append(entry);
-  ids_.push_back(newId());
-  // In place only onto a file that holds the list as it was; anything else
-  // (the first entry, a failed save before) rewrites the whole file.
-  if (appendInPlace && saver_->appendNow(entry)) return;
-  changed();
-}
-
 void PlistListStore::append(const QVariantList& entries) {
   if (entries.isEmpty()) return;
   items_.append(entries);

@@ -1,6 +1,7 @@
 #pragma once
 // An ordered list of dictionaries kept in memory and saved as an XML property
-// list after every change. Shared by the queue and the log stores.
+// list after every change: the queue's store. (The log keeps its own records,
+// QueueLog, and shares only the saver, ListSaver.)
 #include "app/store/ListSaver.h"
 
 #include <QString>
@@ -50,9 +51,6 @@ class PlistListStore {
   std::optional<int> indexOf(quint64 id) const;
 
   const QVariantList& items() const { return items_; }
-  // Appends and saves; appendInPlace adds the entry to the end of the file
-  // without rewriting it (for a list that only grows, such as the log).
-  void append(const QVariantMap& entry, bool appendInPlace = false);
   // Appends every entry with one save.
   void append(const QVariantList& entries);
   void replace(int index, const QVariantMap& entry);

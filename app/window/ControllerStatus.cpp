@@ -65,7 +65,6 @@ bool Controller::canRetryFailed() const {
   return std::any_of(rows.begin(), rows.end(), [this](int row) { return q_->status(row) == QLatin1String(status::Failed); });
 }
 
-// Retried targets are ticked again, and an idle queue starts converting them.
 // While exporting, the figures change every moment: the line keeps the room
 // of their usual longest form, so the parts before them stay in place.
 void Controller::keepRunStatusInPlace(bool exporting) {
@@ -81,6 +80,7 @@ void Controller::keepRunStatusInPlace(bool exporting) {
                                   status->width()}));
 }
 
+// Retried targets are ticked again, and an idle queue starts converting them.
 void Controller::retryFailed() {
   if (!canRetryFailed()) return;
   for (const int row : rowsToRetry()) q_->retryFailed(row);
