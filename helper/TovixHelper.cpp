@@ -162,6 +162,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   // larger than one that ran one.
   ::malloc_trim(0);
   if (process::terminationRequested()) process::endByTermination();
+  if (!outcome.plan.isEmpty()) systemLog(QStringLiteral("Export plan of %1: %2").arg(moviePath, outcome.plan));
   if (outcome.status == protocol::ExportResult::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
   sendCompletionNotification(completionFor(info, outcome));

@@ -191,6 +191,18 @@ bool ExportPlan::writesAMovie() const {
   });
 }
 
+std::string ExportPlan::describe() const {
+  static const char* const kKinds[] = {"picture", "sound", "subtitles", "picture subtitles", "cover", "data", "other"};
+  static const char* const kActions[] = {"copied", "converted", "burnt in", "left out"};
+  std::string text;
+  for (const PlannedTrack& track : tracks) {
+    if (!text.empty()) text += "; ";
+    text += "track " + std::to_string(track.source) + ' ' + kKinds[int(track.kind)] + (track.surround ? " (surround)" : "") +
+            ": " + kActions[int(track.action)] + " (" + track.why + ')';
+  }
+  return text;
+}
+
 ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const std::string& userLanguage) {
   return Planner(movie, preset).plan(userLanguage);
 }

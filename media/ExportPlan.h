@@ -61,6 +61,10 @@ struct ExportPlan {
 
   // True when the export has a picture or a sound track to write.
   bool writesAMovie() const;
+  // Each track's fate and why, for the system log: "track 0 picture:
+  // converted (H.264 for the device); track 2 picture subtitles: left out
+  // (picture subtitles cannot become text)".
+  std::string describe() const;
 };
 
 // userLanguage: the ISO 639-2 code of the user's language, for the sound

@@ -708,10 +708,11 @@ ExportOutcome Transcoder::abandon(ExportResult status, const QString& detail) {
   if (status == ExportResult::Failed && (!plainReason_ || plainReason_ == reason::kWriteFailed) &&
       !QFileInfo(QFileInfo(job_.output).path()).isDir())
     plainReason_ = reason::kFolderGone;
-  if (status != ExportResult::Failed) return {status, {}, detail, {}, {}};
+  const QString plan = QString::fromStdString(plan_.describe());
+  if (status != ExportResult::Failed) return {status, {}, detail, {}, {}, plan};
   // A read error or an early end is most often the source changing under us.
   const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
-  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}};
+  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}, plan};
 }
 
 // Sets up the output's tracks as the plan lists them. Each sound track keeps
@@ -815,7 +816,7 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportResult::Failed, *finishing);
-  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut()};
+  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut(), QString::fromStdString(plan_.describe())};
 }
 
 }  // namespace

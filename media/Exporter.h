@@ -19,6 +19,9 @@ struct ExportOutcome {
   // What of the source the target cannot hold, in a few words ("2 picture
   // subtitle tracks, 1 sound track"); empty when nothing was left out.
   QString leftOut;
+  // What became of each track of the source and why (ExportPlan::describe);
+  // empty when the export ended before its plan was made.
+  QString plan{};
 };
 
 // Receives the completed fraction (decoded time over duration): 0.0 at the

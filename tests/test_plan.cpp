@@ -138,6 +138,9 @@ TEST(ExportPlan, DecidesEveryTrack) {
       got += entry;
     }
     EXPECT_EQ(got, row.expected) << row.what;
+    const std::string picture = row.expected[0] == 'K' ? "track 0 picture: copied (the file holds the picture as it is)"
+                                                       : "track 0 picture: converted (H.264 for the device)";
+    EXPECT_NE(plan.describe().find(picture), std::string::npos) << plan.describe() << ": the log says what became of each track";
     EXPECT_EQ(plan.leftOut, row.leftOut) << row.what;
   }
   // HDR is tone-mapped for the devices; a QuickTime movie that converts its
