@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QTableView>
+#include <optional>
 
 using namespace tovix;
 using protocol::Target;
@@ -327,6 +329,30 @@ TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {
   h.complete("Failed");
   h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.5}});
   EXPECT_DOUBLE_EQ(h.desktop->progress.back().value_or(-1), 0.75) << "a failed export counts as done";
+}
+
+// The file being written is named in every run, not only the first after
+// a start: shortened in its middle when room is short, whole in its tool tip.
+TEST(Runner, TheStatusLineNamesTheFileInEveryRunAndAfterARestart) {
+  const auto nameShows = [](test::ControllerHarness& h, const QString& movie, const QString& written) {
+    h.add(movie, {Target::iPhone});
+    h.controller->startQ();
+    h.center.deliver(p::kExportProgress, QVariantMap{{p::EXPORT_PROGRESS_KEY, 0.3}});
+    QCoreApplication::processEvents();
+    const ElidedLabel* name = h.controller->currentExportFilename();
+    EXPECT_GT(name->width(), 40) << written.toStdString();
+    EXPECT_TRUE(name->text().startsWith(written.left(3)) && name->text().size() > 3) << name->text().toStdString();
+    EXPECT_EQ(name->toolTip(), "/m/" + written);
+    h.complete();
+  };
+  std::optional<test::ControllerHarness> first(std::in_place);
+  first->controller->controllerWindow()->resize(900, 500);
+  nameShows(*first, "/m/first.mov", "first_iPhone.m4v");
+  nameShows(*first, "/m/second.mov", "second_iPhone.m4v");
+  first->controller->saveWindowPlaces();
+  first.reset();
+  test::ControllerHarness restarted;
+  nameShows(restarted, "/m/third.mov", "third_iPhone.m4v");
 }
 
 TEST(Runner, TheStatusLineFollowsTheRunAndTheRowInFlightSaysConverting) {

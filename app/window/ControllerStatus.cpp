@@ -76,8 +76,10 @@ void Controller::keepRunStatusInPlace(bool exporting) {
   }
   const QString usual = tr("%1% · %2 elapsed · about %3 left · export %4 of %5")
                             .arg(100).arg(QStringLiteral("88:88"), QStringLiteral("88:88")).arg(888).arg(888);
-  status->setFixedWidth(std::max({status->fontMetrics().horizontalAdvance(usual), status->sizeHint().width(),
-                                  status->width()}));
+  // Only ever wider during a run; a new run starts from its own figures, not
+  // from the room the last run's summary took (which left the file's name none).
+  const int inPlace = status->minimumWidth() == status->maximumWidth() ? status->width() : 0;
+  status->setFixedWidth(std::max({status->fontMetrics().horizontalAdvance(usual), status->sizeHint().width(), inPlace}));
 }
 
 // Retried targets are ticked again, and an idle queue starts converting them.
