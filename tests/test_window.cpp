@@ -203,7 +203,7 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   EXPECT_EQ(h.dialogs->messages[0].first, "7 files were not added to the queue.");
   const QString details = h.dialogs->messages[0].second;
   EXPECT_TRUE(details.contains("fake.avi: it is not a movie Tovix can read")) << details.toStdString();
-  EXPECT_TRUE(details.contains("Holiday.mov: it is a folder"));
+  EXPECT_TRUE(details.contains("Holiday.mov: it is a folder with no movies in it"));
   EXPECT_TRUE(details.contains("dangling.mov: it is missing"));
   EXPECT_TRUE(details.contains("notes: it is not a movie file"));
   EXPECT_TRUE(drop({h.home.path() + "/notes"})) << "success is reported even when nothing was added";
@@ -213,6 +213,24 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   h.dialogs->messageUp = false;
   EXPECT_TRUE(drop({h.home.path() + "/notes"}));
   EXPECT_EQ(h.dialogs->messages.back().first, "One file was not added to the queue.");
+
+  // A season's folder: the movies inside, sub-folders too, in natural order,
+  // taken in its place; only what inside could not be added is named.
+  h.controller->q()->clear();
+  const QString season = h.home.path() + "/Season 1";
+  QDir().mkpath(season + "/Extras");
+  QDir().mkpath(season + "/.hidden");
+  QFile::rename(movie("Episode 10.mov"), season + "/Episode 10.mov");
+  QFile::rename(movie("episode 2.mov"), season + "/episode 2.mov");
+  QFile::rename(movie("Making of.mov"), season + "/Extras/Making of.mov");
+  QFile::rename(movie("Hidden.mov"), season + "/.hidden/Hidden.mov");
+  test::writeFile(season + "/cover.jpg", "a picture");
+  test::writeFile(season + "/Episode 3.mov", "a damaged file");
+  EXPECT_TRUE(drop({season, trailer}));
+  EXPECT_EQ(queuedNames(), QStringList({"episode 2.mov", "Episode 10.mov", "Making of.mov", "Trailer.MOV"}));
+  EXPECT_EQ(h.dialogs->messages.back().first, "One file was not added to the queue.");
+  EXPECT_EQ(h.dialogs->messages.back().second, "Episode 3.mov: it is not a movie Tovix can read");
+
   QMimeData text;
   text.setText("not a file list");
   EXPECT_FALSE(h.controller->tableView(h.controller->qTable(), &text, true));

@@ -2,9 +2,11 @@
 
 #include "media/MediaProbe.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -61,11 +63,79 @@ void yieldToTheWindow() {
 }
 }  // namespace
 
+namespace {
+// Runs of digits compare by their value, the rest as the locale sorts it,
+// case aside; done by hand, since the system's collation may not count.
+bool naturalLess(const QString& a, const QString& b, const QCollator& collator) {
+  qsizetype i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const auto run = [](const QString& text, qsizetype from) {
+      qsizetype to = from;
+      const bool digits = text[from].isDigit();
+      while (to < text.size() && text[to].isDigit() == digits) ++to;
+      return std::pair{QStringView(text).mid(from, to - from), digits};
+    };
+    const auto [left, leftDigits] = run(a, i);
+    const auto [right, rightDigits] = run(b, j);
+    int order = 0;
+    if (leftDigits && rightDigits) {
+      // Without leading zeros, a longer number is a larger one.
+      const auto value = [](QStringView number) {
+        while (number.size() > 1 && number.front() == u'0') number = number.mid(1);
+        return number;
+      };
+      const QStringView x = value(left), y = value(right);
+      order = x.size() != y.size() ? int(x.size() - y.size()) : x.compare(y);
+    } else {
+      order = collator.compare(left, right);
+    }
+    if (order != 0) return order < 0;
+    i += left.size();
+    j += right.size();
+  }
+  return a.size() - i < b.size() - j;
+}
+}  // namespace
+
+void sortNaturally(QStringList& names) {
+  QCollator collator;
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  std::stable_sort(names.begin(), names.end(),
+                   [&collator](const QString& a, const QString& b) { return naturalLess(a, b, collator); });
+}
+
+namespace {
+// How deep into a folder, and how many files at most, the intake looks.
+constexpr int kMaxFolderDepth = 8;
+constexpr qsizetype kMaxFolderMovies = 10000;
+
+void collectMovies(const QString& folder, int depth, QStringList& found) {
+  const QDir dir(folder);
+  // Links are not followed: nothing outside the folder is taken.
+  QStringList files = dir.entryList(QDir::Files | QDir::NoSymLinks, QDir::NoSort);
+  sortNaturally(files);
+  for (const QString& name : files) {
+    if (found.size() >= kMaxFolderMovies) return;
+    if (dropExtensions().contains(extensionOf(name))) found << dir.filePath(name);
+  }
+  if (depth >= kMaxFolderDepth) return;
+  QStringList folders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::NoSort);
+  sortNaturally(folders);
+  for (const QString& name : folders) collectMovies(dir.filePath(name), depth + 1, found);
+}
+}  // namespace
+
+QStringList moviesInFolder(const QString& folder) {
+  QStringList found;
+  collectMovies(folder, 0, found);
+  return found;
+}
+
 std::optional<QString> refusalOf(const QString& path, bool testExtension) {
   if (QDir::isRelativePath(path)) return QObject::tr("it is not given as a full path");
   const QFileInfo file(path);
   if (!file.exists()) return QObject::tr("it is missing");
-  if (file.isDir()) return QObject::tr("it is a folder");
+  if (file.isDir()) return QObject::tr("it is a folder with no movies in it");
   if (testExtension && !isValidFileForDrop(path)) return QObject::tr("it is not a movie file");
   if (!media::canOpen(path)) return QObject::tr("it is not a movie Tovix can read");
   return std::nullopt;
@@ -82,7 +152,7 @@ QString queuedPathOf(const QString& path) {
 }  // namespace
 
 MovieIntake::MovieIntake(QObject* parent) : QObject(parent) {
-  connect(&watcher_, &QFutureWatcher<Verdict>::finished, this, &MovieIntake::onBatchTested);
+  connect(&watcher_, &QFutureWatcher<Tested>::finished, this, &MovieIntake::onBatchTested);
 }
 
 MovieIntake::~MovieIntake() {
@@ -103,22 +173,37 @@ void MovieIntake::testNextBatch() {
     emit finished();
     return;
   }
-  QList<Job> batch;
-  while (!waiting_.empty() && size_t(batch.size()) < kBatchSize) {
-    batch.append(std::move(waiting_.front()));
+  batch_.clear();
+  while (!waiting_.empty() && size_t(batch_.size()) < kBatchSize) {
+    batch_.append(std::move(waiting_.front()));
     waiting_.pop_front();
   }
-  watcher_.setFuture(QtConcurrent::mapped(&pool_, batch, [](const Job& job) {
+  watcher_.setFuture(QtConcurrent::mapped(&pool_, batch_, [](const Job& job) {
     yieldToTheWindow();
+    // A folder gives the movies inside it, tested in its place.
+    if (const QStringList inside = QFileInfo(job.path).isDir() ? moviesInFolder(job.path) : QStringList(); !inside.isEmpty())
+      return Tested{{job.path, std::nullopt}, inside, job.testExtension};
     auto refusal = refusalOf(job.path, job.testExtension);
-    return Verdict{refusal ? job.path : queuedPathOf(job.path), std::move(refusal)};
+    return Tested{{refusal ? job.path : queuedPathOf(job.path), std::move(refusal)}, {}, job.testExtension};
   }));
 }
 
 void MovieIntake::onBatchTested() {
-  const QList<Verdict> results = watcher_.future().results();
-  tested_ += int(results.size());
-  emit batchTested(std::vector<Verdict>(results.begin(), results.end()));
+  const QList<Tested> results = watcher_.future().results();
+  std::vector<Verdict> verdicts;
+  // The movies of the first folder go next, and what was given after the
+  // folder waits for them (it is tested again), so the queue keeps the order.
+  qsizetype at = 0;
+  while (at < results.size() && results[at].inside.isEmpty()) verdicts.push_back(results[at++].verdict);
+  if (at < results.size()) {
+    std::vector<Job> next;
+    for (const QString& movie : results[at].inside) next.push_back({movie, results[at].testExtension});
+    given_ += int(results[at].inside.size()) - 1;
+    next.insert(next.end(), batch_.begin() + at + 1, batch_.end());
+    waiting_.insert(waiting_.begin(), next.begin(), next.end());
+  }
+  tested_ += int(verdicts.size());
+  emit batchTested(verdicts);
   testNextBatch();
 }
 

@@ -26,6 +26,14 @@ const QStringList& openPanelTypes();
 // opens the movie: call it off the window's thread.
 std::optional<QString> refusalOf(const QString& path, bool testExtension);
 
+// The files with a movie extension inside folder and its sub-folders (eight
+// deep at most, links not followed), each folder's own first, in natural
+// name order: "Episode 2" before "Episode 10". Reads the disk.
+QStringList moviesInFolder(const QString& folder);
+
+// Sorts names as people count: case aside, numbers by their value.
+void sortNaturally(QStringList& names);
+
 class MovieIntake : public QObject {
   Q_OBJECT
  public:
@@ -56,11 +64,18 @@ class MovieIntake : public QObject {
     QString path;
     bool testExtension;
   };
+  // A file's verdict, or the movies of a folder, to be tested next.
+  struct Tested {
+    Verdict verdict;
+    QStringList inside;
+    bool testExtension = true;
+  };
   void testNextBatch();
   void onBatchTested();
 
   std::deque<Job> waiting_;
-  QFutureWatcher<Verdict> watcher_;
+  QList<Job> batch_;  // the files under test, in the order given
+  QFutureWatcher<Tested> watcher_;
   // Testing threads of their own, below the window's thread in priority.
   QThreadPool pool_;
   // From the first batch until the last verdict was handed out; a take()

@@ -22,15 +22,6 @@
 namespace tovix {
 
 namespace {
-void sortByName(QStringList& paths) {
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseInsensitive);
-  std::sort(paths.begin(), paths.end(),
-            [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-}
-}  // namespace
-
-namespace {
 // Refused files named in the message; past that they are only counted.
 constexpr int kMaxNamedRefusals = 200;
 // From this many files on, the window says how far the testing is.
@@ -85,7 +76,7 @@ void Controller::showIntakeProgress() {
 }
 
 void Controller::openFiles(QStringList paths) {
-  sortByName(paths);
+  sortNaturally(paths);
   queueMovies(paths, true);
 }
 
