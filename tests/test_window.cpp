@@ -269,6 +269,10 @@ TEST_F(WindowTest, ToolbarsShowTheirItemsInOrderWithToolTipsAndActions) {
   EXPECT_EQ(h.center.requests().size(), 1u);
   c.toolbar(c.mainToolbar(), "ShowLogToolbarItem", true)->trigger();
   EXPECT_TRUE(c.logWindow()->isVisible());
+  // A line shows the movie's name whole; its folder is in the tool tip.
+  const QModelIndex movieCell = c.logTable()->model()->index(0, 1);
+  EXPECT_EQ(movieCell.data().toString(), "a.mov");
+  EXPECT_EQ(movieCell.data(Qt::ToolTipRole).toString(), "/a.mov");
   c.toolbar(c.logToolbar(), "ClearLogToolbarItem", true)->trigger();
   EXPECT_EQ(c.qLog()->count(), 0);
 

@@ -245,8 +245,12 @@ QVariant LogTableModel::data(const QModelIndex& index, int role) const {
   switch (index.column()) {
     case 0:
       return shown(log_->time(index.row()).value_or(QString()));
-    case 1:
-      return shown(log_->file(index.row()).value_or(QString()));
+    case 1: {
+      // The movie's name, which each line is recognised by; its folder is in
+      // the tool tip, so a narrow column never cuts the name.
+      const QString path = log_->file(index.row()).value_or(QString());
+      return shown(role == Qt::ToolTipRole ? path : protocol::lastPathComponent(path));
+    }
     default:
       return shown(log_->action(index.row()).value_or(QString()));
   }
