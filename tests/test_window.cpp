@@ -122,7 +122,7 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_EQ(cell(1, 0, QueueTableModel::ImageNameRole).toString(), "LI_encoded_ok.png");
   EXPECT_EQ(cell(2, 0, QueueTableModel::ImageNameRole).toString(), "LI_encode_failed.png");
   EXPECT_EQ(cell(0, 1, Qt::DisplayRole).toString(), "a.mov") << "the display name, not the path";
-  EXPECT_EQ(cell(0, 6, Qt::DisplayRole).toString(), "Started");
+  EXPECT_EQ(cell(0, 6, Qt::DisplayRole).toString(), "Partly done (1 of 2)") << "stored as Started, said as how far";
   EXPECT_EQ(cell(2, 6, Qt::DisplayRole).toString(), "Failed");
   EXPECT_EQ(cell(2, 6, Qt::ToolTipRole).toString(), "Export failed: the disk is full.");
   // A done target carries a badge and a failed one another; a screen reader hears plain words.

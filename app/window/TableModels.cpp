@@ -140,9 +140,23 @@ QVariant QueueTableModel::statusData(int row, int role) const {
     return bold;
   }
   if (inFlight && role == Qt::ForegroundRole) return QPalette().color(QPalette::Highlight).lighter(130);
-  if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return shown(queue_->status(row).value_or(QString()));
+  if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return statusText(row);
   if (role == Qt::ToolTipRole) return errorText(row);
   return {};
+}
+
+// What the stored status means to the user: "Started" (an export done, others
+// waiting, the run stopped or Tovix quit) is said as how far the movie is.
+QString QueueTableModel::statusText(int row) const {
+  const QString stored = queue_->status(row).value_or(QString());
+  if (stored != QLatin1String(status::Started)) return shown(stored);
+  int done = 0, chosen = 0;
+  for (const auto& target : protocol::kTargets) {
+    const QString flag = queue_->flag(row, target.target);
+    done += flag == QLatin1String(flag::OnDone);
+    chosen += flag == QLatin1String(flag::OnDone) || flag == QLatin1String(flag::On);
+  }
+  return tr("Partly done (%1 of %2)").arg(done).arg(chosen);
 }
 
 void QueueTableModel::runStateChanged() {

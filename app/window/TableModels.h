@@ -66,6 +66,7 @@ class QueueTableModel : public StoreTableModel {
  private:
   QVariant errorText(int row) const;
   QVariant statusData(int row, int role) const;
+  QString statusText(int row) const;
   QVariant targetData(int row, protocol::Target target, int role) const;
   const Queue* queue_ = nullptr;
   const RunState* run_ = nullptr;
