@@ -88,6 +88,7 @@ Controller::Controller(NotificationCenter& notificationCenter,
   intakeReload_.setSingleShot(true);
   intakeReload_.setInterval(kIntakeReloadMs);
   connect(&intakeReload_, &QTimer::timeout, this, &Controller::reloadQueueTable);
+  connect(&infoFormats_, &QFutureWatcherBase::finished, this, &Controller::showTrackFormats);
   connect(intake_, &MovieIntake::finished, this, [this] {
     intakeReload_.stop();
     reloadQueueTable();

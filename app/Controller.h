@@ -14,6 +14,7 @@
 #include "platform/DesktopSession.h"
 #include "platform/NotificationCenter.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -332,6 +333,8 @@ class Controller : public QObject {
 
   // --- window/ControllerPreview.cpp ---
   void showPlaybackState(bool playing);
+  // Fills the information panel's Format field once its tracks are described.
+  void showTrackFormats();
 
   // --- window/ControllerPrefs.cpp ---
   void connectPreferenceControls();
@@ -368,6 +371,7 @@ class Controller : public QObject {
   QMediaPlayer* player_ = nullptr;
   QAudioOutput* audio_ = nullptr;
   QWidget* infoWindow_ = nullptr;
+  QFutureWatcher<std::pair<QString, QString>> infoFormats_;  // a movie's path and its tracks' description
   std::unique_ptr<Ui::InfoPanel> infoUi_;
   QWidget* aboutPanel_ = nullptr;
   std::unique_ptr<Ui::AboutPanel> aboutUi_;

@@ -140,6 +140,10 @@ bool lumaOf(const AVFrame* frame, Luma& luma) {
   luma.values.resize(size_t(frame->width) * size_t(frame->height));
   for (int y = 0; y < frame->height; ++y) {
     const uint8_t* row = frame->data[0] + size_t(y) * size_t(frame->linesize[0]) + offset;
+    if (depth == 8 && step == 1) {  // the usual 8-bit planar picture: a row at a time
+      std::memcpy(luma.values.data() + size_t(y) * size_t(frame->width), row, size_t(frame->width));
+      continue;
+    }
     for (int x = 0; x < frame->width; ++x) {
       const uint8_t* at = row + size_t(x) * size_t(step);
       const unsigned value = depth > 8 ? unsigned(at[0] | (at[1] << 8)) >> (depth - 8) : at[0];

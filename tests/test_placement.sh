@@ -64,6 +64,10 @@ for wm in bare openbox; do
   sleep 0.5
   open_window "ctrl+comma" Preferences
   open_window "ctrl+l" "Tovix Log"
+  # The log closes again (Escape), so the main window takes the keys that follow:
+  # a window manager may keep an open child window in front and focused.
+  xdotool key Escape
+  timeout 5 bash -c 'while xdotool search --onlyvisible --name "^Tovix Log\$" >/dev/null; do sleep 0.1; done' || true
   # The queued clip's row (once the clip is tested and queued), chosen with
   # the keyboard (Tab until the queue has it), then its information.
   timeout 20 bash -c 'until grep -qs clip.mp4 "$0"/.local/share/Tovix/Queue/Queue.xml; do sleep 0.2; done' "$home" || true

@@ -93,7 +93,7 @@ int main(int argc, char* argv[]) {
 
   controller.qTable()->selectRow(1);
   controller.showInfo();
-  wait(400);
+  wait(2000);  // the tracks are described on a thread
   save(controller.infoWindow(), out + "/movie-info.png");
   controller.showInfo();
   controller.previewMovie();

@@ -6,6 +6,7 @@
 #include "ui_PreviewPanel.h"
 
 #include <QAudioOutput>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
@@ -94,21 +95,32 @@ void Controller::movieMetaData() {
   info.copyright->setText(copyrightText && *copyrightText != QLatin1String("<null>") ? *copyrightText
                                                                                     : QStringLiteral(" "));
   info.movieName->setText(q_->movieDisplayName(row).value_or(QString()));
-  const auto tracks = movie->trackFormatSummaries();
-  if (!tracks.empty()) {
+  // The tracks are described from frames sampled through the movie, which
+  // takes a moment: on a thread of its own, the panel filled when it is done
+  // and still about the same movie.
+  info.formatInInfo->setText(tr("Looking at the tracks…"));
+  infoFormats_.setFuture(QtConcurrent::run([path = *path]() -> std::pair<QString, QString> {
+    const auto opened = media::Movie::open(path);
+    if (!opened) return {path, QString()};
     QString formats;
-    for (const auto& summary : tracks) {
+    for (const auto& summary : opened->trackFormatSummaries()) {
       if (summary) formats += *summary + u'\n';
     }
-    if (const int chapters = movie->chapterCount(); chapters > 0)
+    if (const int chapters = opened->chapterCount(); chapters > 0)
       formats += (chapters == 1 ? tr("1 chapter") : tr("%1 chapters").arg(chapters)) + u'\n';
-    info.formatInInfo->setText(formats.isEmpty() ? QStringLiteral("MPEG-1 Muxed") : formats);
-  }
+    return {path, formats.isEmpty() ? QStringLiteral("MPEG-1 Muxed") : formats};
+  }));
   // days:hh:mm:ss, the time text up to its fraction (its first ten
   // characters for anything shorter than ten days).
   const QString time = media::timeText(movie->duration());
   info.duration->setText(time.left(time.indexOf(u'.')));
   if (const auto size = movie->dataSize()) info.movieSize->setText(groupedSize(*size));
+}
+
+void Controller::showTrackFormats() {
+  const auto [path, formats] = infoFormats_.result();
+  const int row = selectedRow();
+  if (q_ && row >= 0 && q_->movie(row) == path) infoUi_->formatInInfo->setText(formats.isEmpty() ? QStringLiteral(" ") : formats);
 }
 
 void Controller::showInFinder() {
