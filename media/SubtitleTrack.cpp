@@ -161,7 +161,9 @@ int SubtitleTrack::writeUntil(int64_t untilUs, const Write& write) {
     }
     if (!shown.empty())
       if (const int rc = writeSample(shown, writtenUs_, next, write); rc < 0) return rc;
-    writtenUs_ = next;
+    // A line that ends where it begins (two lines "until the next" at one
+    // time) is dropped below; the samples never go back in time.
+    writtenUs_ = std::max(writtenUs_, next);
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [&](const Cue& cue) { return cue.endUs <= next; }),
                    pending_.end());
   }
