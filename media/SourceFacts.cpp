@@ -160,7 +160,8 @@ int64_t movieEndOf(const QString& path) {
   constexpr int kMaxTailPackets = 20000;
   InputPtr input = openInput(path);
   PacketPtr packet(av_packet_alloc());
-  if (!input || !packet) return 0;
+  // A source that states no duration (a raw stream) is not read through: its end stays unknown.
+  if (!input || !packet || input->duration <= 0) return 0;
   const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
   if (input->duration > kTailUs) av_seek_frame(input.get(), -1, start + input->duration - kTailUs, AVSEEK_FLAG_BACKWARD);
   int64_t end = 0;
