@@ -215,7 +215,10 @@ class Controller : public QObject {
   bool fadeFinished() const { return fadeFinished_; }
   const RunState& runState() const { return *runState_; }
   bool qRunning() const { return qRunning_; }
-  void updateqRunning(bool running) { qRunning_ = running; }
+  void updateqRunning(bool running) {
+    qRunning_ = running;
+    showCommandStates();
+  }
   bool abortQHandler() const { return abortQHandler_; }
   void updateabortQHandler(bool abort) { abortQHandler_ = abort; }
   bool sendQuitAtEnd() const { return sendQuitAtEnd_; }
@@ -321,6 +324,7 @@ class Controller : public QObject {
   void keepStatusColumnWide();
 
   // --- window/ControllerToolbars.cpp ---
+  void showCommandStates();
   void makeToolbarItems(const QStringList& identifiers, bool selectable);
   void buildMainToolbar();
   void buildPrefsToolbar();
@@ -383,6 +387,9 @@ class Controller : public QObject {
   QToolBar* logToolbar_ = nullptr;
   std::map<QString, QAction*> toolbarItems_;
   QMenu* applicationMenu_ = nullptr;
+  QAction* deleteAction_ = nullptr;  // greyed while they could not act
+  QAction* stopAction_ = nullptr;
+  QAction* pauseAction_ = nullptr;
 
   // Stores and table models.
   std::unique_ptr<Queue> q_;

@@ -343,6 +343,25 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
     if (!action->isSeparator()) items << action->text();
   EXPECT_EQ(items, QStringList({"Preview", "Info", "Show in Folder", "Retry Failed", "Remove"}));
   EXPECT_FALSE(menu->actions().at(3)->isEnabled()) << "nothing failed";
+  // Commands that could not act look so: Stop and Pause while idle, Delete with no row chosen.
+  const auto enabled = [&](const QString& text) {
+    for (QAction* action : c.controllerWindow()->menuBar()->findChildren<QAction*>())
+      if (action->text() == text) return action->isEnabled();
+    return true;
+  };
+  c.qTable()->clearSelection();
+  EXPECT_FALSE(enabled("Stop"));
+  EXPECT_FALSE(enabled("Pause or Resume"));
+  EXPECT_FALSE(enabled("Delete Movie"));
+  EXPECT_FALSE(c.toolbar(c.mainToolbar(), "StopQToolbarItem", false)->isEnabled());
+  c.qTable()->selectRow(0);
+  EXPECT_TRUE(enabled("Delete Movie"));
+  c.startQ();
+  EXPECT_TRUE(enabled("Stop") && enabled("Pause or Resume"));
+  EXPECT_TRUE(c.toolbar(c.mainToolbar(), "StopQToolbarItem", false)->isEnabled());
+  c.stopQ();
+  h.complete("Cancelled");
+  EXPECT_FALSE(enabled("Stop"));
   menu->actions().last()->trigger();
   EXPECT_EQ(c.q()->count(), 0);
   QStringList shortcuts;

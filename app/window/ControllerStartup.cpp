@@ -106,6 +106,7 @@ bool Controller::awakeFromNib() {
   // Never narrower than the toolbar's items.
   controllerWindow_->setMinimumWidth(std::max(controllerWindow_->minimumWidth(), toolbar_->sizeHint().width()));
   restoreWindowPlaces();
+  showCommandStates();
   controllerWindow_->show();
   return true;
 }

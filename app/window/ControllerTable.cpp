@@ -115,6 +115,7 @@ int Controller::selectedRow() const {
 }
 
 void Controller::tableViewSelectionDidChange() {
+  showCommandStates();
   if (infoWindow_->isVisible()) movieMetaData();
 }
 

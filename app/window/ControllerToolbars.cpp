@@ -178,11 +178,11 @@ void Controller::buildMenus() {
   application->addAction(tr("Quit Tovix"), QKeySequence::Quit, controllerWindow_, &QWidget::close);
   QMenu* queue = bar->addMenu(tr("&Queue"));
   queue->addAction(tr("Add Movie…"), QKeySequence::Open, this, &Controller::addToQ);
-  queue->addAction(tr("Delete Movie"), QKeySequence::Delete, this, &Controller::deleteFromQ);
+  deleteAction_ = queue->addAction(tr("Delete Movie"), QKeySequence::Delete, this, &Controller::deleteFromQ);
   queue->addSeparator();
   queue->addAction(tr("Start"), QKeySequence(tr("Ctrl+R")), this, &Controller::startQ);
-  queue->addAction(tr("Stop"), QKeySequence(tr("Ctrl+.")), this, &Controller::stopQ);
-  queue->addAction(tr("Pause or Resume"), QKeySequence(tr("Ctrl+P")), this, &Controller::pauseQ);
+  stopAction_ = queue->addAction(tr("Stop"), QKeySequence(tr("Ctrl+.")), this, &Controller::stopQ);
+  pauseAction_ = queue->addAction(tr("Pause or Resume"), QKeySequence(tr("Ctrl+P")), this, &Controller::pauseQ);
   QAction* retry = queue->addAction(tr("Retry Failed"), this, &Controller::retryFailed);
   // Greyed out when nothing it would act on has failed.
   connect(queue, &QMenu::aboutToShow, retry, [this, retry] { retry->setEnabled(canRetryFailed()); });
@@ -193,6 +193,21 @@ void Controller::buildMenus() {
   window->addAction(tr("Preview"), QKeySequence(tr("Ctrl+Y")), this, &Controller::previewMovie);
   window->addAction(tr("Movie Info"), QKeySequence(tr("Ctrl+I")), this, &Controller::showInfo);
   window->addAction(tr("Log"), QKeySequence(tr("Ctrl+L")), this, &Controller::openQueueLog);
+}
+
+// Commands that could not act now look so: Stop and Pause or Resume while no
+// export is under way, Delete with no row chosen.
+void Controller::showCommandStates() {
+  const bool running = qRunning_;
+  const bool chosen = deleteAction_ && selectedRow() >= 0;  // no menus yet: nothing to grey
+  const auto item = [this](const char* identifier) {
+    const auto found = toolbarItems_.find(QLatin1String(identifier));
+    return found == toolbarItems_.end() ? nullptr : found->second;
+  };
+  for (QAction* action : {stopAction_, pauseAction_, item("StopQToolbarItem")})
+    if (action) action->setEnabled(running);
+  for (QAction* action : {deleteAction_, item("DeleteFromQToolbarItem")})
+    if (action) action->setEnabled(chosen);
 }
 
 }  // namespace tovix
