@@ -143,14 +143,14 @@ void TovixHelper::exportQT(const QString& moviePath, const QVariantMap& info) {
 }
 
 void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVariantMap& info) {
-  const protocol::TargetInfo& constants = protocol::info(target);
+  const protocol::TargetInfo& targetInfo = protocol::info(target);
   const QString output =
       protocol::outputPath(moviePath, target, protocol::stringValue(info, protocol::EXPORT_DIRECTORY_KEY));
-  systemLog(QLatin1String(constants.logLine));
+  systemLog(QLatin1String(targetInfo.logLine));
   media::ExportJob job;
   job.source = moviePath;
   job.output = output;
-  job.typeCode = constants.typeCode;
+  job.typeCode = targetInfo.typeCode;
   job.outputSuffix = QLatin1String(protocol::info(target).fileSuffix);
   job.progress = [this](double fraction) { return movie(fraction); };
   job.interrupt = &process::terminationRequested();

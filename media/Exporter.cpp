@@ -499,14 +499,18 @@ Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
   converted->format = encoder->sample_fmt;
   converted->sample_rate = encoder->sample_rate;
   av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
-  int rc = 0;
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && !swr_is_initialized(audio.resampler.get()))
-    rc = mixFirstChannels(audio.resampler.get(), frame, converted.get());
-  if (rc >= 0) rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+  // A resampler not yet set up is set up for this frame; one whose input
+  // changed (a broadcast's rate or layout) is closed and set up again.
+  SwrContext* resampler = audio.resampler.get();
+  const auto convert = [&] {
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && !swr_is_initialized(resampler))
+      if (const int rc = mixFirstChannels(resampler, frame, converted.get()); rc < 0) return rc;
+    return swr_convert_frame(resampler, converted.get(), frame);
+  };
+  int rc = convert();
   if (rc == AVERROR_INPUT_CHANGED) {
-    swr_close(audio.resampler.get());
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) rc = mixFirstChannels(audio.resampler.get(), frame, converted.get());
-    if (rc >= 0) rc = swr_convert_frame(audio.resampler.get(), converted.get(), frame);
+    swr_close(resampler);
+    rc = convert();
   }
   if (rc < 0) return fail(reason::kSound, *failure(QStringLiteral("cannot resample the sound"), rc));
   if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),

@@ -539,6 +539,13 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   EXPECT_EQ(test::firstStream(probed, "audio").value("channels").toInt(), 1) << "mono stays mono";
   EXPECT_NEAR(test::firstStream(probed, "audio").value("bit_rate").toString().toInt() / 1000, 64, 8) << "half the stereo rate";
 
+  // A broadcast whose sound changes its rate midway is resampled on.
+  for (const char* rate : {"44100", "48000"})
+    clip(QString("rate%1.ts").arg(rate), {"-f", "lavfi", "-i", QString("sine=sample_rate=%1:duration=2").arg(rate), "-c:a", "mp2"});
+  test::writeFile(path("rates.txt"), QString("file '%1'\nfile '%2'\n").arg(path("rate44100.ts"), path("rate48000.ts")).toUtf8());
+  const QString rates = clip("rates.ts", {"-f", "concat", "-safe", "0", "-i", path("rates.txt"), "-c", "copy"});
+  exportAndCheck(rates, media::kTypeCodeiPhone, path("rates_iPhone.m4v"));
+
   // 32 channels with no layout: the first two become the stereo track.
   QString channels = "sin(440*2*PI*t)|sin(440*2*PI*t)";
   for (int i = 2; i < 32; ++i) channels += "|0";
