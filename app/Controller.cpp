@@ -179,11 +179,14 @@ void Controller::buildWindows() {
   connect(showInFinderButton(), &QPushButton::clicked, this, &Controller::showInFinder);
   connect(updateUi_->checkNowButton, &QPushButton::clicked, this, &Controller::checkSoftwareUpdate);
   connect(queueModel_, &QueueTableModel::toggleRequested, this, [this](int row, protocol::Target target) {
-    // The row is chosen, and the keyboard stays on the box it ticked.
+    // The keyboard stays on the box it ticked; only that row's box changes,
+    // and a row outside the selection becomes the selection.
     const int column = QueueTableModel::columnIdentifiers().indexOf(QLatin1String(protocol::info(target).typeKey));
-    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(row, column),
-                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    toggleSelected(target);
+    const auto chosen = selectedRows();
+    if (std::find(chosen.begin(), chosen.end(), row) == chosen.end()) selectRows({row}, column);
+    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(row, column), QItemSelectionModel::NoUpdate);
+    if (q_) q_->toggle(row, target);
+    reloadQueueTable();
   });
   connect(qTable(), &QTableView::clicked, this, [this](const QModelIndex& index) {
     if (QueueTableModel::columnIdentifiers().value(index.column()) != QLatin1String("QUEUE_REMOVE")) return;
@@ -227,14 +230,15 @@ QLabel* Controller::runStatus() const { return mainUi_->runStatus; }
 void Controller::reloadQueueTable() {
   // A reload reads every row again; the user's selection stays where it
   // was, and so does the keyboard's cell (a Space on a check box reloads).
-  const int row = selectedRow();
-  const int column = std::max(0, qTable()->currentIndex().column());
+  const std::vector<int> rows = selectedRows();
+  const QModelIndex current = qTable()->currentIndex();
   // Every change of the queue comes here: the last run's summary goes.
   runState_->forget();
   queueModel_->reload();
-  if (row >= 0 && row < queueModel_->rowCount())
-    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(row, column),
-                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  selectRows(rows, std::max(0, current.column()));
+  if (current.isValid() && current.row() < queueModel_->rowCount())
+    qTable()->selectionModel()->setCurrentIndex(queueModel_->index(current.row(), current.column()),
+                                                QItemSelectionModel::NoUpdate);
   if (emptyHint_) emptyHint_->setVisible(queueModel_->rowCount() == 0);
 }
 void Controller::reloadLogTable() {

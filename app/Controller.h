@@ -146,8 +146,10 @@ class Controller : public QObject {
   // one message names the others and why. Returns at once: the files are
   // tested in the background and queued as they pass.
   void openFiles(QStringList paths);
-  // The queue table's selected row, or -1.
+  // The row Info and Preview show (the current chosen row), or -1.
   int selectedRow() const;
+  std::vector<int> selectedRows() const;
+  void selectRows(const std::vector<int>& rows, int column);
 
   // --- window/ControllerToolbars.cpp: the three toolbars and the menus ---
   // Toolbar identifiers of the standard items.

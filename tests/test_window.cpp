@@ -307,16 +307,26 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   c.addToQ();
   settleIntake();
   EXPECT_EQ(c.q()->count(), 3) << "a cancelled panel adds nothing";
-  c.qTable()->selectRow(2);
-  c.deleteFromQ();
-
-  c.deleteFromQ();
-  EXPECT_EQ(c.q()->count(), 2) << "no row selected";
-  c.qTable()->selectRow(1);
+  const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent down(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
+    QApplication::sendEvent(c.qTable(), &down);
+  };
+  // Several rows at once: Shift+Down extends the choice, a menu command acts
+  // on each, Delete removes them with one save and chooses the next row.
+  c.qTable()->setCurrentIndex(model()->index(0, 1));
+  press(Qt::Key_Down, Qt::ShiftModifier);
   c.toggleiPod();
-  EXPECT_EQ(c.q()->iPod(1), "On");
+  EXPECT_EQ(QStringList({c.q()->iPod(0), c.q()->iPod(1), c.q()->iPod(2)}), QStringList({"On", "On", "Off"}));
   c.deleteFromQ();
-  EXPECT_EQ(queuedNames(), QStringList({"c.mov"}));
+  EXPECT_EQ(queuedNames(), QStringList({"d.mov"}));
+  EXPECT_EQ(Queue::init(c.prefs())->count(), 1) << "saved";
+  EXPECT_EQ(c.selectedRows(), std::vector<int>{0}) << "the row after them is chosen";
+  c.deleteFromQ();
+  EXPECT_EQ(c.q()->count(), 0) << "so Delete goes on";
+  c.deleteFromQ();
+  h.dialogs->files = QStringList{cc};
+  c.addToQ();
+  settleIntake();
 
   h.dialogs->alertAnswer = 1;
   c.clearQ();
@@ -376,10 +386,6 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   c.addToQ();
   settleIntake();
   ASSERT_EQ(c.q()->count(), 2);
-  const auto press = [&](Qt::Key key) {
-    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
-    QApplication::sendEvent(c.qTable(), &down);
-  };
   const int iPodColumn = 3;
   c.qTable()->setCurrentIndex(c.qTable()->model()->index(0, iPodColumn));
   const QString before = c.q()->iPod(0);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace tovix {
 namespace {
@@ -115,10 +116,18 @@ void PlistListStore::replace(int index, const QVariantMap& entry) {
   changed();
 }
 
-void PlistListStore::remove(int index) {
-  if (!contains(index)) return;
-  items_.removeAt(index);
-  ids_.erase(ids_.begin() + index);
+void PlistListStore::remove(const std::vector<int>& indexes) {
+  std::vector<int> gone;
+  for (const int index : indexes)
+    if (contains(index)) gone.push_back(index);
+  if (gone.empty()) return;
+  // From the last to the first, so each index still names its item.
+  std::sort(gone.begin(), gone.end(), std::greater<>());
+  gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+  for (const int index : gone) {
+    items_.removeAt(index);
+    ids_.erase(ids_.begin() + index);
+  }
   changed();
 }
 

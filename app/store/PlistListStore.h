@@ -54,7 +54,9 @@ class PlistListStore {
   // Appends every entry with one save.
   void append(const QVariantList& entries);
   void replace(int index, const QVariantMap& entry);
-  void remove(int index);
+  void remove(int index) { remove(std::vector<int>{index}); }
+  // Removes the items at every index given, with one save.
+  void remove(const std::vector<int>& indexes);
   // Removes every item for which drop answers true, keeping the others' order.
   void removeWhere(const std::function<bool(const QVariant&)>& drop);
   void clear();

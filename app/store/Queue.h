@@ -91,6 +91,8 @@ class Queue {
   void retryFailed(int i);
 
   void deleteMovie(int i) { store_.remove(i); }
+  // Deletes every entry listed, with one save.
+  void deleteMovies(const std::vector<int>& rows) { store_.remove(rows); }
   // Removes every entry whose status is exactly "Complete".
   void clearFinished();
   void clear() { store_.clear(); }

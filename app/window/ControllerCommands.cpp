@@ -22,11 +22,16 @@ void Controller::addToQ() {
   queueMovies(*chosen, false);
 }
 
+// Every chosen row goes with one save; the row after them is chosen next, so
+// Delete can be pressed again.
 void Controller::deleteFromQ() {
-  const int row = selectedRow();
-  if (!q_ || row < 0) return;
-  q_->deleteMovie(row);
+  const std::vector<int> rows = selectedRows();
+  if (!q_ || rows.empty()) return;
+  const int column = std::max(0, qTable()->currentIndex().column());
+  q_->deleteMovies(rows);
+  qTable()->clearSelection();
   reloadQueueTable();
+  selectRows({std::min(rows.front(), queueModel_->rowCount() - 1)}, column);
 }
 
 void Controller::clearQ() {
@@ -46,7 +51,7 @@ void Controller::clearFinished() {
 
 void Controller::toggleSelected(protocol::Target target) {
   if (!q_) return;
-  q_->toggle(selectedRow(), target);
+  for (const int row : selectedRows()) q_->toggle(row, target);
   reloadQueueTable();
 }
 

@@ -50,12 +50,11 @@ void Controller::showRunStatus() {
   queueModel_->runStateChanged();
 }
 
-// The selected row, or with none selected every row.
+// The chosen rows, or with none chosen every row.
 std::vector<int> Controller::rowsToRetry() const {
-  std::vector<int> rows;
-  if (!q_) return rows;
-  const int selected = selectedRow();
-  if (selected >= 0) return {selected};
+  if (!q_) return {};
+  std::vector<int> rows = selectedRows();
+  if (!rows.empty()) return rows;
   for (int i = 0; i < q_->count(); ++i) rows.push_back(i);
   return rows;
 }
@@ -103,12 +102,15 @@ void Controller::revealLatestOutput(int row) {
 QMenu* Controller::rowMenu(int row) {
   auto* menu = new QMenu(controllerWindow_);
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  qTable()->selectRow(row);
+  // A row outside the selection becomes the selection; within it, the menu
+  // acts on every chosen row.
+  const auto chosen = selectedRows();
+  if (std::find(chosen.begin(), chosen.end(), row) == chosen.end()) qTable()->selectRow(row);
   menu->addAction(tr("Preview"), this, &Controller::previewMovie);
   menu->addAction(tr("Info"), this, &Controller::showInfo);
   menu->addAction(tr("Show in Folder"), this, [this, row] { revealLatestOutput(row); });
   QAction* retry = menu->addAction(tr("Retry Failed"), this, &Controller::retryFailed);
-  retry->setEnabled(q_ && q_->status(row) == QLatin1String(status::Failed));
+  retry->setEnabled(canRetryFailed());
   menu->addSeparator();
   menu->addAction(tr("Remove"), this, &Controller::deleteFromQ);
   return menu;

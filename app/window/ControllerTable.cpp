@@ -107,11 +107,35 @@ void Controller::keepMovieColumnReadable() {
   if (needed > controllerWindow_->minimumWidth()) controllerWindow_->setMinimumWidth(needed);
 }
 
+// The row Info and Preview show: the current row when it is chosen, else the
+// first chosen row; -1 with none chosen.
 int Controller::selectedRow() const {
+  const std::vector<int> rows = selectedRows();
+  if (rows.empty()) return -1;
+  const int current = qTable()->currentIndex().row();
+  return std::find(rows.begin(), rows.end(), current) != rows.end() ? current : rows.front();
+}
+
+// Every chosen row, in queue order.
+std::vector<int> Controller::selectedRows() const {
+  std::vector<int> rows;
   const QItemSelectionModel* selection = qTable()->selectionModel();
-  if (!selection) return -1;
-  const QModelIndexList rows = selection->selectedRows();
-  return rows.isEmpty() ? -1 : rows.first().row();
+  if (!selection) return rows;
+  for (const QModelIndex& index : selection->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// Chooses exactly the rows given; the keyboard's cell moves to the first.
+void Controller::selectRows(const std::vector<int>& rows, int column) {
+  QItemSelection chosen;
+  for (const int row : rows)
+    if (row >= 0 && row < queueModel_->rowCount())
+      chosen.select(queueModel_->index(row, 0), queueModel_->index(row, queueModel_->columnCount() - 1));
+  if (chosen.isEmpty()) return;
+  QItemSelectionModel* selection = qTable()->selectionModel();
+  selection->setCurrentIndex(queueModel_->index(chosen.first().top(), column), QItemSelectionModel::NoUpdate);
+  selection->select(chosen, QItemSelectionModel::ClearAndSelect);
 }
 
 void Controller::tableViewSelectionDidChange() {
