@@ -36,6 +36,8 @@
 #include <QUrl>
 #include <QWidgetAction>
 
+#include <set>
+
 using namespace tovix;
 using protocol::Target;
 namespace p = tovix::protocol;
@@ -115,9 +117,24 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   EXPECT_TRUE(model()->flags(model()->index(0, 3)) & Qt::ItemIsEnabled);
   EXPECT_EQ(cell(0, 4, Qt::CheckStateRole).toInt(), Qt::Unchecked);
   EXPECT_TRUE(model()->flags(model()->index(0, 4)) & Qt::ItemIsEnabled);
-  // Row 1: OffDone targets are unchecked and frozen.
-  EXPECT_EQ(cell(1, 2, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  // Row 1: OffDone targets are frozen and drawn as a dash, not as a box
+  // that looks clickable: the rows of ink in the cell span a line, not a box.
   EXPECT_FALSE(model()->flags(model()->index(1, 2)) & Qt::ItemIsEnabled);
+  EXPECT_EQ(cell(1, 2, Qt::ToolTipRole).toString(), "iPhone, not chosen; the movie is done. Add it again to export it for iPhone.");
+  h.controller->controllerWindow()->show();
+  QApplication::processEvents();
+  const auto inkRows = [&](int row, int column) {
+    QTableView* view = h.controller->qTable();
+    const QImage shot = view->viewport()->grab(view->visualRect(model()->index(row, column))).toImage();
+    const QRgb background = shot.pixel(1, shot.height() / 2);
+    std::set<int> rows;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x)
+        if (qGray(shot.pixel(x, y)) < qGray(background) - 40) rows.insert(y);
+    return rows.empty() ? 0 : *rows.rbegin() - *rows.begin() + 1;
+  };
+  EXPECT_LE(inkRows(1, 2), 3) << "a dash";
+  EXPECT_GE(inkRows(0, 4), 8) << "a live box";
   EXPECT_EQ(cell(0, 0, QueueTableModel::ImageNameRole).toString(), "LI_ok_to_encode2.png");
   EXPECT_EQ(cell(1, 0, QueueTableModel::ImageNameRole).toString(), "LI_encoded_ok.png");
   EXPECT_EQ(cell(2, 0, QueueTableModel::ImageNameRole).toString(), "LI_encode_failed.png");
@@ -155,6 +172,9 @@ TEST_F(WindowTest, QueueTableDressesCheckBoxesAndStatusImages) {
   QAccessibleInterface* frozen = table->tableInterface()->cellAt(0, 2);
   EXPECT_TRUE(frozen->state().readOnly && frozen->state().checked && !frozen->state().disabled);
   EXPECT_TRUE(frozen->actionInterface()->actionNames().isEmpty());
+  QAccessibleInterface* notChosen = table->tableInterface()->cellAt(1, 2);
+  EXPECT_TRUE(notChosen->state().readOnly && !notChosen->state().checked);
+  EXPECT_TRUE(notChosen->text(QAccessible::Name).startsWith("iPhone, not chosen; the movie is done."));
   EXPECT_EQ(table->child(table->indexOfChild(frozen)), frozen);
 
   // A stored value of any length shows shortened, so no cell can hold the
@@ -307,14 +327,10 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   c.addToQ();
   settleIntake();
   EXPECT_EQ(c.q()->count(), 3) << "a cancelled panel adds nothing";
-  const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QKeyEvent down(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
-    QApplication::sendEvent(c.qTable(), &down);
-  };
-  // Several rows at once: Shift+Down extends the choice, a menu command acts
-  // on each, Delete removes them with one save and chooses the next row.
-  c.qTable()->setCurrentIndex(model()->index(0, 1));
-  press(Qt::Key_Down, Qt::ShiftModifier);
+  // Several rows at once (Ctrl+A, then one let go): a menu command acts on
+  // each, Delete removes them with one save and chooses the next row.
+  c.qTable()->selectAll();
+  c.qTable()->selectionModel()->select(model()->index(2, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
   c.toggleiPod();
   EXPECT_EQ(QStringList({c.q()->iPod(0), c.q()->iPod(1), c.q()->iPod(2)}), QStringList({"On", "On", "Off"}));
   c.deleteFromQ();
@@ -386,6 +402,10 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   c.addToQ();
   settleIntake();
   ASSERT_EQ(c.q()->count(), 2);
+  const auto press = [&](Qt::Key key) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
+    QApplication::sendEvent(c.qTable(), &down);
+  };
   const int iPodColumn = 3;
   c.qTable()->setCurrentIndex(c.qTable()->model()->index(0, iPodColumn));
   const QString before = c.q()->iPod(0);

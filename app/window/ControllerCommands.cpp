@@ -2,6 +2,7 @@
 #include "app/Controller.h"
 
 #include "app/window/Dialogs.h"
+#include "app/window/TableModels.h"
 #include "media/MediaProbe.h"
 #include "ui_LogWindow.h"
 
@@ -31,7 +32,7 @@ void Controller::deleteFromQ() {
   q_->deleteMovies(rows);
   qTable()->clearSelection();
   reloadQueueTable();
-  selectRows({std::min(rows.front(), queueModel_->rowCount() - 1)}, column);
+  selectRows(std::vector<int>{std::min(rows.front(), queueModel_->rowCount() - 1)}, column);
 }
 
 void Controller::clearQ() {

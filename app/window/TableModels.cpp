@@ -46,6 +46,11 @@ QString shown(const QString& text) {
   return text.left(kMaxShownChars / 2) + QChar(0x2026) + text.right(kMaxShownChars / 2 - 1);
 }
 
+bool rowSelected(const QStyleOptionViewItem& option, const QModelIndex& index) {
+  const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+  return view && view->selectionModel() && view->selectionModel()->isRowSelected(index.row(), index.parent());
+}
+
 }  // namespace
 
 const QStringList& QueueTableModel::columnIdentifiers() {
@@ -107,19 +112,25 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
 QVariant QueueTableModel::targetData(int row, protocol::Target target, int role) const {
   const QString flag = queue_->flag(row, target);
   const bool done = flag == QLatin1String(flag::OnDone);
+  const bool frozen = flag == QLatin1String(flag::OffDone);
   const bool failed = done && queue_->failed(row, target);
+  const QString device = headerData(IPhone + int(target), Qt::Horizontal, Qt::DisplayRole).toString();
   switch (role) {
     case Qt::CheckStateRole:
+      if (frozen) return {};
       return flag == QLatin1String(flag::On) || done ? Qt::Checked : Qt::Unchecked;
+    case FrozenRole:
+      return frozen;
     case BadgeRole:
       if (!done) return {};
       return QStringLiteral(":/images/") + (failed ? "LI_encode_failed.png" : "LI_encoded_ok.png");
     case Qt::AccessibleTextRole:
     case Qt::ToolTipRole: {
+      if (frozen) return tr("%1, not chosen; the movie is done. Add it again to export it for %1.").arg(device);
       QString state = tr("not exported");
       if (flag == QLatin1String(flag::On)) state = tr("will export");
       if (done) state = failed ? tr("failed") : tr("done");
-      return tr("%1, %2").arg(headerData(IPhone + int(target), Qt::Horizontal, Qt::DisplayRole).toString(), state);
+      return tr("%1, %2").arg(device, state);
     }
     default:
       return {};
@@ -170,9 +181,7 @@ void QueueCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 void QueueCellDelegate::paintCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem cell = option;
   // A frozen cell is not selectable on its own, yet belongs to the row.
-  const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
-  if (view && view->selectionModel() && view->selectionModel()->isRowSelected(index.row(), index.parent()))
-    cell.state |= QStyle::State_Selected;
+  if (rowSelected(option, index)) cell.state |= QStyle::State_Selected;
   const bool focused = cell.state & QStyle::State_HasFocus;
   cell.state &= ~QStyle::State_HasFocus;
   QStyledItemDelegate::paint(painter, cell, index);
@@ -190,6 +199,7 @@ void QueueCellDelegate::paintCell(QPainter* painter, const QStyleOptionViewItem&
 
 void TargetCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   paintCell(painter, option, index);
+  if (index.data(QueueTableModel::FrozenRole).toBool()) paintFrozen(painter, option, index);
   const QString badge = index.data(QueueTableModel::BadgeRole).toString();
   if (badge.isEmpty()) return;
   // Drawn in full colour beside the check box, even where the cell is frozen.
@@ -200,6 +210,23 @@ void TargetCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
   const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &cell, view);
   const int side = std::min(14, option.rect.height() - 4);
   painter->drawPixmap(QRect(box.right() + 4, option.rect.center().y() - side / 2, side, side), QPixmap(badge));
+}
+
+// A dash where the box would be, in the muted text colour (4.5:1 or more
+// against the row), so a target that can no longer change never looks live.
+void TargetCellDelegate::paintFrozen(QPainter* painter, const QStyleOptionViewItem& option,
+                                     const QModelIndex& index) const {
+  QStyleOptionViewItem cell = option;
+  initStyleOption(&cell, index);
+  cell.features |= QStyleOptionViewItem::HasCheckIndicator;
+  const QWidget* view = option.widget;
+  QStyle* style = view ? view->style() : QApplication::style();
+  const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &cell, view);
+  painter->save();
+  painter->setPen(QPen(option.palette.color(rowSelected(option, index) ? QPalette::HighlightedText : QPalette::PlaceholderText), 2));
+  const int half = std::max(3, box.width() / 3);
+  painter->drawLine(box.center().x() - half, box.center().y(), box.center().x() + half, box.center().y());
+  painter->restore();
 }
 
 // Why the entry's export failed, as the status's tool tip; nothing otherwise.

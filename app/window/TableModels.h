@@ -38,6 +38,9 @@ class QueueTableModel : public StoreTableModel {
   static constexpr int ImageNameRole = Qt::UserRole + 1;
   // The resource of a target's done or failed badge; none while it is open.
   static constexpr int BadgeRole = Qt::UserRole + 2;
+  // True for a target that can no longer change: the movie is done and this
+  // target was not chosen. It shows a muted dash instead of a box.
+  static constexpr int FrozenRole = Qt::UserRole + 3;
 
   // Column identifiers, in display order.
   static const QStringList& columnIdentifiers();
@@ -88,6 +91,9 @@ class TargetCellDelegate : public QueueCellDelegate {
  public:
   using QueueCellDelegate::QueueCellDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ private:
+  void paintFrozen(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
 };
 
 class LogTableModel : public StoreTableModel {
