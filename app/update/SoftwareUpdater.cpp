@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
@@ -126,6 +127,10 @@ SoftwareUpdater::SoftwareUpdater(const Preferences& prefs, QWidget* mainWindow, 
   connect(ui_->softwareUpdateVisitOrvaneButton, &QPushButton::clicked, this, &SoftwareUpdater::doVisitOrvaneSite);
   connect(ui_->closeButton, &QPushButton::clicked, this, &SoftwareUpdater::closePanel);
   connect(ui_->tryAgainButton, &QPushButton::clicked, this, &SoftwareUpdater::initManual);
+  // Download and the product page mean something only once a newer version
+  // is known; until then they are not shown at all.
+  ui_->softwareUpdateDownloadButton->hide();
+  ui_->softwareUpdateVisitOrvaneButton->hide();
 }
 
 // The panel may already be gone with the main window that owns it.
@@ -182,8 +187,10 @@ void SoftwareUpdater::reportCheck(VersionNumbers published, const QString& failu
   } else if (published > current_) {
     ui_->updateMsg->setText(tr("A new version of Tovix is available."));
     ui_->updateMsg->show();
-    ui_->softwareUpdateDownloadButton->setEnabled(true);
-    ui_->softwareUpdateVisitOrvaneButton->setEnabled(true);
+    for (QPushButton* button : {ui_->softwareUpdateDownloadButton, ui_->softwareUpdateVisitOrvaneButton}) {
+      button->setEnabled(true);
+      button->show();
+    }
     loadPanel();
   } else if (runningManual_) {
     ui_->updateMsg->show();
@@ -250,6 +257,13 @@ void SoftwareUpdater::closePanel() {
 
 bool SoftwareUpdater::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Close) windowWillClose(watched);
+  // The panel is a plain window, not a dialog: Escape, which no control in
+  // it uses, closes it as a dialog's would.
+  if (watched == panel_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    closePanel();
+    return true;
+  }
   return QObject::eventFilter(watched, event);
 }
 
