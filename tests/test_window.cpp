@@ -4,6 +4,7 @@
 #include "BusTestSupport.h"
 #include "app/window/BackgroundView.h"
 #include "app/window/TableModels.h"
+#include "app/window/WindowPlace.h"
 #include "ui_GeneralPrefs.h"
 #include "ui_InfoPanel.h"
 #include "ui_PreviewPanel.h"
@@ -28,6 +29,7 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTableView>
@@ -249,7 +251,13 @@ TEST_F(WindowTest, DropsAreSortedTestedAndAppended) {
   EXPECT_TRUE(drop({season, trailer}));
   EXPECT_EQ(queuedNames(), QStringList({"episode 2.mov", "Episode 10.mov", "Making of.mov", "Trailer.MOV"}));
   EXPECT_EQ(h.dialogs->messages.back().first, "One file was not added to the queue.");
-  EXPECT_EQ(h.dialogs->messages.back().second, "Episode 3.mov: it is not a movie Tovix can read");
+  EXPECT_EQ(h.dialogs->messages.back().second, season + "/Episode 3.mov: it is not a movie Tovix can read");
+  // A long list shows its first lines and says how many more Show Details holds.
+  QStringList many;
+  for (int i = 1; i <= 15; ++i) many << QString("/m/%1.mov: it is missing").arg(i);
+  const auto box = Dialogs::informBox(nullptr, "15 files were not added to the queue.", many.join('\n'));
+  EXPECT_TRUE(box->informativeText().endsWith("/m/12.mov: it is missing\n… and 3 more (Show Details)"));
+  EXPECT_EQ(box->detailedText(), many.join('\n'));
 
   QMimeData text;
   text.setText("not a file list");
@@ -319,7 +327,8 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov", "d.mov"})) << "panel order; a broken file is only skipped";
   EXPECT_EQ(c.q()->movie(2), movie("d.mov")) << "a link is queued as the file it points to";
   ASSERT_EQ(h.dialogs->messages.size(), 1u);
-  EXPECT_EQ(h.dialogs->messages[0].second, "broken.avi: it is not a movie Tovix can read");
+  EXPECT_EQ(h.dialogs->messages[0].second, h.home.path() + "/broken.avi: it is not a movie Tovix can read")
+      << "named as given, folder and all";
   EXPECT_EQ(h.dialogs->offeredExtensions.size(), 66);
   EXPECT_EQ(h.dialogs->offeredExtensions.at(19), "DivX");
   EXPECT_TRUE(h.dialogs->offeredExtensions.contains("mkv"));
@@ -506,6 +515,16 @@ TEST_F(WindowTest, WindowsOpenWhollyOnTheScreenAndRememberTheirPlaces) {
   c.restoreWindowPlaces();
   c.openPrefsWindow();
   EXPECT_TRUE(screen.contains(c.prefsWindow()->frameGeometry()));
+
+  // A message about refused files goes beside the window, else below it,
+  // else to its left, and covers none of it while the screen has room.
+  const QRect area(0, 0, 1600, 1000);
+  const QSize message(400, 300);
+  EXPECT_EQ(besideWindow(QRect(100, 100, 900, 600), message, area), QPoint(1000, 100));
+  EXPECT_EQ(besideWindow(QRect(300, 100, 1200, 500), message, area), QPoint(300, 600)) << "below";
+  EXPECT_EQ(besideWindow(QRect(500, 50, 1100, 900), message, area), QPoint(100, 50)) << "left";
+  EXPECT_EQ(besideWindow(QRect(100, 800, 900, 200), message, area), QPoint(1000, 700)) << "raised to fit beside";
+  EXPECT_EQ(besideWindow(area, message, area), QPoint(1200, 700)) << "a full-screen window: its corner";
 }
 
 TEST_F(WindowTest, InformationPanelShowsTheFiveFields) {

@@ -8,6 +8,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMenu>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -39,7 +40,7 @@ void Controller::queueTested(const std::vector<MovieIntake::Verdict>& verdicts) 
   QStringList refused;
   for (const auto& verdict : verdicts) {
     if (verdict.refusal)
-      refused << tr("%1: %2").arg(QFileInfo(verdict.path).fileName(), *verdict.refusal);
+      refused << tr("%1: %2").arg(QDir::toNativeSeparators(verdict.path), *verdict.refusal);
     else
       accepted << verdict.path;
   }
@@ -61,6 +62,7 @@ void Controller::tellRefusals(const QStringList& refused) {
   }
   refusedCount_ += int(refused.size());
   refusedNames_ << refused.mid(0, std::max<qsizetype>(0, kMaxNamedRefusals - refusedNames_.size()));
+  sortNaturally(refusedNames_);
   QString details = refusedNames_.join(u'\n');
   if (refusedCount_ > refusedNames_.size())
     details += u'\n' + tr("… and %1 more.").arg(refusedCount_ - refusedNames_.size());

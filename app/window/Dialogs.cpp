@@ -1,8 +1,11 @@
 #include "app/window/Dialogs.h"
 
+#include "app/window/WindowPlace.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 namespace tovix {
 
@@ -32,7 +35,8 @@ constexpr qsizetype kShownDetailLines = 12;
 void setDetails(QMessageBox& box, const QString& details) {
   const QStringList lines = details.split(u'\n');
   const bool long_ = lines.size() > kShownDetailLines;
-  box.setInformativeText(long_ ? lines.mid(0, kShownDetailLines).join(u'\n') + QStringLiteral("\n…") : details);
+  const QString more = QObject::tr("… and %1 more (Show Details)").arg(lines.size() - kShownDetailLines);
+  box.setInformativeText(long_ ? lines.mid(0, kShownDetailLines).join(u'\n') + u'\n' + more : details);
   box.setDetailedText(long_ ? details : QString());
 }
 }  // namespace
@@ -53,6 +57,22 @@ void Dialogs::inform(QWidget* parent, const QString& text, const QString& detail
   }
   shownInform_->show();
   shownInform_->raise();
+  placeBesideParent(shownInform_, parent);
+}
+
+// Beside or below the window where the screen allows, so the message leaves
+// the queue's check boxes in view.
+void Dialogs::placeBesideParent(QWidget* box, const QWidget* parent) {
+  if (!parent || !parent->screen()) return;
+  box->adjustSize();
+  const QWidget* window = parent->window();
+  const QMargins frame(window->geometry().left() - window->frameGeometry().left(),
+                       window->geometry().top() - window->frameGeometry().top(),
+                       window->frameGeometry().right() - window->geometry().right(),
+                       window->frameGeometry().bottom() - window->geometry().bottom());
+  const QPoint corner = besideWindow(window->frameGeometry(), box->size().grownBy(frame),
+                                     window->screen()->availableGeometry());
+  box->move(corner);
 }
 
 bool Dialogs::informShown() const { return shownInform_ && shownInform_->isVisible(); }

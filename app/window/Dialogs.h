@@ -43,6 +43,7 @@ class Dialogs {
   static std::unique_ptr<QMessageBox> informBox(QWidget* parent, const QString& text, const QString& details);
 
  private:
+  static void placeBesideParent(QWidget* box, const QWidget* parent);
   QPointer<QMessageBox> shownInform_;
 };
 

@@ -19,4 +19,15 @@ QRect fittedOnScreen(QRect geometry, const QMargins& frame, const QRect& area, c
   return geometry;
 }
 
+QPoint besideWindow(const QRect& window, const QSize& panel, const QRect& area) {
+  // Top-aligned beside, left-aligned below; kept inside the area along the edge.
+  const int top = std::clamp(window.top(), area.top(), std::max(area.top(), area.bottom() + 1 - panel.height()));
+  const int left = std::clamp(window.left(), area.left(), std::max(area.left(), area.right() + 1 - panel.width()));
+  for (const QPoint corner : {QPoint(window.right() + 1, top), QPoint(left, window.bottom() + 1),
+                              QPoint(window.left() - panel.width(), top)}) {
+    if (area.contains(QRect(corner, panel))) return corner;
+  }
+  return QPoint(area.right() + 1 - panel.width(), area.bottom() + 1 - panel.height());
+}
+
 }  // namespace tovix
