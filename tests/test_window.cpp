@@ -24,8 +24,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMainWindow>
 #include <QMediaPlayer>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMenu>
@@ -324,6 +327,7 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   h.dialogs->files = QStringList{cc, a, h.home.path() + "/broken.avi", h.home.path() + "/alias.mov"};
   c.addToQ();
   settleIntake();
+  EXPECT_EQ(h.dialogs->startFolder, QDir::homePath()) << "no videos folder, nothing used yet";
   EXPECT_EQ(queuedNames(), QStringList({"c.mov", "a.mov", "d.mov"})) << "panel order; a broken file is only skipped";
   EXPECT_EQ(c.q()->movie(2), movie("d.mov")) << "a link is queued as the file it points to";
   ASSERT_EQ(h.dialogs->messages.size(), 1u);
@@ -365,10 +369,32 @@ TEST_F(WindowTest, QueueCommandsWithTheirAlertsAnswered) {
   EXPECT_EQ(c.q()->count(), 0);
   EXPECT_EQ(Queue::init(c.prefs())->count(), 0) << "empty after a restart too";
   EXPECT_FALSE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden()) << "the empty queue says what to do";
+  QDir(h.home.path()).mkdir("Downloads");
+  h.dialogs->files = QStringList{movie("Downloads/e.mov")};
+  c.addToQ();
+  settleIntake();
+  c.q()->clear();
   h.dialogs->files = QStringList{a};
   c.addToQ();
   settleIntake();
-  EXPECT_EQ(h.dialogs->startFolder, QFileInfo(a).absolutePath()) << "the panel opens where it was last used";
+  EXPECT_EQ(h.dialogs->startFolder, h.home.path() + "/Downloads") << "the panel opens where it was last used";
+  QDir(h.home.path()).mkdir("Videos");
+  h.dialogs->files.reset();
+  c.addToQ();
+  EXPECT_EQ(h.dialogs->startFolder, h.home.path() + "/Videos") << "else in the user's videos folder";
+  // The real panel: titled, in its folder with nothing typed, and a folder
+  // chosen with Open is taken rather than opened.
+  const auto panel = Dialogs::addMoviesPanel(nullptr, {"mov"}, h.home.path());
+  EXPECT_EQ(panel->windowTitle(), "Add Movies");
+  EXPECT_EQ(panel->directory().absolutePath(), h.home.path());
+  EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFiles);
+  ASSERT_NE(panel->findChild<QLineEdit*>("fileNameEdit"), nullptr);
+  EXPECT_TRUE(panel->findChild<QLineEdit*>("fileNameEdit")->text().isEmpty());
+  panel->selectFile(h.home.path() + "/Videos");
+  QApplication::processEvents();
+  panel->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+  EXPECT_EQ(panel->result(), QDialog::Accepted);
+  EXPECT_EQ(panel->selectedFiles(), QStringList{h.home.path() + "/Videos"});
   EXPECT_TRUE(c.qTable()->viewport()->findChild<QLabel*>()->isHidden());
 
   // A row's own menu, and the shortcuts of the commands.

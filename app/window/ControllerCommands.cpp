@@ -6,17 +6,29 @@
 #include "media/MediaProbe.h"
 #include "ui_LogWindow.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QStandardPaths>
 
 namespace tovix {
 
+namespace {
+constexpr const char* kOpenPanelFolder = "OpenPanelFolder";
+
+// The user's videos folder when there is one, else the folder last used,
+// else home; never a folder that is gone.
+QString addPanelFolder(const Preferences& prefs) {
+  for (const QString& folder : {QStandardPaths::writableLocation(QStandardPaths::MoviesLocation),
+                                prefs.stringForKey(kOpenPanelFolder).value_or(QString())}) {
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  }
+  return QDir::homePath();
+}
+}  // namespace
+
 void Controller::addToQ() {
-  // The panel opens where it was last used, at first in the user's Videos folder.
-  constexpr const char* kOpenPanelFolder = "OpenPanelFolder";
-  dialogs_->startFolder = prefs_.stringForKey(kOpenPanelFolder)
-                              .value_or(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
+  dialogs_->startFolder = addPanelFolder(prefs_);
   const auto chosen = dialogs_->chooseFiles(controllerWindow_, openPanelTypes());
   if (!chosen || chosen->isEmpty()) return;
   prefs_.setString(kOpenPanelFolder, QFileInfo(chosen->first()).absolutePath());

@@ -3,9 +3,12 @@
 #include "app/window/WindowPlace.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace tovix {
 
@@ -19,13 +22,42 @@ int Dialogs::runAlert(QWidget* parent, const AlertSpec& alert) {
   return box.clickedButton() == first ? 0 : 1;
 }
 
-std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringList& extensions) {
+namespace {
+// Qt's own file dialog, so that folders can be chosen among the files: Open
+// with a folder chosen adds the movies inside it; a double click still
+// opens the folder.
+class AddMoviesPanel : public QFileDialog {
+ public:
+  AddMoviesPanel(QWidget* parent, const QString& folder, const QString& filter)
+      : QFileDialog(parent, QObject::tr("Add Movies"), folder, filter) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setFileMode(QFileDialog::ExistingFiles);
+    setAcceptMode(QFileDialog::AcceptOpen);
+  }
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    const bool allThere = !chosen.isEmpty() && std::all_of(chosen.begin(), chosen.end(), [](const QString& path) {
+      return QFileInfo::exists(path);
+    });
+    if (allThere)
+      QDialog::accept();
+    else
+      QFileDialog::accept();
+  }
+};
+}  // namespace
+
+std::unique_ptr<QFileDialog> Dialogs::addMoviesPanel(QWidget* parent, const QStringList& extensions,
+                                                     const QString& folder) {
   QStringList patterns;
   for (const QString& extension : extensions) patterns << QStringLiteral("*.") + extension;
-  const QString filter = QObject::tr("Movies (%1)").arg(patterns.join(u' '));
-  const QStringList files = QFileDialog::getOpenFileNames(parent, QString(), startFolder, filter);
-  if (files.isEmpty()) return std::nullopt;
-  return files;
+  return std::make_unique<AddMoviesPanel>(parent, folder, QObject::tr("Movies (%1)").arg(patterns.join(u' ')));
+}
+
+std::optional<QStringList> Dialogs::chooseFiles(QWidget* parent, const QStringList& extensions) {
+  const auto panel = addMoviesPanel(parent, extensions, startFolder);
+  if (panel->exec() != QDialog::Accepted || panel->selectedFiles().isEmpty()) return std::nullopt;
+  return panel->selectedFiles();
 }
 
 namespace {

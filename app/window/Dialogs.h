@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class QFileDialog;
 class QMessageBox;
 class QWidget;
 
@@ -28,9 +29,12 @@ class Dialogs {
   QString startFolder;
   // Shows a warning alert modally; answers the index of the chosen button.
   virtual int runAlert(QWidget* parent, const AlertSpec& alert);
-  // An open panel for several files with these extensions, in startFolder;
-  // nullopt on cancel.
+  // The Add Movies panel for several files with these extensions, and
+  // folders, in startFolder; nullopt on cancel.
   virtual std::optional<QStringList> chooseFiles(QWidget* parent, const QStringList& extensions);
+  // The panel chooseFiles shows.
+  static std::unique_ptr<QFileDialog> addMoviesPanel(QWidget* parent, const QStringList& extensions,
+                                                     const QString& folder);
   // A panel for one folder; nullopt on cancel.
   virtual std::optional<QString> chooseFolder(QWidget* parent);
   // Tells the user something, with a list of details below; one OK button.
