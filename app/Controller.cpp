@@ -166,6 +166,7 @@ void Controller::buildWindows() {
   connect(player_, &QMediaPlayer::playbackStateChanged, this,
           [this](QMediaPlayer::PlaybackState state) { showPlaybackState(state == QMediaPlayer::PlayingState); });
   connect(previewUi_->volumeMuted, &QToolButton::clicked, this, &Controller::volumeToggle);
+  connectSeekBar();
   previewPanel_->installEventFilter(this);
 
   infoWindow_ = ownedWindow<QWidget>(controllerWindow_, Qt::Tool);

@@ -339,6 +339,10 @@ class Controller : public QObject {
 
   // --- window/ControllerPreview.cpp ---
   void showPlaybackState(bool playing);
+  // The seek bar and the time beside it follow the player; the user's moves
+  // of the bar (mouse or keyboard) move the player.
+  void connectSeekBar();
+  void showPreviewTime();
   // Fills the information panel's Format field once its tracks are described.
   void showTrackFormats();
 

@@ -27,6 +27,10 @@
 #include <QPushButton>
 #include <QMainWindow>
 #include <QMediaPlayer>
+#include <QSlider>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QVideoWidget>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -608,7 +612,24 @@ TEST_F(WindowTest, PreviewTogglesAndImages) {
   EXPECT_TRUE(c.controllerWindow()->isVisible());
 
   auto* play = c.previewUi().previewPlayButton;
+  // Opened, the panel names the movie and shows its first picture (the
+  // test pattern, not black) before Play; the seek bar spans the movie.
+  QVideoFrame shown;
+  QObject::connect(c.previewUi().movieView->videoSink(), &QVideoSink::videoFrameChanged,
+                   [&](const QVideoFrame& frame) { shown = frame; });
   c.previewMovie();
+  EXPECT_EQ(c.previewPanel()->windowTitle(), "Preview – movie.mov");
+  ASSERT_TRUE(test::waitUntil([&] { return shown.isValid(); }, 5000)) << "a picture before Play";
+  const QImage first = shown.toImage().convertToFormat(QImage::Format_Grayscale8);
+  EXPECT_GT(first.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0) & 0xff, 40u);
+  EXPECT_FALSE(c.previewIsPlaying());
+  QSlider* seek = c.previewUi().seekBar;
+  ASSERT_TRUE(test::waitUntil([&] { return seek->maximum() > 1900; }));
+  EXPECT_EQ(c.previewUi().previewTime->text(), "0:00 / 0:02");
+  QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+  QApplication::sendEvent(seek, &right);
+  EXPECT_TRUE(test::waitUntil([&] { return c.moviePlayer()->position() > 1500; })) << "the keyboard moves the movie";
+  c.moviePlayer()->setPosition(0);
   c.previewToggle();
   EXPECT_TRUE(c.previewIsPlaying());
   // Really plays for a moment (this machine has no sound device).

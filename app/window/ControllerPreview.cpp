@@ -13,8 +13,12 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMediaPlayer>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QToolButton>
 #include <QUrl>
+
+#include <limits>
 
 namespace tovix {
 
@@ -28,6 +32,14 @@ void setImage(QToolButton* button, const char* image) {
 // The movie data size with thousands grouping and no fraction: 1,234,567.
 QString groupedSize(int64_t bytes) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(bytes)); }
 
+// A movie time as a clock shows it: 1:05, or 1:02:05 from an hour on.
+QString clockText(qint64 ms) {
+  const qint64 seconds = ms / 1000;
+  const auto twoDigits = [](qint64 value) { return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0')); };
+  if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60).arg(twoDigits(seconds % 60));
+  return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(twoDigits(seconds / 60 % 60), twoDigits(seconds % 60));
+}
+
 }  // namespace
 
 void Controller::previewMovie() {
@@ -38,9 +50,40 @@ void Controller::previewMovie() {
     return;
   }
   const auto path = q_ ? q_->movie(row) : std::nullopt;
+  previewPanel_->setWindowTitle(tr("Preview"));
   if (!path || !media::Movie::open(*path)) return;
+  previewPanel_->setWindowTitle(tr("Preview – %1").arg(q_->movieDisplayName(row).value_or(QFileInfo(*path).fileName())));
   attachAudioIfPresent(player_, audio_);
   player_->setSource(QUrl::fromLocalFile(*path));
+  // Paused from the start, the player shows the first frame at once rather
+  // than a black picture until Play.
+  player_->pause();
+  showPlaybackState(false);
+}
+
+void Controller::connectSeekBar() {
+  QSlider* bar = previewUi_->seekBar;
+  bar->setRange(0, 0);
+  bar->setSingleStep(5000);  // arrow keys: five seconds
+  bar->setPageStep(30000);   // Page Up and Down: half a minute
+  connect(player_, &QMediaPlayer::durationChanged, this, [this, bar](qint64 duration) {
+    const QSignalBlocker quiet(bar);
+    bar->setRange(0, int(std::min<qint64>(duration, std::numeric_limits<int>::max())));
+    showPreviewTime();
+  });
+  connect(player_, &QMediaPlayer::positionChanged, this, [this, bar](qint64 position) {
+    if (!bar->isSliderDown()) {
+      const QSignalBlocker quiet(bar);
+      bar->setValue(int(std::min<qint64>(position, bar->maximum())));
+    }
+    showPreviewTime();
+  });
+  // Only the user's moves reach here: the player's own are made quietly.
+  connect(bar, &QSlider::valueChanged, player_, [this](int value) { player_->setPosition(value); });
+}
+
+void Controller::showPreviewTime() {
+  previewUi_->previewTime->setText(tr("%1 / %2").arg(clockText(player_->position()), clockText(player_->duration())));
 }
 
 void Controller::previewToggle() {
