@@ -25,7 +25,7 @@ test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 install: programs
-	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+	@bash scripts/install.sh $(BUILD_DIR) $(PREFIX)
 
 # Removes what the last install wrote, as its manifest lists it, and the
 # folders of its own that this leaves empty.

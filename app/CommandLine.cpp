@@ -12,6 +12,8 @@ QString usage() {
       "Each FILE is added to the queue, as when it is dropped on the window. When\n"
       "Tovix is running already, the files go to its queue.\n\n"
       "Options:\n"
+      "  --verbose      also print routine log lines (requests, completions, checks)\n"
+      "                 and the media libraries' messages on standard error\n"
       "  -h, --help     show this help and exit\n"
       "  --version      show the version and exit\n");
 }
@@ -27,6 +29,8 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
       optionsEnded = true;
     } else if (!optionsEnded && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
       return {{}, 0, usage()};
+    } else if (!optionsEnded && argument == QLatin1String("--verbose")) {
+      command.verbose = true;
     } else if (!optionsEnded && argument == QLatin1String("--version")) {
       return {{}, 0, QStringLiteral("Tovix %1\n").arg(QLatin1String(TOVIX_VERSION))};
     } else if (!optionsEnded && argument.startsWith(u'-') && argument.size() > 1) {

@@ -1,5 +1,5 @@
 #pragma once
-// Tovix's command line: movie files to queue, --help and --version. Read
+// Tovix's command line: movie files to queue, --verbose, --help and --version. Read
 // before any window is made, so that --help works without a display.
 #include <QString>
 #include <QStringList>
@@ -11,6 +11,7 @@ struct CommandLine {
   QStringList files;            // absolute paths, in the order given
   std::optional<int> exitCode;  // set when the program should end at once
   QString output;               // what to print before ending (stdout for 0, else stderr)
+  bool verbose = false;         // routine log lines on standard error too
 };
 
 // Reads the arguments after the program name; relative paths are taken from

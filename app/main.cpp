@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QThread>
 #include <QTimer>
+#include <cstring>
 #include <cstdio>
 
 namespace {
@@ -40,6 +41,19 @@ QString helperProgram() {
   return QDir::cleanPath(here + QStringLiteral("/../libexec/tovix/TovixHelper"));
 }
 
+// Qt's own warnings (a sound server that is not there, what a window system
+// cannot do) are routine for Tovix: the system log, and standard error with
+// --verbose. Its critical messages are problems.
+void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  const QString line = context.category && std::strcmp(context.category, "default") != 0
+                           ? QStringLiteral("%1: %2").arg(QLatin1String(context.category), message)
+                           : message;
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    tovix::systemLog(line);
+  else
+    tovix::systemNote(line);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,9 +73,13 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   tovix::process::watchTermination();
-  // Qt's media backend prints debugging lines ("listing codecs") to the
-  // console; Tovix's own lines go through the system log.
-  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+  // Standard error is for problems. Qt's media backend prints debugging
+  // lines ("listing codecs") and sound-server warnings to the console;
+  // --verbose lets them through with Tovix's routine lines.
+  if (command.verbose) tovix::setVerboseLog(true);
+  if (!tovix::verboseLog() && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+  qInstallMessageHandler(logQtMessage);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tovix"));
   QApplication::setApplicationVersion(QStringLiteral(TOVIX_VERSION));

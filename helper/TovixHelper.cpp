@@ -47,7 +47,7 @@ TovixHelper::TovixHelper(NotificationCenter& center, QObject* parent)
     : QObject(parent), notificationCenter(center) {}
 
 bool TovixHelper::init() {
-  systemLog(QStringLiteral("TovixHelper launched."));
+  systemNote(QStringLiteral("TovixHelper launched."));
   abort = false;
   quit = false;
   const bool observing =
@@ -92,7 +92,7 @@ void TovixHelper::exportRequest(const UserInfo& userInfo) {
     end(1);
     return;
   }
-  systemLog(QStringLiteral("exportRequest: %1").arg(protocol::describe(*userInfo)));
+  systemNote(QStringLiteral("exportRequest: %1").arg(protocol::describe(*userInfo)));
   const auto moviePath = protocol::stringValue(*userInfo, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY);
   const auto type = protocol::stringValue(*userInfo, protocol::EXPORT_TYPE_KEY);
   const auto target = type ? protocol::targetForTypeKey(*type) : std::nullopt;
@@ -146,7 +146,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   const protocol::TargetInfo& targetInfo = protocol::info(target);
   const QString output =
       protocol::outputPath(moviePath, target, protocol::stringValue(info, protocol::EXPORT_DIRECTORY_KEY));
-  systemLog(QLatin1String(targetInfo.logLine));
+  systemNote(QLatin1String(targetInfo.logLine));
   media::ExportJob job;
   job.source = moviePath;
   job.output = output;
@@ -162,7 +162,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   // larger than one that ran one.
   ::malloc_trim(0);
   if (process::terminationRequested()) process::endByTermination();
-  if (!outcome.plan.isEmpty()) systemLog(QStringLiteral("Export plan of %1: %2").arg(moviePath, outcome.plan));
+  if (!outcome.plan.isEmpty()) systemNote(QStringLiteral("Export plan of %1: %2").arg(moviePath, outcome.plan));
   if (outcome.status == protocol::ExportResult::Failed)
     systemLog(QStringLiteral("Export of %1 to %2 failed: %3 (%4)").arg(moviePath, output, outcome.reason, outcome.detail));
   sendCompletionNotification(completionFor(info, outcome));

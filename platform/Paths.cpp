@@ -120,7 +120,7 @@ std::optional<QString> moveLegacyDataFolder() {
     return std::nullopt;
   }
   if (moveFolder(legacy, current)) {
-    systemLog(QStringLiteral("Moved the data folder %1 to %2.").arg(legacy, current));
+    systemNote(QStringLiteral("Moved the data folder %1 to %2.").arg(legacy, current));
     removeEmptiedParents(legacy);
     return std::nullopt;
   }

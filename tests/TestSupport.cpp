@@ -17,6 +17,7 @@ TemporaryHome::TemporaryHome() : oldHome_(qgetenv("HOME")) {
   qputenv("XDG_CACHE_HOME", home + "/.cache");
   qputenv("XDG_RUNTIME_DIR", home + "/.runtime");
   QDir().mkpath(dir_.path() + "/.runtime");
+  QFile::setPermissions(dir_.path() + "/.runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   // QSettings reads XDG_CONFIG_HOME only once per process; point it here too.
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path() + "/.config");
 }

@@ -55,6 +55,10 @@ class HelperTest : public testing::Test {
   }
 
   void startHelper() {
+    // Routine lines (requests, plans) reach standard error only when verbose.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TOVIX_VERBOSE", "1");
+    helper.setProcessEnvironment(environment);
     helper.start(helperPath(), {helperPath()});
     ASSERT_TRUE(helper.waitForStarted());
     ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }));

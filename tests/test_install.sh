@@ -5,14 +5,21 @@
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
-# The install writes its manifest into the build folder: the user's own
-# install's manifest is kept aside and put back.
-manifest="$build/install_manifest.txt"; kept=$(mktemp); ours=$(mktemp)
-had_manifest=false; [ -f "$manifest" ] && cp "$manifest" "$kept" && had_manifest=true
-restore() { rm -rf "$prefix" "$ours"; if $had_manifest; then mv "$kept" "$manifest"; else rm -f "$kept" "$manifest"; fi; }
+# The install writes its manifest and the folders it made into the build
+# folder: the user's own install's are kept aside and put back.
+manifest="$build/install_manifest.txt"; created="$build/install_created_dirs.txt"
+kept=$(mktemp -d); ours=$(mktemp -d)
+for f in "$manifest" "$created"; do [ -f "$f" ] && mv "$f" "$kept/"; done
+restore() {
+  rm -rf "$prefix" "$ours" "$manifest" "$created"
+  for f in "$kept"/*; do [ -e "$f" ] && mv "$f" "$build/"; done
+  rm -rf "$kept"
+}
 trap restore EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
-cp "$manifest" "$ours"
+# A prefix with a folder of its own before the install, holding a file.
+mkdir -p "$prefix/share/applications" && echo keep > "$prefix/share/applications/other.desktop"
+bash "$(dirname "$0")/../scripts/install.sh" "$build" "$prefix" >/dev/null
+cp "$manifest" "$created" "$ours/"
 failures=0
 check() {
   if "$@"; then echo "ok: $*"; else echo "FAILED: $*"; failures=$((failures + 1)); fi
@@ -52,10 +59,12 @@ no_display() {
   [ "$status" -eq 1 ] && [ "$said" = "Tovix needs a graphical session (no DISPLAY or WAYLAND_DISPLAY)" ]
 }
 check no_display
-# Uninstalling removes every installed file and the helper's folder.
+# Uninstalling removes every installed file and every folder the install
+# made; what was there before stays.
+rm -rf "$prefix/home"
 uninstalled() {
-  bash "$(dirname "$0")/../scripts/uninstall.sh" "$ours" >/dev/null &&
-    [ -z "$(find "$prefix" -type f -not -path "$prefix/home/*")" ] && [ ! -d "$prefix/libexec/tovix" ]
+  bash "$(dirname "$0")/../scripts/uninstall.sh" "$ours/install_manifest.txt" "$ours/install_created_dirs.txt" >/dev/null &&
+    [ "$(cd "$prefix" && find . -mindepth 1 | sort | tr '\n' ' ')" = "./share ./share/applications ./share/applications/other.desktop " ]
 }
 check uninstalled
 if [ "$failures" -ne 0 ]; then echo "$failures checks failed"; exit 1; fi

@@ -190,7 +190,7 @@ void Controller::qHandlerCompletionReceived(const UserInfo& userInfo, const QStr
 void Controller::settleCompletion(const QVariantMap& completion) {
   const QDateTime now = QDateTime::currentDateTime();
   hideExportWidgets();
-  systemLog(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(completion)));
+  systemNote(QStringLiteral("Received DISTRIBUTED_EXPORT_COMPLETE for %1").arg(protocol::describe(completion)));
   const OutstandingExport done = std::move(*outstanding_);
   outstanding_.reset();
   const auto result = protocol::resultOf(completion);

@@ -73,7 +73,7 @@ void HelperSupervisor::endStrayHelper(qint64 pid) {
     const auto still = process::factsOf(pid);
     if (still && still->name == QLatin1String(kHelperProcessName)) ::kill(pid_t(pid), SIGKILL);
     for (const QString& file : temporaryFiles) {
-      if (QFile::remove(file)) systemLog(QStringLiteral("Removed %1, left by that helper.").arg(file));
+      if (QFile::remove(file)) systemNote(QStringLiteral("Removed %1, left by that helper.").arg(file));
     }
   });
 }

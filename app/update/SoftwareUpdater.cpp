@@ -139,7 +139,7 @@ SoftwareUpdater::~SoftwareUpdater() { delete panel_.data(); }
 void SoftwareUpdater::init() {
   if (prefs_.hasValue(Preferences::SoftwareUpdateCheck) && !prefs_.softwareUpdateCheck()) return;
   runningManual_ = false;
-  systemLog(QStringLiteral("Starting software update check for Tovix."));
+  systemNote(QStringLiteral("Starting software update check for Tovix."));
   if (const auto refusal = minimumSystemRefusal(interfaceFrameworkVersion())) {
     systemLog(*refusal);
     QCoreApplication::exit(1);
@@ -150,7 +150,7 @@ void SoftwareUpdater::init() {
 
 void SoftwareUpdater::initManual() {
   runningManual_ = true;
-  systemLog(QStringLiteral("Starting software update check for Tovix."));
+  systemNote(QStringLiteral("Starting software update check for Tovix."));
   startCheck();
 }
 
@@ -178,7 +178,7 @@ void SoftwareUpdater::reportCheck(VersionNumbers published, const QString& failu
   if (!failure.isEmpty()) {
     // A check that could not check never claims there is nothing newer; an
     // automatic one stays silent.
-    systemLog(QStringLiteral("Software update check failed: %1.").arg(failure));
+    systemNote(QStringLiteral("Software update check failed: %1.").arg(failure));
     if (runningManual_) {
       ui_->updateMsg->setText(tr("Tovix could not check for updates: %1.").arg(failure));
       ui_->updateMsg->show();
@@ -197,7 +197,7 @@ void SoftwareUpdater::reportCheck(VersionNumbers published, const QString& failu
     ui_->updateMsg->setText(tr("You have the latest version of Tovix."));
     loadPanel();
   }
-  systemLog(QStringLiteral("Finished software update check for Tovix."));
+  systemNote(QStringLiteral("Finished software update check for Tovix."));
   emit checkFinished();
 }
 
