@@ -64,8 +64,11 @@ int main(int argc, char* argv[]) {
       .save(out + "/main-window-framed.png");
 
   // The message that names refused files, shown without waiting for an answer.
-  const auto refused = tovix::Dialogs::informBox(controller.controllerWindow(), QObject::tr("2 files were not added to the queue."),
-                                                 QObject::tr("Holiday: it is a folder\nnotes.txt: it is not a movie file"));
+  QStringList refusals;
+  for (int episode = 1; episode <= 14; ++episode)
+    refusals << QStringLiteral("/home/me/Movies/Season 2/Episode %1.avi: it is not a movie Tovix can read").arg(episode);
+  const auto refused = tovix::Dialogs::informBox(controller.controllerWindow(), QObject::tr("14 files were not added to the queue."),
+                                                 refusals.join(u'\n'));
   refused->show();
   wait(400);
   save(refused.get(), out + "/refused-files.png");
