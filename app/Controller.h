@@ -203,6 +203,7 @@ class Controller : public QObject {
   void toggleSoftwareUpdateCheck();
   void toggleExportCompletePref();
   void toggleQueueNotificationPref();
+  void toggleCopyDevicePicturesPref();
   void toggleExportDirectory();
   void openAboutPanel();
 

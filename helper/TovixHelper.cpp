@@ -34,6 +34,7 @@ QVariantMap completionFor(const QVariantMap& request, const media::ExportOutcome
   if (outcome.status == protocol::ExportResult::Finished) {
     completion.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), outcome.writtenPath);
     if (!outcome.leftOut.isEmpty()) completion.insert(QLatin1String(protocol::EXPORT_LEFT_OUT_KEY), outcome.leftOut);
+    if (outcome.pictureCopied) completion.insert(QLatin1String(protocol::EXPORT_PICTURE_COPIED_KEY), QStringLiteral("YES"));
   } else if (outcome.status == protocol::ExportResult::Failed) {
     completion.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY), outcome.reason);
   }
@@ -152,6 +153,7 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   job.output = output;
   job.typeCode = targetInfo.typeCode;
   job.outputSuffix = QLatin1String(protocol::info(target).fileSuffix);
+  job.copyWhatPlays = protocol::stringValue(info, protocol::EXPORT_COPY_PICTURE_KEY) != QLatin1String("NO");
   job.progress = [this](double fraction) { return movie(fraction); };
   job.interrupt = &process::terminationRequested();
   exporting = true;

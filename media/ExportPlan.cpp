@@ -52,6 +52,63 @@ Burnt chooseBurnt(const MovieFacts& movie, int chosenSound) {
   return forced.track >= 0 ? forced : lines;
 }
 
+// Words for sizes and rates in the reasons the user reads.
+std::string sizeText(int width, int height) { return std::to_string(width) + " × " + std::to_string(height); }
+std::string mbpsText(int64_t bitsPerSecond) {
+  const int64_t tenths = (bitsPerSecond + 50000) / 100000;
+  return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " Mb/s";
+}
+
+bool profileWithin(H264Profile profile, const ExportPreset& preset) {
+  if (std::string(preset.profile) == "baseline")
+    return profile == H264Profile::Baseline || profile == H264Profile::ConstrainedBaseline;
+  return profile == H264Profile::ConstrainedBaseline || profile == H264Profile::Baseline ||
+         profile == H264Profile::Main || profile == H264Profile::High;
+}
+
+// Why a device target cannot play the source's picture as it is; empty when
+// it can. Each fact must be known and fit: anything unknown means convert.
+// The bit-rate peak, which reads the whole stream, is looked at last.
+std::string whyNotCopied(const MovieFacts& movie, const ExportPreset& preset) {
+  const CodedPicture& coded = movie.coded;
+  const PictureFacts& picture = movie.pictureFacts;
+  if (!coded.h264) return "the device plays H.264 only";
+  if (!profileWithin(coded.profile, preset)) return "its H.264 profile is beyond the device's";
+  if (coded.level <= 0 || coded.level > preset.level)
+    return coded.level <= 0 ? "its H.264 level is unknown"
+                            : "level " + std::to_string(coded.level / 10) + '.' + std::to_string(coded.level % 10) +
+                                  " is above the device's " + std::to_string(preset.level / 10) + '.' +
+                                  std::to_string(preset.level % 10);
+  if (!coded.eightBit420) return "it is not 8-bit 4:2:0";
+  if (coded.bFrames && !preset.playsBFrames) return "the device plays no B-frames";
+  int boxWidth = preset.boxWidth, boxHeight = preset.boxHeight;
+  if (preset.turnBoxForPortrait && picture.height > picture.width) std::swap(boxWidth, boxHeight);
+  if (picture.width <= 0 || picture.height <= 0) return "its size is unknown";
+  if (picture.width > boxWidth || picture.height > boxHeight)
+    return sizeText(picture.width, picture.height) + " is larger than " + sizeText(boxWidth, boxHeight);
+  if (coded.frameRate <= 0) return "its frame rate is unknown";
+  if (coded.frameRate > preset.maxFrameRate + 0.01)
+    return std::to_string(int(coded.frameRate + 0.5)) + " frames a second is above " + std::to_string(preset.maxFrameRate);
+  if (picture.interlaced || picture.telecined) return picture.interlaced ? "it is interlaced" : "it is telecined film";
+  if (picture.transfer != Transfer::Sdr) return "it is HDR";
+  if (!movie.timestampsTrusted) return "the file's times cannot be trusted";
+  if (!coded.squarePixels && !preset.playsPixelAspect) return "its pixels are not square";
+  if (picture.rotation != 0 && !preset.playsDisplayMatrix) return "it must be turned upright";
+  const int64_t cap = int64_t(preset.maxRateKbps) * 1000;
+  const int64_t peak = coded.peakBitRate ? coded.peakBitRate() : 0;
+  if (peak <= 0) return "its bit rate is unknown";
+  if (peak > cap) return "it peaks at " + mbpsText(peak) + ", above the device's " + mbpsText(cap);
+  return {};
+}
+
+// Sound a device plays as it is: AAC-LC, mono or stereo, at 44.1 or 48 kHz
+// and a rate the device takes.
+bool soundPlaysAsItIs(const TrackFacts& track, const ExportPreset& preset) {
+  return preset.soundCopyKbps > 0 && track.aacLc && track.channels >= 1 && track.channels <= kStereo &&
+         (track.sampleRate == 44100 || track.sampleRate == 48000) && track.bitRate > 0 &&
+         track.bitRate <= int64_t(preset.soundCopyKbps) * 1000;
+}
+
 bool surroundCopied(const TrackFacts& track) {
   return track.ac3 && track.bitRate > 0 && track.bitRate <= kSurroundBitRate;
 }
@@ -60,16 +117,16 @@ class Planner {
  public:
   Planner(const MovieFacts& movie, const ExportPreset& preset) : movie_(movie), preset_(preset) {}
 
-  ExportPlan plan(const std::string& userLanguage);
+  ExportPlan plan(const PlanOptions& options);
 
  private:
-  void keep(int source, TrackAction action, const char* why, bool surround = false, bool enabled = false) {
-    kept_.push_back({source, movie_.tracks[source].kind, action, surround, enabled, false, why});
+  void keep(int source, TrackAction action, std::string why, bool surround = false, bool enabled = false) {
+    kept_.push_back({source, movie_.tracks[source].kind, action, surround, enabled, false, std::move(why)});
   }
-  void leaveOut(int source, const char* why) {
-    left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, false, false, false, why});
+  void leaveOut(int source, std::string why) {
+    left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, false, false, false, std::move(why)});
   }
-  void planPicture();
+  void planPicture(bool copyWhatPlays, const Burnt& burnt);
   void planSound(const SoundChoice& sound);
   void planSubtitles(const Burnt& burnt);
   void planTheRest();
@@ -83,17 +140,29 @@ class Planner {
   int cover_ = -1;
 };
 
-void Planner::planPicture() {
+// The QuickTime copy keeps any picture the file holds; a device target
+// copies a picture it plays as it is, unless subtitles are to be burnt in.
+void Planner::planPicture(bool copyWhatPlays, const Burnt& burnt) {
   if (movie_.picture < 0) return;
   const TrackFacts& picture = movie_.tracks[movie_.picture];
   if (preset_.streamCopyWhenPossible && picture.movCompatible && movie_.timestampsTrusted) {
     keep(movie_.picture, TrackAction::Copy, "the file holds the picture as it is");
-  } else if (picture.decodable) {
-    keep(movie_.picture, TrackAction::Convert, "H.264 for the device");
-    pictureConverted_ = true;
-  } else {
-    leaveOut(movie_.picture, "no decoder for the picture");
+    return;
   }
+  if (!picture.decodable) {
+    leaveOut(movie_.picture, "no decoder for the picture");
+    return;
+  }
+  std::string why = "H.264 for the device";
+  if (copyWhatPlays && preset_.boxWidth > 0) {
+    why = burnt.track >= 0 ? "forced subtitles are burnt into it" : whyNotCopied(movie_, preset_);
+    if (why.empty()) {
+      keep(movie_.picture, TrackAction::Copy, "the device plays it as it is");
+      return;
+    }
+  }
+  keep(movie_.picture, TrackAction::Convert, why);
+  pictureConverted_ = true;
 }
 
 // Each kept sound track, and after each multichannel one its surround
@@ -105,9 +174,12 @@ void Planner::planSound(const SoundChoice& sound) {
       continue;
     }
     const TrackFacts& track = movie_.tracks[i];
-    const bool copy = preset_.streamCopyWhenPossible && track.movCompatible;
-    keep(i, copy ? TrackAction::Copy : TrackAction::Convert, copy ? "the file holds the sound as it is" : "AAC stereo",
-         false, i == sound.chosen);
+    if (preset_.streamCopyWhenPossible && track.movCompatible)
+      keep(i, TrackAction::Copy, "the file holds the sound as it is", false, i == sound.chosen);
+    else if (soundPlaysAsItIs(track, preset_))
+      keep(i, TrackAction::Copy, "the device plays it as it is", false, i == sound.chosen);
+    else
+      keep(i, TrackAction::Convert, "AAC stereo", false, i == sound.chosen);
     if (preset_.surroundCompanion && track.channels > kStereo)
       keep(i, surroundCopied(track) ? TrackAction::Copy : TrackAction::Convert, "AC3 5.1 beside the stereo track", true);
   }
@@ -168,11 +240,12 @@ std::string Planner::leftOutSummary() const {
   return summary;
 }
 
-ExportPlan Planner::plan(const std::string& userLanguage) {
-  const SoundChoice sound = chooseSound(movie_, userLanguage);
-  planPicture();
+ExportPlan Planner::plan(const PlanOptions& options) {
+  const SoundChoice sound = chooseSound(movie_, options.userLanguage);
+  const Burnt burnt = chooseBurnt(movie_, sound.chosen);
+  planPicture(options.copyWhatPlays, burnt);
   planSound(sound);
-  planSubtitles(pictureConverted_ ? chooseBurnt(movie_, sound.chosen) : Burnt{});
+  planSubtitles(pictureConverted_ ? burnt : Burnt{});
   planTheRest();
   ExportPlan result;
   // Device targets show SDR only; the QuickTime copy keeps HDR as it is.
@@ -203,8 +276,23 @@ std::string ExportPlan::describe() const {
   return text;
 }
 
-ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const std::string& userLanguage) {
-  return Planner(movie, preset).plan(userLanguage);
+bool ExportPlan::pictureCopied() const {
+  return std::any_of(tracks.begin(), tracks.end(),
+                     [](const PlannedTrack& t) { return t.kind == TrackKind::Picture && t.action == TrackAction::Copy; });
+}
+
+std::string ExportPlan::pictureFate() const {
+  for (const PlannedTrack& track : tracks) {
+    if (track.kind != TrackKind::Picture) continue;
+    if (track.action == TrackAction::Copy) return "copied as it is";
+    if (track.action == TrackAction::Convert) return "converted (" + track.why + ')';
+    return "left out (" + track.why + ')';
+  }
+  return {};
+}
+
+ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const PlanOptions& options) {
+  return Planner(movie, preset).plan(options);
 }
 
 }  // namespace tovix::media

@@ -8,6 +8,7 @@
 #include "media/PicturePlan.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,32 @@ struct TrackFacts {
   int64_t bitRate = 0;   // bits per second; 0 when unknown
   std::string language;  // ISO 639-2; empty when the source names none
   bool forcedLines = false;  // picture subtitles whose packets mark single lines forced (DVD, Blu-ray)
+  bool aacLc = false;        // AAC in its low-complexity form, which every device plays
+  int sampleRate = 0;        // sound samples per second; 0 when unknown
+};
+
+enum class H264Profile { Unknown, ConstrainedBaseline, Baseline, Main, Extended, High, Higher };
+
+// What the coded picture is, read from its stream's headers and packets
+// without decoding: whether a device could play it as it is.
+struct CodedPicture {
+  bool h264 = false;
+  H264Profile profile = H264Profile::Unknown;
+  int level = 0;             // times ten; 0 when unknown
+  bool eightBit420 = false;  // 8-bit samples, chroma at half width and height
+  bool bFrames = true;       // unknown counts as having them
+  double frameRate = 0;      // frames a second; 0 when unknown
+  bool squarePixels = false;
+  // Bits in the busiest second of the picture's packets; 0 when unknown.
+  // Reads the whole stream, so it is asked for last, only when all else fits.
+  std::function<int64_t()> peakBitRate;
 };
 
 struct MovieFacts {
   std::vector<TrackFacts> tracks;  // in the source's order: a track's place is its stream's index
   int picture = -1;                // the movie's picture track; -1 for none
   PictureFacts pictureFacts;
+  CodedPicture coded;
   bool timestampsTrusted = true;  // false: a copied picture would play its frames out of order
 };
 
@@ -48,7 +69,7 @@ struct PlannedTrack {
   bool surround = false;  // the AC3 5.1 companion of a multichannel sound track
   bool enabled = false;   // the sound track players start with
   bool forcedLinesOnly = false;  // burnt subtitles: only the lines their packets mark forced
-  const char* why = "";
+  std::string why;
 };
 
 struct ExportPlan {
@@ -65,10 +86,17 @@ struct ExportPlan {
   // converted (H.264 for the device); track 2 picture subtitles: left out
   // (picture subtitles cannot become text)".
   std::string describe() const;
+  // The picture's fate in a few words for the user: "copied as it is", or
+  // "converted (1920 × 1080 is larger than 1280 × 720)"; empty without one.
+  std::string pictureFate() const;
+  bool pictureCopied() const;
 };
 
-// userLanguage: the ISO 639-2 code of the user's language, for the sound
-// track to start with when the source marks none.
-ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const std::string& userLanguage);
+struct PlanOptions {
+  std::string userLanguage;  // ISO 639-2, for the sound to start with when the source marks none
+  bool copyWhatPlays = true;  // device targets copy a picture they already play
+};
+
+ExportPlan planExport(const MovieFacts& movie, const ExportPreset& preset, const PlanOptions& options);
 
 }  // namespace tovix::media

@@ -22,13 +22,17 @@ constexpr const char* kBaselineTuning = "rc-lookahead=40:trellis=1";
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode) {
   switch (typeCode) {
     case kTypeCodeiPhone:
-      return ExportPreset{"ipod", 1280, 720, 30, false, "high", 31, 21, 5000, 2, kDeviceTuning, 128, true, true, true, false};
+      return ExportPreset{"ipod", 1280, 720, 30, false, "high", 31, 21, 5000, 2, kDeviceTuning, 128, true, true, true, false,
+                          true, true, true, 320};
     case kTypeCodeiPod:
-      return ExportPreset{"ipod", 640, 480, 30, false, "baseline", 30, 22, 1500, 1, kBaselineTuning, 128, false, false, false, false};
+      return ExportPreset{"ipod", 640, 480, 30, false, "baseline", 30, 22, 1500, 1, kBaselineTuning, 128, false, false, false, false,
+                          false, false, false, 160};
     case kTypeCodeAppleTV:
-      return ExportPreset{"ipod", 1920, 1080, 30, false, "high", 40, 23, 10000, 2, kDeviceTuning, 160, true, true, true, true};
+      return ExportPreset{"ipod", 1920, 1080, 30, false, "high", 40, 23, 10000, 2, kDeviceTuning, 160, true, true, true, true,
+                          true, true, true, 320};
     case kTypeCodeMovie:
-      return ExportPreset{"mov", 0, 0, 0, true, "high", 0, 18, 0, 0, "", 192, true, false, true, false};
+      return ExportPreset{"mov", 0, 0, 0, true, "high", 0, 18, 0, 0, "", 192, true, false, true, false,
+                          true, true, true, 0};
     default:
       return std::nullopt;
   }

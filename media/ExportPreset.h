@@ -28,6 +28,12 @@ struct ExportPreset {
   bool turnBoxForPortrait;    // an upright picture fits the box turned on its side
   bool textSubtitles;         // text subtitle tracks kept as mov_text
   bool surroundCompanion;     // an AC3 5.1 track beside the stereo one of a multichannel track
+  // What a device plays as it is, so that the export copies it: H.264 up to
+  // the profile and level above, within the box, rate and bit-rate cap.
+  bool playsDisplayMatrix;    // turns a picture by its display matrix (else it must be turned in pixels)
+  bool playsBFrames;
+  bool playsPixelAspect;      // shows non-square pixels at their shape
+  int soundCopyKbps;          // AAC-LC mono or stereo up to this rate is copied; 0 never
 };
 
 std::optional<ExportPreset> presetForTypeCode(uint32_t typeCode);

@@ -174,6 +174,7 @@ class Transcoder {
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last copied packet, in the output's time base
     int64_t lastDuration = 0;
+    std::vector<PacketPtr> undated;  // a copied picture's first packets, waiting for a decode time
   };
   struct VideoStream : Stream {
     std::unique_ptr<PicturePath> path;
@@ -196,6 +197,8 @@ class Transcoder {
   Error convertPackets();
   Error handlePacket(AVPacket* packet);
   Error copyPacket(Stream& stream, AVPacket* packet);
+  Error copyInOrder(Stream& stream, AVPacket* packet);
+  Error copyUndated(Stream& stream, int64_t nextDts);
   Error decode(Stream& stream, const AVPacket* packet);
   // Runs a decoded picture on its way to the encoder; nullptr drains it.
   Error onDecodedPicture(AVFrame* frame);
@@ -452,6 +455,36 @@ Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
   return writeMoviePacket(stream.out, packet);
 }
 
+// A reordered picture's first packets may come without a decode time
+// (Matroska stores none): they wait for the first packet that has one and
+// take the times just before it, a frame apart, as its encoder gave them.
+Error Transcoder::copyInOrder(Stream& stream, AVPacket* packet) {
+  constexpr size_t kMaxUndated = 16;
+  if (stream.lastDts == AV_NOPTS_VALUE && packet->dts == AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
+      stream.undated.size() < kMaxUndated) {
+    stream.undated.emplace_back(av_packet_clone(packet));
+    if (!stream.undated.back()) return QStringLiteral("out of memory");
+    return std::nullopt;
+  }
+  if (Error error = copyUndated(stream, packet->dts)) return error;
+  return copyPacket(stream, packet);
+}
+
+// Copies the packets that waited, dated back from nextDts (their own
+// presentation times when none came).
+Error Transcoder::copyUndated(Stream& stream, int64_t nextDts) {
+  std::vector<PacketPtr> waiting = std::move(stream.undated);
+  stream.undated.clear();
+  const int64_t count = int64_t(waiting.size());
+  for (int64_t i = 0; i < count; ++i) {
+    AVPacket* held = waiting[size_t(i)].get();
+    const int64_t step = std::max<int64_t>(1, held->duration);
+    held->dts = nextDts == AV_NOPTS_VALUE ? held->pts : nextDts - (count - i) * step;
+    if (Error error = copyPacket(stream, held)) return error;
+  }
+  return std::nullopt;
+}
+
 Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
   if (packet->pts != AV_NOPTS_VALUE)
     movieEndUs_ = std::max(movieEndUs_, av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q));
@@ -593,7 +626,7 @@ Error Transcoder::handlePacket(AVPacket* packet) {
   if (!stream) return std::nullopt;  // picture subtitles, data and unchosen streams are left out
   const double position = positionOf(*stream, packet);
   if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
-  return stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet);
+  return stream->copy ? copyInOrder(*stream, packet) : decode(*stream, packet);
 }
 
 Error Transcoder::convertPackets() {
@@ -624,6 +657,7 @@ Error Transcoder::flush() {
     if (Error error = encodeBufferedAudio(sound, true)) return error;
     if (Error error = encode(sound, nullptr)) return error;
   }
+  if (Error error = copyUndated(video_, AV_NOPTS_VALUE)) return error;
   // Subtitles and chapters end with the picture and sound.
   for (const auto& subtitle : subtitles_) {
     if (subtitle->finish(movieEndUs_, [this](AVPacket* converted) { return writePacket(converted) ? -1 : 0; }) < 0)
@@ -805,7 +839,7 @@ Error Transcoder::writeCover() {
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportResult::Failed, *error);
-  plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, userLanguage());
+  plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, {userLanguage(), job_.copyWhatPlays});
   if (!plan_.writesAMovie())
     return abandon(ExportResult::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
@@ -820,7 +854,9 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportResult::Failed, *finishing);
-  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut(), QString::fromStdString(plan_.describe())};
+  // The QuickTime copy keeps every picture it can: only a device's copy is news.
+  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut(), QString::fromStdString(plan_.describe()),
+          plan_.pictureCopied() && preset_.boxWidth > 0};
 }
 
 }  // namespace

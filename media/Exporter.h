@@ -22,6 +22,8 @@ struct ExportOutcome {
   // What became of each track of the source and why (ExportPlan::describe);
   // empty when the export ended before its plan was made.
   QString plan{};
+  // A device target's picture went into the file as it was (it plays as it is).
+  bool pictureCopied = false;
 };
 
 // Receives the completed fraction (decoded time over duration): 0.0 at the
@@ -45,6 +47,8 @@ struct ExportJob {
   QString x264Options;
   // The end of output's name that a shortened name keeps whole ("_iPod.m4v").
   QString outputSuffix;
+  // Device targets copy a picture they play as it is (the user may turn it off).
+  bool copyWhatPlays = true;
 };
 
 // Writes job.output through a temporary file in the same folder that is

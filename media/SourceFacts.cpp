@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 
 namespace tovix::media {
 namespace {
@@ -105,6 +106,8 @@ TrackFacts trackFactsOf(const AVStream* stream) {
   facts.forcedLines = par->codec_id == AV_CODEC_ID_DVD_SUBTITLE || par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE;
   facts.channels = par->ch_layout.nb_channels;
   facts.ac3 = par->codec_id == AV_CODEC_ID_AC3;
+  facts.aacLc = par->codec_id == AV_CODEC_ID_AAC && par->profile == FF_PROFILE_AAC_LOW;
+  facts.sampleRate = par->sample_rate;
   facts.bitRate = par->bit_rate;
   if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
     facts.language = language->value;
@@ -115,6 +118,66 @@ int chooseVideoStream(const AVFormatContext* input) {
   const int index = av_find_best_stream(const_cast<AVFormatContext*>(input), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (index < 0 || (input->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return -1;
   return index;
+}
+
+H264Profile h264ProfileOf(int profile) {
+  switch (profile) {
+    case FF_PROFILE_H264_CONSTRAINED_BASELINE: return H264Profile::ConstrainedBaseline;
+    case FF_PROFILE_H264_BASELINE: return H264Profile::Baseline;
+    case FF_PROFILE_H264_MAIN: return H264Profile::Main;
+    case FF_PROFILE_H264_EXTENDED: return H264Profile::Extended;
+    case FF_PROFILE_H264_HIGH: return H264Profile::High;
+    case FF_PROFILE_UNKNOWN: return H264Profile::Unknown;
+    default: return H264Profile::Higher;
+  }
+}
+
+// The bits of the stream's packets in its busiest second, read packet by
+// packet (never decoded) from a reader of its own; 0 when unknown.
+int64_t peakBitRateOf(const QString& path, int streamIndex) {
+  InputPtr input = openInput(path);
+  PacketPtr packet(av_packet_alloc());
+  if (!input || !packet || streamIndex >= int(input->nb_streams)) return 0;
+  for (unsigned i = 0; i < input->nb_streams; ++i)
+    if (int(i) != streamIndex) input->streams[i]->discard = AVDISCARD_ALL;
+  const AVRational timeBase = input->streams[streamIndex]->time_base;
+  std::deque<std::pair<int64_t, int64_t>> window;  // (time in microseconds, bits)
+  int64_t bits = 0, peak = 0;
+  bool timed = false;
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (packet->stream_index == streamIndex && time != AV_NOPTS_VALUE) {
+      const int64_t at = av_rescale_q(time, timeBase, AV_TIME_BASE_Q);
+      window.emplace_back(at, int64_t(packet->size) * 8);
+      bits += window.back().second;
+      while (window.front().first <= at - AV_TIME_BASE) {
+        bits -= window.front().second;
+        window.pop_front();
+        timed = true;  // the stream spans a whole second
+      }
+      peak = std::max(peak, bits);
+    }
+    av_packet_unref(packet.get());
+  }
+  return timed ? peak : 0;
+}
+
+CodedPicture codedPictureOf(const AVFormatContext* input, int index, const QString& path) {
+  const AVStream* stream = input->streams[index];
+  const AVCodecParameters* par = stream->codecpar;
+  CodedPicture coded;
+  coded.h264 = par->codec_id == AV_CODEC_ID_H264;
+  coded.profile = h264ProfileOf(par->profile);
+  coded.level = par->level > 0 ? par->level : 0;
+  coded.eightBit420 = par->format == AV_PIX_FMT_YUV420P || par->format == AV_PIX_FMT_YUVJ420P;
+  coded.bFrames = par->video_delay > 0;
+  const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate
+                                                                                            : stream->r_frame_rate;
+  coded.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+  const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
+  coded.squarePixels = sar.num == 0 || sar.num == sar.den;
+  coded.peakBitRate = [path, index] { return peakBitRateOf(path, index); };
+  return coded;
 }
 
 }  // namespace
@@ -149,7 +212,10 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   MovieFacts movie;
   for (unsigned i = 0; i < input->nb_streams; ++i) movie.tracks.push_back(trackFactsOf(input->streams[i]));
   movie.picture = chooseVideoStream(input);
-  if (movie.picture >= 0) movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
+  if (movie.picture >= 0) {
+    movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
+    movie.coded = codedPictureOf(input, movie.picture, path);
+  }
   movie.timestampsTrusted = timestampsTrusted(input);
   return movie;
 }

@@ -44,6 +44,11 @@ inline constexpr const char* EXPORT_ERROR_TEXT_KEY = "EXPORT_ERROR_TEXT_KEY";
 // In a finished completion, when the target could not hold all of the movie:
 // what was left out, in a few words ("2 picture subtitle tracks").
 inline constexpr const char* EXPORT_LEFT_OUT_KEY = "EXPORT_LEFT_OUT_KEY";
+// In a request: "NO" when a device's export must convert a picture it could
+// copy (the user's choice); absent, such a picture is copied.
+inline constexpr const char* EXPORT_COPY_PICTURE_KEY = "EXPORT_COPY_PICTURE_KEY";
+// In a finished completion: "YES" when a device's picture went in as it was.
+inline constexpr const char* EXPORT_PICTURE_COPIED_KEY = "EXPORT_PICTURE_COPIED_KEY";
 
 // Values of EXPORT_RESULT_KEY in a completion; an absent key reads as finished.
 inline constexpr const char* kResultFinished = "Finished";

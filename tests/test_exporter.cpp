@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -528,7 +530,14 @@ TEST_F(ExporterTest, OverlappingAndAbsurdSubtitlesKeepTheMoviesTimes) {
   test::writeFile(path("cut.mkv"), whole.read(whole.size() * 6 / 10));
   ASSERT_EQ(run(path("cut.mkv"), media::kTypeCodeiPhone, path("cut_iPhone.m4v")).status, ExportResult::Finished);
   const QJsonObject cut = test::probe(path("cut_iPhone.m4v"));
-  EXPECT_NEAR(durationOf(cut), test::firstStream(cut, "video").value("duration").toString().toDouble(), 0.05);
+  // Where the last picture stops showing (its time plus its duration).
+  QByteArray frames;
+  test::runProgram("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=pts_time,duration_time",
+                               "-of", "csv=p=0", path("cut_iPhone.m4v")}, &frames);
+  double pictureEnd = 0;
+  for (const QByteArray& line : frames.split('\n'))
+    if (line.contains(',')) pictureEnd = std::max(pictureEnd, line.split(',')[0].toDouble() + line.split(',')[1].toDouble());
+  EXPECT_NEAR(durationOf(cut), pictureEnd, 0.05);
   EXPECT_LT(durationOf(cut), 7.0);
 }
 
@@ -675,6 +684,48 @@ TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
   const QString flash = clip("flash.flv", withCodecs(test::standardClipArguments(2), {"-c:v", "flv1", "-ar", "44100"}));
   probed = exportAndCheck(flash, media::kTypeCodeMovie, path("flash_QT.mov"));
   EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
+}
+
+// The MD5 of a file's picture packets, as they are stored.
+QByteArray pictureMd5(const QString& movie) {
+  QByteArray out;
+  test::runProgram("ffmpeg", {"-v", "error", "-i", movie, "-map", "0:v:0", "-c", "copy", "-f", "md5", "-"}, &out);
+  return out.trimmed();
+}
+
+TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
+  test::writeFile(path("ready.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n"
+                                     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=3000\ntitle=Two\n");
+  const auto readyClip = [&](const QString& name, const QStringList& picture) {
+    return clip(name, QStringList{"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=3", "-f", "lavfi", "-i",
+                                  "sine=frequency=440:sample_rate=48000:duration=3", "-i", path("subs.srt"), "-i",
+                                  path("ready.txt"), "-map", "0", "-map", "1", "-map", "2", "-map_chapters", "3",
+                                  "-pix_fmt", "yuv420p", "-c:v", "libx264"} +
+                          picture + QStringList{"-maxrate", "800k", "-bufsize", "800k", "-c:a", "aac", "-b:a", "128k", "-c:s", "srt"});
+  };
+  const QString ready = readyClip("ready.mkv", {"-profile:v", "main", "-level", "3.0"});
+  const QString baseline = readyClip("ready_base.mkv", {"-profile:v", "baseline", "-level", "3.0"});
+  const QString fast = readyClip("ready60.mkv", {"-profile:v", "main", "-level", "3.2", "-r", "60"});
+  for (const auto& [source, target, output] : {std::tuple{ready, media::kTypeCodeiPhone, path("ready_iPhone.m4v")},
+                                                std::tuple{ready, media::kTypeCodeAppleTV, path("ready_ATV.m4v")},
+                                                std::tuple{baseline, media::kTypeCodeiPod, path("ready_iPod.m4v")}}) {
+    const QJsonObject probed = exportAndCheck(source, target, output);
+    EXPECT_EQ(pictureMd5(output), pictureMd5(source)) << output.toStdString() << ": the picture went in as it was";
+    EXPECT_EQ(test::firstStream(probed, "audio").value("codec_name").toString(), "aac");
+    EXPECT_EQ(pictureMd5(output).isEmpty(), false);
+  }
+  EXPECT_TRUE(run(ready, media::kTypeCodeAppleTV, path("ready_ATV.m4v")).pictureCopied);
+  const QJsonObject atv = test::probe(path("ready_ATV.m4v"));
+  EXPECT_EQ(test::firstStream(atv, "subtitle").value("codec_name").toString(), "mov_text") << "subtitles as today";
+  QByteArray chapters;
+  test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "csv=p=0", path("ready_ATV.m4v")}, &chapters);
+  EXPECT_EQ(chapters.count('\n'), 2) << chapters.toStdString();
+  // The same movie at 60 frames a second is above the cap: converted.
+  const auto converted = run(fast, media::kTypeCodeiPhone, path("ready60_iPhone.m4v"));
+  ASSERT_EQ(converted.status, ExportResult::Finished);
+  EXPECT_FALSE(converted.pictureCopied);
+  EXPECT_NE(pictureMd5(path("ready60_iPhone.m4v")), pictureMd5(fast));
+  EXPECT_EQ(test::firstStream(test::probe(path("ready60_iPhone.m4v")), "video").value("r_frame_rate").toString(), "30/1");
 }
 
 TEST_F(ExporterTest, CancellingLeavesNothingBehind) {

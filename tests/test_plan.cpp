@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace tovix;
@@ -125,7 +127,7 @@ TEST(ExportPlan, DecidesEveryTrack) {
        "1 picture subtitle track"},
   };
   for (const Row& row : rows) {
-    const media::ExportPlan plan = media::planExport(row.movie, *media::presetForTypeCode(row.target), row.userLanguage);
+    const media::ExportPlan plan = media::planExport(row.movie, *media::presetForTypeCode(row.target), {row.userLanguage});
     std::string got;
     for (size_t i = 0; i < row.movie.tracks.size(); ++i) {
       if (i) got += ' ';
@@ -139,7 +141,7 @@ TEST(ExportPlan, DecidesEveryTrack) {
     }
     EXPECT_EQ(got, row.expected) << row.what;
     const std::string picture = row.expected[0] == 'K' ? "track 0 picture: copied (the file holds the picture as it is)"
-                                                       : "track 0 picture: converted (H.264 for the device)";
+                                                       : "track 0 picture: converted (";
     EXPECT_NE(plan.describe().find(picture), std::string::npos) << plan.describe() << ": the log says what became of each track";
     EXPECT_EQ(plan.leftOut, row.leftOut) << row.what;
   }
@@ -147,6 +149,108 @@ TEST(ExportPlan, DecidesEveryTrack) {
   // picture keeps it HDR.
   auto hdr = movie({{TrackKind::Picture, true, false, false, false, 0, false, 0, ""}});
   hdr.pictureFacts.transfer = media::Transfer::Pq;
-  EXPECT_TRUE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeiPhone), "").picture.toneMapped);
-  EXPECT_FALSE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeMovie), "").picture.toneMapped);
+  EXPECT_TRUE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeiPhone), {}).picture.toneMapped);
+  EXPECT_FALSE(media::planExport(hdr, *media::presetForTypeCode(media::kTypeCodeMovie), {}).picture.toneMapped);
+}
+
+// A device target copies a picture it plays as it is; every fact that
+// forbids it, and every unknown one, makes it convert, and says why.
+TEST(ExportPlan, CopiesWhatTheDevicePlays) {
+  using media::H264Profile;
+  using media::TrackKind;
+  int peakReads = 0;
+  const auto ready = [&](int64_t peak = 1'200'000) {
+    media::MovieFacts movie;
+    movie.tracks = {{TrackKind::Picture, true, true, false, false, 0, false, 0, ""}};
+    movie.picture = 0;
+    movie.pictureFacts.width = 640;
+    movie.pictureFacts.height = 360;
+    movie.coded = {true, H264Profile::Main, 30, true, true, 30, true, [&peakReads, peak] { ++peakReads; return peak; }};
+    return movie;
+  };
+  struct Row {
+    const char* what;
+    std::function<void(media::MovieFacts&)> change;
+    uint32_t target;
+    std::string fate;
+  };
+  const std::string copied = "copied as it is";
+  const Row rows[] = {
+      {"a device-ready picture", {}, media::kTypeCodeiPhone, copied},
+      {"on Apple TV too", {}, media::kTypeCodeAppleTV, copied},
+      {"the iPod plays Baseline only", {}, media::kTypeCodeiPod, "converted (its H.264 profile is beyond the device's)"},
+      {"Baseline on the iPod", [](auto& m) { m.coded.profile = H264Profile::ConstrainedBaseline; m.coded.bFrames = false; },
+       media::kTypeCodeiPod, copied},
+      {"B-frames on the iPod", [](auto& m) { m.coded.profile = H264Profile::Baseline; }, media::kTypeCodeiPod,
+       "converted (the device plays no B-frames)"},
+      {"High 10", [](auto& m) { m.coded.profile = H264Profile::Higher; }, media::kTypeCodeAppleTV,
+       "converted (its H.264 profile is beyond the device's)"},
+      {"a level above the iPhone's", [](auto& m) { m.coded.level = 40; }, media::kTypeCodeiPhone,
+       "converted (level 4.0 is above the device's 3.1)"},
+      {"that level on Apple TV", [](auto& m) { m.coded.level = 40; }, media::kTypeCodeAppleTV, copied},
+      {"an unknown level", [](auto& m) { m.coded.level = 0; }, media::kTypeCodeAppleTV, "converted (its H.264 level is unknown)"},
+      {"10-bit", [](auto& m) { m.coded.eightBit420 = false; }, media::kTypeCodeAppleTV, "converted (it is not 8-bit 4:2:0)"},
+      {"larger than the box", [](auto& m) { m.pictureFacts.width = 1920; m.pictureFacts.height = 1080; }, media::kTypeCodeiPhone,
+       "converted (1920 × 1080 is larger than 1280 × 720)"},
+      {"upright against the turned box", [](auto& m) { m.pictureFacts.width = 720; m.pictureFacts.height = 1280; },
+       media::kTypeCodeiPhone, copied},
+      {"60 frames a second", [](auto& m) { m.coded.frameRate = 60; }, media::kTypeCodeAppleTV,
+       "converted (60 frames a second is above 30)"},
+      {"interlaced", [](auto& m) { m.pictureFacts.interlaced = true; }, media::kTypeCodeAppleTV, "converted (it is interlaced)"},
+      {"HDR", [](auto& m) { m.pictureFacts.transfer = media::Transfer::Hlg; }, media::kTypeCodeAppleTV, "converted (it is HDR)"},
+      {"times not to be trusted", [](auto& m) { m.timestampsTrusted = false; }, media::kTypeCodeAppleTV,
+       "converted (the file's times cannot be trusted)"},
+      {"a matrix the iPod cannot turn",
+       [](auto& m) { m.coded.profile = H264Profile::Baseline; m.coded.bFrames = false; m.pictureFacts.rotation = 90; },
+       media::kTypeCodeiPod, "converted (it must be turned upright)"},
+      {"a matrix the iPhone turns", [](auto& m) { m.pictureFacts.rotation = 90; }, media::kTypeCodeiPhone, copied},
+      {"forced subtitles to burn in",
+       [](auto& m) { m.tracks.push_back({TrackKind::PictureSubtitle, true, false, false, true, 0, false, 0, ""}); },
+       media::kTypeCodeAppleTV, "converted (forced subtitles are burnt into it)"},
+      {"a peak above the cap, the average below it", [&](auto& m) { m.coded.peakBitRate = [] { return int64_t(16'000'000); }; },
+       media::kTypeCodeiPhone, "converted (it peaks at 16 Mb/s, above the device's 5 Mb/s)"},
+      {"6 Mb/s on Apple TV", [&](auto& m) { m.coded.peakBitRate = [] { return int64_t(6'000'000); }; }, media::kTypeCodeAppleTV,
+       copied},
+      {"an unknown bit rate", [&](auto& m) { m.coded.peakBitRate = [] { return int64_t(0); }; }, media::kTypeCodeAppleTV,
+       "converted (its bit rate is unknown)"},
+      {"not H.264", [](auto& m) { m.coded.h264 = false; }, media::kTypeCodeAppleTV, "converted (the device plays H.264 only)"},
+  };
+  for (const Row& row : rows) {
+    media::MovieFacts movie = ready();
+    if (row.change) row.change(movie);
+    EXPECT_EQ(media::planExport(movie, *media::presetForTypeCode(row.target), {}).pictureFate(), row.fate) << row.what;
+  }
+  // The preference turns it off; the bit rate, which reads the whole file,
+  // is never asked for while another fact already forbids the copy.
+  EXPECT_EQ(media::planExport(ready(), *media::presetForTypeCode(media::kTypeCodeiPhone), {"", false}).pictureFate(),
+            "converted (H.264 for the device)");
+  media::MovieFacts large = ready();
+  large.pictureFacts.width = 4096;
+  peakReads = 0;
+  media::planExport(large, *media::presetForTypeCode(media::kTypeCodeAppleTV), {});
+  EXPECT_EQ(peakReads, 0);
+
+  // Sound: AAC-LC, mono or stereo, 44.1 or 48 kHz, at a rate the device takes.
+  const auto aac = [](int channels, int rate, int64_t bitRate, bool lc = true) {
+    media::TrackFacts track{TrackKind::Sound, true, true, false, false, channels, false, bitRate, "eng"};
+    track.aacLc = lc;
+    track.sampleRate = rate;
+    return track;
+  };
+  const std::tuple<media::TrackFacts, uint32_t, media::TrackAction> sounds[] = {
+      {aac(2, 48000, 128000), media::kTypeCodeiPhone, media::TrackAction::Copy},
+      {aac(1, 44100, 64000), media::kTypeCodeiPod, media::TrackAction::Copy},
+      {aac(2, 48000, 256000), media::kTypeCodeiPod, media::TrackAction::Convert},
+      {aac(2, 48000, 256000), media::kTypeCodeAppleTV, media::TrackAction::Copy},
+      {aac(6, 48000, 384000), media::kTypeCodeAppleTV, media::TrackAction::Convert},
+      {aac(2, 32000, 128000), media::kTypeCodeiPhone, media::TrackAction::Convert},
+      {aac(2, 48000, 64000, false), media::kTypeCodeiPhone, media::TrackAction::Convert},  // HE-AAC
+      {aac(2, 48000, 0), media::kTypeCodeiPhone, media::TrackAction::Convert},             // rate unknown
+  };
+  for (const auto& [track, target, action] : sounds) {
+    media::MovieFacts movie = ready();
+    movie.tracks.push_back(track);
+    const auto plan = media::planExport(movie, *media::presetForTypeCode(target), {});
+    EXPECT_EQ(plan.tracks.at(1).action, action) << track.channels << " channels at " << track.sampleRate << ", " << track.bitRate;
+  }
 }

@@ -41,6 +41,8 @@ QString finishActionText(const QVariantMap& completion, const QString& expectedO
   if (written && !written->isEmpty() && *written != expectedOutput)
     text += QStringLiteral(" as %1").arg(protocol::lastPathComponent(*written));
   const auto leftOut = protocol::stringValue(completion, protocol::EXPORT_LEFT_OUT_KEY);
+  if (protocol::stringValue(completion, protocol::EXPORT_PICTURE_COPIED_KEY) == QLatin1String("YES"))
+    text += QStringLiteral("; picture copied as it is");
   if (leftOut && !leftOut->isEmpty()) text += QStringLiteral("; left out: %1").arg(*leftOut);
   return text + u'.';
 }
@@ -162,6 +164,7 @@ bool Controller::qHandlerFindExportRequest(int i) {
                       {QLatin1String(protocol::EXPORT_TYPE_KEY), QLatin1String(protocol::info(*pending).typeKey)}};
   const auto directory = exportDirectoryForRequest();
   if (directory) request.insert(QLatin1String(protocol::EXPORT_DIRECTORY_KEY), *directory);
+  if (!prefs_.copyDevicePictures()) request.insert(QLatin1String(protocol::EXPORT_COPY_PICTURE_KEY), QStringLiteral("NO"));
   showInFinderPath_ = protocol::outputPath(*moviePath, *pending, directory);
   outstanding_ = OutstandingExport{request, q_->idAt(i), showInFinderPath_};
   postExportRequest();

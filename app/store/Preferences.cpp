@@ -36,6 +36,10 @@ bool Preferences::softwareUpdateCheck() const {
   return !hasValue(SoftwareUpdateCheck) || boolForKey(SoftwareUpdateCheck);
 }
 
+bool Preferences::copyDevicePictures() const {
+  return !hasValue(PrefCopyDevicePictures) || boolForKey(PrefCopyDevicePictures);
+}
+
 bool Preferences::queueNotification() const {
   return !hasValue(PrefQueueNotification) || boolForKey(PrefQueueNotification);
 }

@@ -19,6 +19,7 @@ class Preferences {
   static constexpr const char* PrefDockBounce = "PrefDockBounce";
   static constexpr const char* SoftwareUpdateCheck = "SoftwareUpdateCheck";
   static constexpr const char* PrefQueueNotification = "PrefQueueNotification";
+  static constexpr const char* PrefCopyDevicePictures = "PrefCopyDevicePictures";
 
   // The per-user store of this application (XDG_CONFIG_HOME/Tovix/Tovix.conf).
   Preferences();
@@ -37,6 +38,8 @@ class Preferences {
   bool softwareUpdateCheck() const;
   // PrefQueueNotification reads as on when nothing is stored.
   bool queueNotification() const;
+  // PrefCopyDevicePictures reads as on when nothing is stored.
+  bool copyDevicePictures() const;
 
   // Stores the first-run target defaults (iPhone and Apple TV on, iPod and
   // QuickTime off) for the keys that hold no value yet.

@@ -29,6 +29,7 @@ void Controller::connectPreferenceControls() {
       {g.dockBouncePref, &Controller::toggleDockBounce},
       {g.exportCompleteAlert, &Controller::toggleExportCompletePref},
       {g.queueNotificationPref, &Controller::toggleQueueNotificationPref},
+      {g.copyDevicePicturesPref, &Controller::toggleCopyDevicePicturesPref},
       {g.chooseExportDirectory, &Controller::toggleExportDirectory},
       {updateUi_->autoCheckForUpdatesPref, &Controller::toggleSoftwareUpdateCheck},
   };
@@ -44,6 +45,7 @@ void Controller::loadPreferenceSwitches() {
   g.exportDiffLocationPrefButton->setChecked(prefs_.boolForKey(Preferences::PrefExportDiffDirectory));
   g.exportCompleteAlert->setChecked(prefs_.boolForKey(Preferences::PrefExportCompletePref));
   g.queueNotificationPref->setChecked(prefs_.queueNotification());
+  g.copyDevicePicturesPref->setChecked(prefs_.copyDevicePictures());
   g.dockBouncePref->setChecked(prefs_.boolForKey(Preferences::PrefDockBounce));
 }
 
@@ -125,6 +127,10 @@ void Controller::toggleExportCompletePref() {
 
 void Controller::toggleQueueNotificationPref() {
   flipPreference(Preferences::PrefQueueNotification, prefs_.queueNotification(), generalUi_->queueNotificationPref);
+}
+
+void Controller::toggleCopyDevicePicturesPref() {
+  flipPreference(Preferences::PrefCopyDevicePictures, prefs_.copyDevicePictures(), generalUi_->copyDevicePicturesPref);
 }
 
 void Controller::toggleExportDirectory() {
