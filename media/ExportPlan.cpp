@@ -73,7 +73,9 @@ std::string whyNotCopied(const MovieFacts& movie, const ExportPreset& preset) {
   const CodedPicture& coded = movie.coded;
   const PictureFacts& picture = movie.pictureFacts;
   if (!coded.h264) return "the device plays H.264 only";
-  if (!profileWithin(coded.profile, preset)) return "its H.264 profile is beyond the device's";
+  if (!profileWithin(coded.profile, preset))
+    return std::string(preset.profile) == "baseline" ? "the device plays Baseline H.264 only"
+                                                     : "the device plays H.264 up to High only";
   if (coded.level <= 0 || coded.level > preset.level)
     return coded.level <= 0 ? "its H.264 level is unknown"
                             : "level " + std::to_string(coded.level / 10) + '.' + std::to_string(coded.level % 10) +

@@ -1,5 +1,6 @@
 #include "media/MediaProbe.h"
 
+#include "media/ExportPreset.h"
 #include "media/FFmpegPtr.h"
 #include "media/SourceFacts.h"
 
@@ -230,6 +231,19 @@ std::vector<std::optional<QString>> Movie::trackFormatSummaries() const {
 }
 
 int Movie::chapterCount() const { return int(impl_->input->nb_chapters); }
+
+std::vector<QString> Movie::devicePictureFates(bool copyWhatPlays) const {
+  std::vector<QString> fates;
+  const MovieFacts facts = movieFactsOf(impl_->input.get(), impl_->path);
+  if (facts.picture < 0) return fates;
+  for (const auto& target : protocol::kTargets) {
+    const auto preset = presetForTypeCode(target.typeCode);
+    if (!preset || preset->boxWidth == 0) continue;  // the QuickTime copy keeps any picture
+    const std::string fate = planExport(facts, *preset, {userLanguage(), copyWhatPlays}).pictureFate();
+    fates.push_back(QStringLiteral("%1: %2").arg(QLatin1String(target.displayName), QString::fromStdString(fate)));
+  }
+  return fates;
+}
 
 MediaTime Movie::duration() const {
   return {av_rescale(durationMicroseconds(impl_->input.get()), 1000, AV_TIME_BASE), 1000};

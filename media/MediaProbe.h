@@ -41,6 +41,11 @@ class Movie {
   // to; a track names its language when the file does.
   std::vector<std::optional<QString>> trackFormatSummaries() const;
   int chapterCount() const;
+  // What a device export would do with the picture, one line per device
+  // target: "iPhone: converted (1920 × 1080 is larger than 1280 × 720)",
+  // "Apple TV: copied as it is". Empty without a picture. Samples frames and
+  // may read the whole picture stream: call it off the window's thread.
+  std::vector<QString> devicePictureFates(bool copyWhatPlays) const;
   MediaTime duration() const;
 
  private:

@@ -13,6 +13,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <memory>
+#include <optional>
 
 namespace tovix::media {
 namespace {
@@ -176,7 +178,12 @@ CodedPicture codedPictureOf(const AVFormatContext* input, int index, const QStri
   coded.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
   const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
   coded.squarePixels = sar.num == 0 || sar.num == sar.den;
-  coded.peakBitRate = [path, index] { return peakBitRateOf(path, index); };
+  // Read once, however many targets ask.
+  auto peak = std::make_shared<std::optional<int64_t>>();
+  coded.peakBitRate = [path, index, peak] {
+    if (!*peak) *peak = peakBitRateOf(path, index);
+    return **peak;
+  };
   return coded;
 }
 

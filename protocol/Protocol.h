@@ -81,17 +81,18 @@ struct TargetInfo {
   const char* logLine;        // the helper's log line as an export starts
   const char* startText;      // the action log's line as an export is requested
   const char* preferenceKey;  // the preference that ticks it for new movies
+  const char* displayName;    // what the user calls it ("Apple TV")
 };
 
 inline constexpr std::array<TargetInfo, 4> kTargets{{
     {Target::iPhone, QUEUE_ENTRY_IPHONE_KEY, "_iPhone.m4v", fourCharCode("M4VP"), "exportiPhone:",
-     "Starting iPhone export ...", "iPhoneExportSwitch"},
+     "Starting iPhone export ...", "iPhoneExportSwitch", "iPhone"},
     {Target::iPod, QUEUE_ENTRY_IPOD_KEY, "_iPod.m4v", fourCharCode("M4V "), "exportiPod:", "Starting iPod export ...",
-     "iPodExportSwitch"},
+     "iPodExportSwitch", "iPod"},
     {Target::AppleTV, QUEUE_ENTRY_APPLETV_KEY, "_ATV.m4v", fourCharCode("M4VH"), "exportAppleTV:",
-     "Starting Apple TV export ...", "AppleTVExportSwitch"},
+     "Starting Apple TV export ...", "AppleTVExportSwitch", "Apple TV"},
     {Target::QuickTime, QUEUE_ENTRY_QT_KEY, "_QT.mov", fourCharCode("MooV"), "exportQT:",
-     "Starting QuickTime export ...", "QTExportSwitch"},
+     "Starting QuickTime export ...", "QTExportSwitch", "QuickTime"},
 }};
 
 // A target's row, at compile time too.

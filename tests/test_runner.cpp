@@ -118,6 +118,13 @@ TEST(Runner, ExportFolderIsSentOnlyWhileItExists) {
   h.complete();
   EXPECT_FALSE(h.center.requests().back().contains(p::EXPORT_DIRECTORY_KEY));
   EXPECT_EQ(h.controller->currentExportFilename()->toolTip(), "/Movies/Trip_QT.mov");
+  // Copying what a device plays is on unless the user turned it off.
+  EXPECT_FALSE(h.center.requests().back().contains(p::EXPORT_COPY_PICTURE_KEY));
+  h.controller->toggleCopyDevicePicturesPref();
+  h.complete();
+  h.add("/Movies/Trip2.mov", {Target::AppleTV});
+  h.controller->startQ();
+  EXPECT_EQ(h.center.requests().back().value(p::EXPORT_COPY_PICTURE_KEY).toString(), "NO");
 }
 
 TEST(Runner, CompletionsForDeletedMoviesAndEmptyNotifications) {
@@ -280,8 +287,9 @@ TEST(Runner, AMovieWrittenUnderANumberedNameOrWithoutSomeTracksSaysSoInTheLog) {
   h.controller->startQ();
   finished = h.center.requests().back();
   finished.insert(p::EXPORT_LEFT_OUT_KEY, "2 picture subtitle tracks");
+  finished.insert(p::EXPORT_PICTURE_COPIED_KEY, "YES");
   h.center.deliver(p::kExportComplete, finished);
-  EXPECT_EQ(h.logActions().at(5), "Export finished; left out: 2 picture subtitle tracks.");
+  EXPECT_EQ(h.logActions().at(5), "Export finished; picture copied as it is; left out: 2 picture subtitle tracks.");
 }
 
 TEST(Runner, TheDesktopHearsOfTheRunItsProgressAndItsEnd) {

@@ -575,7 +575,10 @@ TEST_F(WindowTest, InformationPanelShowsTheFiveFields) {
   EXPECT_TRUE(info.movieSize->text().contains(','));
   EXPECT_EQ(info.duration->text(), "0:00:00:02");
   // The tracks are described on a thread of their own, the window answering meanwhile.
-  EXPECT_TRUE(test::waitUntil([&] { return info.formatInInfo->text() == QString::fromUtf8("H.264, 160 × 120\nAAC, Mono, 48.000 kHz\n"); }))
+  EXPECT_TRUE(test::waitUntil([&] { return info.formatInInfo->text() == QString::fromUtf8("H.264, 160 × 120\nAAC, Mono, 48.000 kHz\n"
+                                                                                    "iPhone: copied as it is\n"
+                                                                                    "iPod: converted (the device plays Baseline H.264 only)\n"
+                                                                                    "Apple TV: copied as it is\n"); }))
       << info.formatInInfo->text().toStdString();
   EXPECT_EQ(info.copyright->text(), "(c) Tovix");
   c.qTable()->selectRow(1);  // refilled on selection change while shown

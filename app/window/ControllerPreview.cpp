@@ -142,7 +142,7 @@ void Controller::movieMetaData() {
   // takes a moment: on a thread of its own, the panel filled when it is done
   // and still about the same movie.
   info.formatInInfo->setText(tr("Looking at the tracks…"));
-  infoFormats_.setFuture(QtConcurrent::run([path = *path]() -> std::pair<QString, QString> {
+  infoFormats_.setFuture(QtConcurrent::run([path = *path, copy = prefs_.copyDevicePictures()]() -> std::pair<QString, QString> {
     const auto opened = media::Movie::open(path);
     if (!opened) return {path, QString()};
     QString formats;
@@ -151,6 +151,8 @@ void Controller::movieMetaData() {
     }
     if (const int chapters = opened->chapterCount(); chapters > 0)
       formats += (chapters == 1 ? tr("1 chapter") : tr("%1 chapters").arg(chapters)) + u'\n';
+    // What each device's export does with the picture.
+    for (const QString& fate : opened->devicePictureFates(copy)) formats += fate + u'\n';
     return {path, formats.isEmpty() ? QStringLiteral("MPEG-1 Muxed") : formats};
   }));
   // days:hh:mm:ss, the time text up to its fraction (its first ten
