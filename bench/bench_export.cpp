@@ -48,6 +48,8 @@ int main(int argc, char* argv[]) {
   if (argc > 5) job.crf = std::atoi(argv[5]);
   // TOVIX_X264="subme=8:trellis=2" tries x264 options in place of the target's own.
   job.x264Options = qEnvironmentVariable("TOVIX_X264");
+  // TOVIX_COPY=0 converts a picture the device could play as it is (the preference off).
+  job.copyWhatPlays = qEnvironmentVariable("TOVIX_COPY") != QLatin1String("0");
   const auto start = std::chrono::steady_clock::now();
   const auto outcome = tovix::media::exportMovie(job);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

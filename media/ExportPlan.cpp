@@ -7,6 +7,23 @@ namespace {
 
 constexpr int kStereo = 2;
 
+// The AAC rates a device plays: the source's when it is one, else 48 kHz.
+int aacSampleRate(int sourceRate) {
+  for (int rate : {48000, 44100, 32000, 24000, 22050, 16000}) {
+    if (rate == sourceRate) return rate;
+  }
+  return 48000;
+}
+
+// Stereo AAC at the preset's rate; mono stays mono at half the rate: the
+// same sound for half the bytes, and a fraction of the encoder's time spent
+// on two equal channels. The surround companion is AC3 5.1 at 48 kHz.
+SoundOutput soundOutput(const TrackFacts& track, const ExportPreset& preset, bool surround) {
+  if (surround) return {true, 48000, 6, kSurroundBitRate};
+  const int channels = track.channels == 1 ? 1 : kStereo;
+  return {false, aacSampleRate(track.sampleRate), channels, int64_t(preset.audioKbps) * 1000 * channels / kStereo};
+}
+
 // Every sound track a player can play, and the one it starts with: the track
 // the source marks default, else the first in the user's language, else the
 // first.
@@ -149,6 +166,7 @@ void Planner::planPicture(bool copyWhatPlays, const Burnt& burnt) {
   const TrackFacts& picture = movie_.tracks[movie_.picture];
   if (preset_.streamCopyWhenPossible && picture.movCompatible && movie_.timestampsTrusted) {
     keep(movie_.picture, TrackAction::Copy, "the file holds the picture as it is");
+    kept_.back().hvc1Tag = picture.hevc;
     return;
   }
   if (!picture.decodable) {
@@ -182,8 +200,11 @@ void Planner::planSound(const SoundChoice& sound) {
       keep(i, TrackAction::Copy, "the device plays it as it is", false, i == sound.chosen);
     else
       keep(i, TrackAction::Convert, "AAC stereo", false, i == sound.chosen);
-    if (preset_.surroundCompanion && track.channels > kStereo)
+    kept_.back().sound = soundOutput(track, preset_, false);
+    if (preset_.surroundCompanion && track.channels > kStereo) {
       keep(i, surroundCopied(track) ? TrackAction::Copy : TrackAction::Convert, "AC3 5.1 beside the stereo track", true);
+      kept_.back().sound = soundOutput(track, preset_, true);
+    }
   }
 }
 
@@ -251,7 +272,11 @@ ExportPlan Planner::plan(const PlanOptions& options) {
   planTheRest();
   ExportPlan result;
   // Device targets show SDR only; the QuickTime copy keeps HDR as it is.
-  if (pictureConverted_) result.picture = media::planPicture(movie_.pictureFacts, preset_.boxWidth != 0);
+  if (pictureConverted_) {
+    result.picture = media::planPicture(movie_.pictureFacts, preset_.boxWidth != 0);
+    result.output = planOutput(movie_.pictureFacts, result.picture,
+                               {preset_.boxWidth, preset_.boxHeight, preset_.maxFrameRate, preset_.turnBoxForPortrait});
+  }
   result.leftOut = leftOutSummary();
   result.tracks = kept_;
   result.tracks.insert(result.tracks.end(), left_.begin(), left_.end());

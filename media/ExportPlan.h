@@ -34,6 +34,7 @@ struct TrackFacts {
   std::string language;  // ISO 639-2; empty when the source names none
   bool forcedLines = false;  // picture subtitles whose packets mark single lines forced (DVD, Blu-ray)
   bool aacLc = false;        // AAC in its low-complexity form, which every device plays
+  bool hevc = false;
   int sampleRate = 0;        // sound samples per second; 0 when unknown
 };
 
@@ -62,6 +63,14 @@ struct MovieFacts {
   bool timestampsTrusted = true;  // false: a copied picture would play its frames out of order
 };
 
+// What the encoder is given for a converted sound track.
+struct SoundOutput {
+  bool ac3 = false;  // else AAC-LC
+  int sampleRate = 0;
+  int channels = 0;
+  int64_t bitRate = 0;
+};
+
 struct PlannedTrack {
   int source = -1;
   TrackKind kind = TrackKind::Other;
@@ -70,12 +79,15 @@ struct PlannedTrack {
   bool enabled = false;   // the sound track players start with
   bool forcedLinesOnly = false;  // burnt subtitles: only the lines their packets mark forced
   std::string why;
+  SoundOutput sound{};   // a converted sound track's settings
+  bool hvc1Tag = false;  // a copied HEVC picture, tagged as Apple's players want it
 };
 
 struct ExportPlan {
   // What the export writes, in the output's order, then what it leaves out.
   std::vector<PlannedTrack> tracks;
-  PicturePlan picture;  // for a converted picture
+  PicturePlan picture;    // for a converted picture
+  PictureOutput output;  // what its encoder is given
   // What the source holds that the export does not, in a few words
   // ("2 picture subtitle tracks, 1 sound track"); empty when nothing.
   std::string leftOut;

@@ -39,7 +39,6 @@ using Clock = std::chrono::steady_clock;
 using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-constexpr int kAudioChannels = 2;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -76,58 +75,6 @@ std::optional<FileStamp> stampOf(const QString& path) {
   struct stat info {};
   if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
   return FileStamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
-
-int evenAtLeastTwo(double value) { return std::max(2, static_cast<int>(std::lround(value / 2)) * 2); }
-
-struct PictureSize {
-  int width;
-  int height;
-  AVRational sampleAspect;
-};
-
-// Fits the displayed picture into the preset's box with square pixels, never
-// enlarging it; without a box the stored size is kept (made even).
-PictureSize fitPicture(int width, int height, AVRational sar, const ExportPreset& preset) {
-  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
-  if (preset.boxWidth == 0) return {std::max(2, width & ~1), std::max(2, height & ~1), sar};
-  const double displayWidth = width * av_q2d(sar);
-  const double scale = std::min({1.0, preset.boxWidth / displayWidth,
-                                 preset.boxHeight / static_cast<double>(height)});
-  return {std::min(evenAtLeastTwo(displayWidth * scale), preset.boxWidth),
-          std::min(evenAtLeastTwo(height * scale), preset.boxHeight), {1, 1}};
-}
-
-// The colours an output picture is in. Pictures keep their source's YUV
-// values, so the output names the source's matrix, primaries and transfer;
-// where the source names none, or is RGB (which the scaler turns into YUV),
-// what its size implies: BT.709 for HD, BT.601 below. Left unnamed, a player
-// guesses from the output's size, and a shrunk HD picture shows SD colours.
-struct Colours {
-  AVColorSpace matrix;
-  AVColorPrimaries primaries;
-  AVColorTransferCharacteristic transfer;
-  bool fromRgb;
-};
-
-Colours coloursOf(const AVCodecContext* source) {
-  const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(source->pix_fmt);
-  const bool rgb = format && (format->flags & AV_PIX_FMT_FLAG_RGB);
-  const bool hd = source->width >= 1280 || source->height >= 720;
-  Colours colours{hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M,
-                  hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M, rgb};
-  if (!rgb && source->colorspace != AVCOL_SPC_UNSPECIFIED && source->colorspace != AVCOL_SPC_RGB)
-    colours.matrix = source->colorspace;
-  if (source->color_primaries != AVCOL_PRI_UNSPECIFIED) colours.primaries = source->color_primaries;
-  if (source->color_trc != AVCOL_TRC_UNSPECIFIED) colours.transfer = source->color_trc;
-  return colours;
-}
-
-int aacSampleRate(int sourceRate) {
-  for (int rate : {48000, 44100, 32000, 24000, 22050, 16000}) {
-    if (rate == sourceRate) return rate;
-  }
-  return 48000;
 }
 
 // A copied picture keeps its display matrix; a converted one is turned
@@ -178,11 +125,10 @@ class Transcoder {
   };
   struct VideoStream : Stream {
     std::unique_ptr<PicturePath> path;
-    PictureSize size{};
-    Colours colours{};
   };
   struct AudioStream : Stream {
     bool surround = false;  // the AC3 5.1 companion of a multichannel track
+    SoundOutput settings{};
     SwrPtr resampler;
     AudioFifoPtr fifo;
     int64_t nextPts = AV_NOPTS_VALUE;
@@ -205,7 +151,7 @@ class Transcoder {
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addTracks();
-  Error addPicture(int index, bool copy);
+  Error addPicture(const PlannedTrack& track);
   Error addSound(AudioStream& sound, const PlannedTrack& track);
   Error addSubtitles(int index);
   Error addBurntSubtitles(const PlannedTrack& track);
@@ -304,9 +250,7 @@ Error Transcoder::addStream(Stream& stream, int index, bool copy) {
     copyDisplayMatrix(stream.in, stream.out);
     const int rc = avcodec_parameters_copy(stream.out->codecpar, stream.in->codecpar);
     if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);
-    // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
-    stream.out->codecpar->codec_tag =
-        stream.in->codecpar->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
+    stream.out->codecpar->codec_tag = 0;
     stream.out->time_base = stream.in->time_base;
     stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
     return std::nullopt;
@@ -322,28 +266,18 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   video.encoder.reset(avcodec_alloc_context3(codec));
   AVCodecContext* encoder = video.encoder.get();
   if (!encoder) return QStringLiteral("out of memory");
-  const AVCodecContext* decoder = video.decoder.get();
-  AVRational sampleAspect = video.in->sample_aspect_ratio.num ? video.in->sample_aspect_ratio : decoder->sample_aspect_ratio;
-  const PicturePlan& plan = plan_.picture;
-  if (plan.turned && sampleAspect.num > 0 && sampleAspect.den > 0) sampleAspect = {sampleAspect.den, sampleAspect.num};
-  ExportPreset box = preset_;
-  if (preset_.turnBoxForPortrait && plan.height > plan.width) std::swap(box.boxWidth, box.boxHeight);
-  video.size = fitPicture(plan.width, plan.height, sampleAspect, box);
-  encoder->width = video.size.width;
-  encoder->height = video.size.height;
-  encoder->sample_aspect_ratio = video.size.sampleAspect;
+  const PictureOutput& output = plan_.output;
+  encoder->width = output.width;
+  encoder->height = output.height;
+  encoder->sample_aspect_ratio = {output.sarNum, output.sarDen};
   encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-  video.colours = plan.toneMapped ? Colours{AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709, false} : coloursOf(decoder);
-  encoder->colorspace = video.colours.matrix;
-  encoder->color_primaries = video.colours.primaries;
-  encoder->color_trc = video.colours.transfer;
+  // H.273 code points, which FFmpeg's colour enums are.
+  encoder->colorspace = AVColorSpace(output.colours.matrix);
+  encoder->color_primaries = AVColorPrimaries(output.colours.primaries);
+  encoder->color_trc = AVColorTransferCharacteristic(output.colours.transfer);
   encoder->color_range = AVCOL_RANGE_MPEG;
   encoder->time_base = video.in->time_base;
-  AVRational rate = av_guess_frame_rate(input_.get(), video.in, nullptr);
-  if (rate.num <= 0 || rate.den <= 0) rate = {30, 1};
-  if (plan.filmRate) rate = av_mul_q(rate, {4, 5});
-  if (preset_.maxFrameRate && av_q2d(rate) > preset_.maxFrameRate) rate = {preset_.maxFrameRate, 1};
-  encoder->framerate = rate;
+  encoder->framerate = {output.frameRateNum, output.frameRateDen};
   encoder->thread_count = 0;
   if (preset_.level) encoder->level = preset_.level;
   if (preset_.referenceFrames) encoder->refs = preset_.referenceFrames;
@@ -365,35 +299,27 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);
   video.out->time_base = encoder->time_base;
   video.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
-  video.path = std::make_unique<PicturePath>(decoder, video.in, video.startOffset, plan,
-                                             PictureOutput{video.size.width, video.size.height, preset_.maxFrameRate,
-                                                           video.colours.fromRgb,
-                                                           video.colours.matrix == AVCOL_SPC_BT709});
+  video.path = std::make_unique<PicturePath>(video.decoder.get(), video.in, video.startOffset, plan_.picture, output);
   const int described = avcodec_parameters_from_context(video.out->codecpar, encoder);
   if (described < 0) return failure(QStringLiteral("cannot describe the video stream"), described);
   return std::nullopt;
 }
 
 Error Transcoder::openAudioEncoder(AudioStream& audio) {
-  const AVCodec* codec = avcodec_find_encoder(audio.surround ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
-  if (!codec) return QStringLiteral("the %1 encoder is missing").arg(audio.surround ? "AC3" : "AAC");
+  const AVCodec* codec = avcodec_find_encoder(audio.settings.ac3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
+  if (!codec) return QStringLiteral("the %1 encoder is missing").arg(audio.settings.ac3 ? "AC3" : "AAC");
   audio.encoder.reset(avcodec_alloc_context3(codec));
   AVCodecContext* encoder = audio.encoder.get();
   if (!encoder) return QStringLiteral("out of memory");
   encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  if (audio.surround) {
-    encoder->sample_rate = 48000;
+  const SoundOutput& settings = audio.settings;
+  encoder->sample_rate = settings.sampleRate;
+  if (settings.ac3)
     av_channel_layout_from_mask(&encoder->ch_layout, AV_CH_LAYOUT_5POINT1);
-    encoder->bit_rate = kSurroundBitRate;
-  } else {
-    // Mono stays mono, at half the rate: the same sound for half the bytes,
-    // and a fraction of the encoder's time spent on two equal channels.
-    const int channels = audio.decoder->ch_layout.nb_channels == 1 ? 1 : kAudioChannels;
-    encoder->sample_rate = aacSampleRate(audio.decoder->sample_rate);
-    av_channel_layout_default(&encoder->ch_layout, channels);
-    encoder->bit_rate = int64_t(preset_.audioKbps) * 1000 * channels / kAudioChannels;
-    encoder->profile = FF_PROFILE_AAC_LOW;
-  }
+  else
+    av_channel_layout_default(&encoder->ch_layout, settings.channels);
+  encoder->bit_rate = settings.bitRate;
+  if (!settings.ac3) encoder->profile = FF_PROFILE_AAC_LOW;
   encoder->time_base = {1, encoder->sample_rate};
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int rc = avcodec_open2(encoder, codec, nullptr);
@@ -764,11 +690,10 @@ Error Transcoder::addTracks() {
   sounds_ = std::vector<AudioStream>(size_t(sounds));  // sized once: streams are not moved after set-up
   auto sound = sounds_.begin();
   for (const PlannedTrack& track : plan_.tracks) {
-    const bool copy = track.action == TrackAction::Copy;
     Error error;
     if (track.action == TrackAction::LeaveOut) continue;
     if (track.action == TrackAction::Burn) error = addBurntSubtitles(track);
-    else if (track.kind == TrackKind::Picture) error = addPicture(track.source, copy);
+    else if (track.kind == TrackKind::Picture) error = addPicture(track);
     else if (track.kind == TrackKind::Sound) error = addSound(*sound++, track);
     else if (track.kind == TrackKind::TextSubtitle) error = addSubtitles(track.source);
     else if (track.kind == TrackKind::Cover) error = addCover(track.source);
@@ -778,14 +703,18 @@ Error Transcoder::addTracks() {
   return std::nullopt;
 }
 
-Error Transcoder::addPicture(int index, bool copy) {
-  Error error = addStream(video_, index, copy);
+Error Transcoder::addPicture(const PlannedTrack& track) {
+  const bool copy = track.action == TrackAction::Copy;
+  Error error = addStream(video_, track.source, copy);
+  // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
+  if (!error && track.hvc1Tag) video_.out->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
   if (!error && !copy) error = openVideoEncoder(video_);
   return error ? fail(reason::kPicture, *error) : error;
 }
 
 Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
   sound.surround = track.surround;
+  sound.settings = track.sound;
   if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
   sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
   Error error = sound.copy ? std::nullopt : openAudioEncoder(sound);
@@ -806,7 +735,7 @@ Error Transcoder::addBurntSubtitles(const PlannedTrack& track) {
   if (!video_.encoder) return std::nullopt;
   QString error;
   auto burner = SubtitleBurner::create(input_->streams[track.source], video_.decoder->width, video_.decoder->height,
-                                       video_.size.width, video_.size.height, video_.colours.matrix == AVCOL_SPC_BT709,
+                                       plan_.output.width, plan_.output.height, plan_.output.bt709(),
                                        track.forcedLinesOnly, error);
   if (burner) video_.path->burnIn(std::move(burner));
   else ++burntTracksLeftOut_;  // left out, and said to be; the movie goes on

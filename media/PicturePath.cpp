@@ -11,7 +11,7 @@ std::string pictureChain(const PicturePlan& plan, const PictureOutput& output) {
   // becomes YUV of the matrix the output names.
   std::string chain = plan.filters.empty() ? std::string() : plan.filters + ',';
   chain += "scale=w=" + std::to_string(output.width) + ":h=" + std::to_string(output.height) + ":flags=lanczos";
-  if (output.fromRgb) chain += std::string(":out_color_matrix=") + (output.bt709 ? "bt709" : "bt601") + ":out_range=tv";
+  if (output.fromRgb) chain += std::string(":out_color_matrix=") + (output.bt709() ? "bt709" : "bt601") + ":out_range=tv";
   return chain + ",format=yuv420p";
 }
 

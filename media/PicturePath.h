@@ -21,14 +21,6 @@ extern "C" {
 
 namespace tovix::media {
 
-struct PictureOutput {
-  int width = 0;
-  int height = 0;
-  int maxFrameRate = 0;       // 0: every frame
-  bool fromRgb = false;       // the source is RGB, turned into YUV of the matrix below
-  bool bt709 = true;          // the output's matrix: BT.709, else BT.601
-};
-
 // The libavfilter chain a picture goes through: the plan's filters, then
 // scaling to the output's size and 8-bit 4:2:0.
 std::string pictureChain(const PicturePlan& plan, const PictureOutput& output);

@@ -1,5 +1,8 @@
 #include "media/PicturePlan.h"
 
+#include <algorithm>
+#include <cmath>
+#include <numeric>
 #include <utility>
 
 namespace tovix::media {
@@ -57,6 +60,66 @@ PicturePlan planPicture(const PictureFacts& facts, bool toneMap) {
   }
   if (plan.turned) std::swap(plan.width, plan.height);
   return plan;
+}
+
+namespace {
+
+int evenAtLeastTwo(double value) { return std::max(2, static_cast<int>(std::lround(value / 2)) * 2); }
+
+void fitSize(PictureOutput& output, const PicturePlan& plan, const PictureFacts& facts, const OutputBox& box) {
+  int sarNum = facts.sarNum > 0 && facts.sarDen > 0 ? facts.sarNum : 1;
+  int sarDen = facts.sarNum > 0 && facts.sarDen > 0 ? facts.sarDen : 1;
+  if (plan.turned) std::swap(sarNum, sarDen);
+  if (box.width == 0) {
+    output.width = std::max(2, plan.width & ~1);
+    output.height = std::max(2, plan.height & ~1);
+    output.sarNum = sarNum;
+    output.sarDen = sarDen;
+    return;
+  }
+  int boxWidth = box.width, boxHeight = box.height;
+  if (box.turnForPortrait && plan.height > plan.width) std::swap(boxWidth, boxHeight);
+  const double displayWidth = plan.width * double(sarNum) / sarDen;
+  const double scale = std::min({1.0, boxWidth / displayWidth, boxHeight / double(plan.height)});
+  output.width = std::min(evenAtLeastTwo(displayWidth * scale), boxWidth);
+  output.height = std::min(evenAtLeastTwo(plan.height * scale), boxHeight);
+}
+
+ColourTags coloursOf(const PictureFacts& facts, const PicturePlan& plan) {
+  if (plan.toneMapped) return {cicp::kBt709, cicp::kBt709, cicp::kBt709};
+  const bool hd = facts.width >= 1280 || facts.height >= 720;
+  const int implied = hd ? cicp::kBt709 : cicp::kSmpte170m;
+  ColourTags tags{implied, implied, implied};
+  const ColourTags& named = facts.colours;
+  if (!facts.rgb && named.matrix != cicp::kUnspecified && named.matrix != cicp::kRgb) tags.matrix = named.matrix;
+  if (named.primaries != cicp::kUnspecified) tags.primaries = named.primaries;
+  if (named.transfer != cicp::kUnspecified) tags.transfer = named.transfer;
+  return tags;
+}
+
+}  // namespace
+
+PictureOutput planOutput(const PictureFacts& facts, const PicturePlan& plan, const OutputBox& box) {
+  PictureOutput output;
+  fitSize(output, plan, facts, box);
+  if (facts.frameRateNum > 0 && facts.frameRateDen > 0) {
+    output.frameRateNum = facts.frameRateNum;
+    output.frameRateDen = facts.frameRateDen;
+  }
+  if (plan.filmRate) {
+    // Four frames for every five: 30000/1001 becomes 24000/1001.
+    const int divisor = std::gcd(output.frameRateNum * 4, output.frameRateDen * 5);
+    output.frameRateNum = output.frameRateNum * 4 / divisor;
+    output.frameRateDen = output.frameRateDen * 5 / divisor;
+  }
+  if (box.maxFrameRate && double(output.frameRateNum) / output.frameRateDen > box.maxFrameRate) {
+    output.frameRateNum = box.maxFrameRate;
+    output.frameRateDen = 1;
+  }
+  output.maxFrameRate = box.maxFrameRate;
+  output.colours = coloursOf(facts, plan);
+  output.fromRgb = facts.rgb && !plan.toneMapped;
+  return output;
 }
 
 }  // namespace tovix::media

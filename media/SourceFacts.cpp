@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <QLocale>
@@ -110,6 +111,7 @@ TrackFacts trackFactsOf(const AVStream* stream) {
   facts.ac3 = par->codec_id == AV_CODEC_ID_AC3;
   facts.aacLc = par->codec_id == AV_CODEC_ID_AAC && par->profile == FF_PROFILE_AAC_LOW;
   facts.sampleRate = par->sample_rate;
+  facts.hevc = par->codec_id == AV_CODEC_ID_HEVC;
   facts.bitRate = par->bit_rate;
   if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
     facts.language = language->value;
@@ -205,6 +207,12 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
   facts.transfer = par->color_trc == AVCOL_TRC_SMPTE2084     ? Transfer::Pq
                    : par->color_trc == AVCOL_TRC_ARIB_STD_B67 ? Transfer::Hlg
                                                               : Transfer::Sdr;
+  const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
+  facts.sarNum = sar.num;
+  facts.sarDen = sar.den;
+  const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(par->format));
+  facts.rgb = format && (format->flags & AV_PIX_FMT_FLAG_RGB);
+  facts.colours = {par->color_space, par->color_primaries, par->color_trc};
   // Phone clips carry their rotation as a display matrix, which counts
   // counterclockwise; the turn that makes them upright goes clockwise.
   if (const auto* matrix = reinterpret_cast<const int32_t*>(
@@ -221,6 +229,10 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   movie.picture = chooseVideoStream(input);
   if (movie.picture >= 0) {
     movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
+    const AVRational rate =
+        av_guess_frame_rate(const_cast<AVFormatContext*>(input), input->streams[movie.picture], nullptr);
+    movie.pictureFacts.frameRateNum = rate.num;
+    movie.pictureFacts.frameRateDen = rate.den;
     movie.coded = codedPictureOf(input, movie.picture, path);
   }
   movie.timestampsTrusted = timestampsTrusted(input);

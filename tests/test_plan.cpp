@@ -59,6 +59,65 @@ TEST(PicturePlan, DecidesFiltersCropAndTheTurn) {
   }
 }
 
+// What the encoder is given: the size in the target's box with the pixels'
+// shape, the frame rate under its cap, and colours always named.
+TEST(PicturePlan, DecidesTheOutputSizeRateAndColours) {
+  using media::Transfer;
+  const media::OutputBox iPhone{1280, 720, 30, true}, iPod{640, 480, 30, false}, none{};
+  struct Row {
+    const char* what;
+    media::PictureFacts facts;
+    media::OutputBox box;
+    int width, height, sarNum, sarDen, rateNum, rateDen;
+    media::ColourTags colours;
+    bool fromRgb;
+  };
+  const auto picture = [](int width, int height, int sarNum, int sarDen, int rateNum, int rateDen) {
+    media::PictureFacts facts;
+    facts.width = width;
+    facts.height = height;
+    facts.sarNum = sarNum;
+    facts.sarDen = sarDen;
+    facts.frameRateNum = rateNum;
+    facts.frameRateDen = rateDen;
+    return facts;
+  };
+  const auto with = [](media::PictureFacts facts, auto change) { change(facts); return facts; };
+  const media::ColourTags hd{1, 1, 1}, sd{6, 6, 6};
+  const Row rows[] = {
+      {"HD shrinks into the box", picture(1920, 1080, 1, 1, 30, 1), iPhone, 1280, 720, 1, 1, 30, 1, hd, false},
+      {"PAL 4:3 widens to square pixels", picture(720, 576, 16, 15, 25, 1), iPhone, 768, 576, 1, 1, 25, 1, sd, false},
+      {"NTSC 16:9 into the iPod's box", picture(720, 480, 32, 27, 30000, 1001), iPod, 640, 360, 1, 1, 30000, 1001, sd, false},
+      {"an upright picture turns the box", picture(1080, 1920, 1, 1, 30, 1), iPhone, 720, 1280, 1, 1, 30, 1, hd, false},
+      {"turned with its pixels' shape", with(picture(1920, 1080, 4, 3, 30, 1), [](auto& f) { f.rotation = 90; }), iPhone,
+       540, 1280, 1, 1, 30, 1, hd, false},
+      {"no box keeps size and shape, made even", picture(1441, 1081, 4, 3, 30, 1), none, 1440, 1080, 4, 3, 30, 1, hd, false},
+      {"60 frames capped at 30", picture(1280, 720, 1, 1, 60000, 1001), iPhone, 1280, 720, 1, 1, 30, 1, hd, false},
+      {"no cap keeps 60", picture(1280, 720, 1, 1, 60000, 1001), none, 1280, 720, 1, 1, 60000, 1001, hd, false},
+      {"pulldown removed: film rate", with(picture(720, 480, 1, 1, 30000, 1001), [](auto& f) { f.telecined = true; }), iPod,
+       640, 426, 1, 1, 24000, 1001, sd, false},
+      {"an unknown rate", picture(640, 480, 1, 1, 0, 0), iPod, 640, 480, 1, 1, 30, 1, sd, false},
+      {"named colours are kept", with(picture(1920, 1080, 1, 1, 30, 1), [](auto& f) { f.colours = {9, 9, 14}; }), none,
+       1920, 1080, 1, 1, 30, 1, {9, 9, 14}, false},
+      {"a named matrix with implied rest", with(picture(1280, 720, 1, 1, 30, 1), [](auto& f) { f.colours = {6, 2, 2}; }),
+       iPhone, 1280, 720, 1, 1, 30, 1, {6, 1, 1}, false},
+      {"HDR tone-mapped to BT.709",
+       with(picture(1920, 1080, 1, 1, 30, 1), [](auto& f) { f.colours = {9, 9, 16}; f.transfer = Transfer::Pq; }), iPhone,
+       1280, 720, 1, 1, 30, 1, hd, false},
+      {"RGB becomes YUV of its size's matrix", with(picture(640, 480, 1, 1, 30, 1), [](auto& f) { f.rgb = true; f.colours = {0, 2, 2}; }),
+       iPod, 640, 480, 1, 1, 30, 1, sd, true},
+  };
+  for (const Row& row : rows) {
+    const media::PicturePlan plan = media::planPicture(row.facts, row.box.width != 0);
+    const media::PictureOutput out = media::planOutput(row.facts, plan, row.box);
+    EXPECT_EQ(std::vector<int>({out.width, out.height, out.sarNum, out.sarDen, out.frameRateNum, out.frameRateDen}),
+              std::vector<int>({row.width, row.height, row.sarNum, row.sarDen, row.rateNum, row.rateDen}))
+        << row.what;
+    EXPECT_EQ(out.colours, row.colours) << row.what;
+    EXPECT_EQ(out.fromRgb, row.fromRgb) << row.what;
+  }
+}
+
 TEST(ExportPlan, DecidesEveryTrack) {
   using media::TrackAction;
   using media::TrackKind;
