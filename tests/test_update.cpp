@@ -7,6 +7,8 @@
 #include "ui_SoftwareUpdate.h"
 #include "ui_UpdatePrefs.h"
 
+#include "platform/SystemLog.h"
+
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
@@ -152,10 +154,12 @@ TEST_F(UpdateTest, AutomaticCheckIsSilentWhenOffOrUpToDate) {
   server.answers["/tovix/TovixVersion.xml"] = {200, versionList("1", "95", "32")};
   {
     StderrCapture log;
+    setVerboseLog(true);  // routine lines reach standard error only when verbose
     SoftwareUpdater updater(prefs, &mainWindow, server.baseAddress());
     auto done = watch(updater);
     updater.init();
     ASSERT_TRUE(test::waitUntil([&] { return *done; }));
+    setVerboseLog(false);
     EXPECT_FALSE(updater.softwareUpdatePanel()->isVisible());
     EXPECT_TRUE(log.text().contains("Starting software update check for Tovix."));
     EXPECT_TRUE(log.text().contains("Finished software update check for Tovix."));
