@@ -83,38 +83,52 @@ bool profileWithin(H264Profile profile, const ExportPreset& preset) {
          profile == H264Profile::Main || profile == H264Profile::High;
 }
 
-// Why a device target cannot play the source's picture as it is; empty when
-// it can. Each fact must be known and fit: anything unknown means convert.
-// The bit-rate peak, which reads the whole stream, is looked at last.
-std::string whyNotCopied(const MovieFacts& movie, const ExportPreset& preset) {
-  const CodedPicture& coded = movie.coded;
-  const PictureFacts& picture = movie.pictureFacts;
+std::string levelText(int level) { return std::to_string(level / 10) + '.' + std::to_string(level % 10); }
+
+// Whether the device decodes the stream: codec, profile, level, samples.
+std::string whyNotDecoded(const CodedPicture& coded, const ExportPreset& preset) {
   if (!coded.h264) return "the device plays H.264 only";
   if (!profileWithin(coded.profile, preset))
     return std::string(preset.profile) == "baseline" ? "the device plays Baseline H.264 only"
                                                      : "the device plays H.264 up to High only";
-  if (coded.level <= 0 || coded.level > preset.level)
-    return coded.level <= 0 ? "its H.264 level is unknown"
-                            : "level " + std::to_string(coded.level / 10) + '.' + std::to_string(coded.level % 10) +
-                                  " is above the device's " + std::to_string(preset.level / 10) + '.' +
-                                  std::to_string(preset.level % 10);
+  if (coded.level <= 0) return "its H.264 level is unknown";
+  if (coded.level > preset.level)
+    return "level " + levelText(coded.level) + " is above the device's " + levelText(preset.level);
   if (!coded.eightBit420) return "it is not 8-bit 4:2:0";
   if (coded.bFrames && !preset.playsBFrames) return "the device plays no B-frames";
+  return {};
+}
+
+// Whether the device shows the picture as the export would: size, rate,
+// progressive SDR frames at trusted times, upright and of the right shape.
+std::string whyNotShown(const MovieFacts& movie, const ExportPreset& preset) {
+  const PictureFacts& picture = movie.pictureFacts;
   int boxWidth = preset.boxWidth, boxHeight = preset.boxHeight;
   if (preset.turnBoxForPortrait && picture.height > picture.width) std::swap(boxWidth, boxHeight);
   if (picture.width <= 0 || picture.height <= 0) return "its size is unknown";
   if (picture.width > boxWidth || picture.height > boxHeight)
     return sizeText(picture.width, picture.height) + " is larger than " + sizeText(boxWidth, boxHeight);
-  if (coded.frameRate <= 0) return "its frame rate is unknown";
-  if (coded.frameRate > preset.maxFrameRate + 0.01)
-    return std::to_string(int(coded.frameRate + 0.5)) + " frames a second is above " + std::to_string(preset.maxFrameRate);
-  if (picture.interlaced || picture.telecined) return picture.interlaced ? "it is interlaced" : "it is telecined film";
+  const double rate = movie.coded.frameRate;
+  if (rate <= 0) return "its frame rate is unknown";
+  if (rate > preset.maxFrameRate + 0.01)
+    return std::to_string(int(rate + 0.5)) + " frames a second is above " + std::to_string(preset.maxFrameRate);
+  if (picture.interlaced) return "it is interlaced";
+  if (picture.telecined) return "it is telecined film";
   if (picture.transfer != Transfer::Sdr) return "it is HDR";
   if (!movie.timestampsTrusted) return "the file's times cannot be trusted";
-  if (!coded.squarePixels && !preset.playsPixelAspect) return "its pixels are not square";
+  if (!movie.coded.squarePixels && !preset.playsPixelAspect) return "its pixels are not square";
   if (picture.rotation != 0 && !preset.playsDisplayMatrix) return "it must be turned upright";
+  return {};
+}
+
+// Why a device target cannot play the source's picture as it is; empty when
+// it can. Each fact must be known and fit: anything unknown means convert.
+// The bit-rate peak, which reads the whole stream, is looked at last.
+std::string whyNotCopied(const MovieFacts& movie, const ExportPreset& preset) {
+  if (std::string why = whyNotDecoded(movie.coded, preset); !why.empty()) return why;
+  if (std::string why = whyNotShown(movie, preset); !why.empty()) return why;
   const int64_t cap = int64_t(preset.maxRateKbps) * 1000;
-  const int64_t peak = coded.peakBitRate ? coded.peakBitRate() : 0;
+  const int64_t peak = movie.coded.peakBitRate ? movie.coded.peakBitRate() : 0;
   if (peak <= 0) return "its bit rate is unknown";
   if (peak > cap) return "it peaks at " + mbpsText(peak) + ", above the device's " + mbpsText(cap);
   return {};
