@@ -768,6 +768,9 @@ Error Transcoder::writeCover() {
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportResult::Failed, *error);
+  // The picture is sampled even where its headers say a device plays it as
+  // it is: a camera may store woven fields, or film with pulldown, as
+  // progressive frames, which would show combed.
   plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, {userLanguage(), job_.copyWhatPlays});
   if (!plan_.writesAMovie())
     return abandon(ExportResult::Failed,

@@ -213,6 +213,10 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
   const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(par->format));
   facts.rgb = format && (format->flags & AV_PIX_FMT_FLAG_RGB);
   facts.colours = {par->color_space, par->color_primaries, par->color_trc};
+  // The rate FFmpeg makes of the stream's own figures (the file is not needed for it).
+  const AVRational rate = av_guess_frame_rate(nullptr, const_cast<AVStream*>(stream), nullptr);
+  facts.frameRateNum = rate.num;
+  facts.frameRateDen = rate.den;
   // Phone clips carry their rotation as a display matrix, which counts
   // counterclockwise; the turn that makes them upright goes clockwise.
   if (const auto* matrix = reinterpret_cast<const int32_t*>(
@@ -229,10 +233,6 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   movie.picture = chooseVideoStream(input);
   if (movie.picture >= 0) {
     movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
-    const AVRational rate =
-        av_guess_frame_rate(const_cast<AVFormatContext*>(input), input->streams[movie.picture], nullptr);
-    movie.pictureFacts.frameRateNum = rate.num;
-    movie.pictureFacts.frameRateDen = rate.den;
     movie.coded = codedPictureOf(input, movie.picture, path);
   }
   movie.timestampsTrusted = timestampsTrusted(input);
