@@ -6,8 +6,10 @@
 #include "media/MovieLayout.h"
 #include "media/MovieTags.h"
 #include "media/OutputCheck.h"
-#include "media/PicturePath.h"
+#include "media/KeptWork.h"
+#include "media/PictureInPieces.h"
 #include "media/SourceFacts.h"
+#include "platform/Paths.h"
 #include "media/SubtitleTrack.h"
 
 extern "C" {
@@ -16,6 +18,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -39,6 +42,9 @@ using Clock = std::chrono::steady_clock;
 using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// The share of a converted picture's export its pieces take; joining them
+// with the sound, subtitles and chapters takes the rest.
+constexpr double kPictureShare = 0.95;
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -123,8 +129,11 @@ class Transcoder {
     int64_t lastDuration = 0;
     std::vector<PacketPtr> undated;  // a copied picture's first packets, waiting for a decode time
   };
+  // A converted picture comes from its kept pieces, joined as they are.
   struct VideoStream : Stream {
-    std::unique_ptr<PicturePath> path;
+    std::unique_ptr<PieceReader> pieces;
+    int nextPiece = 0;
+    PacketPtr waiting;  // the next piece packet, read but not yet written
   };
   struct AudioStream : Stream {
     bool surround = false;  // the AC3 5.1 companion of a multichannel track
@@ -137,7 +146,18 @@ class Transcoder {
   Error openSource();
   Error openOutput();
   Error addStream(Stream& stream, int index, bool copy);
-  Error openVideoEncoder(VideoStream& video);
+  CodecContextPtr newPictureEncoder(QString& error) const;
+  int pictureSource() const;
+  bool pictureConverted() const { return pictureSource() >= 0; }
+  // The plan for the log, and what became of work kept earlier.
+  QString planText() const;
+  // The share of the movie's picture that kept pieces hold.
+  double keptFraction() const;
+  int64_t pieceUs() const { return job_.pieceUs > 0 ? job_.pieceUs : kPieceUs; }
+  Error convertPicture();
+  QByteArray workIdentity() const;
+  Error addConvertedPicture();
+  Error joinPiecesUntil(int64_t us);
   Error openAudioEncoder(AudioStream& audio);
   Error writeHeader();
   Error convertPackets();
@@ -145,16 +165,13 @@ class Transcoder {
   Error copyPacket(Stream& stream, AVPacket* packet);
   Error copyInOrder(Stream& stream, AVPacket* packet);
   Error copyUndated(Stream& stream, int64_t nextDts);
-  Error decode(Stream& stream, const AVPacket* packet);
-  // Runs a decoded picture on its way to the encoder; nullptr drains it.
-  Error onDecodedPicture(AVFrame* frame);
+  Error decode(AudioStream& stream, const AVPacket* packet);
   Error onAudioFrame(AudioStream& audio, AVFrame* frame);
   Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addTracks();
   Error addPicture(const PlannedTrack& track);
   Error addSound(AudioStream& sound, const PlannedTrack& track);
   Error addSubtitles(int index);
-  Error addBurntSubtitles(const PlannedTrack& track);
   // The source's cover picture, kept as the file's cover; written once the
   // header is.
   Error addCover(int index);
@@ -206,6 +223,11 @@ class Transcoder {
   std::optional<FileStamp> sourceStamp_;
   const char* plainReason_ = nullptr;
   QString writtenPath_;
+  std::optional<KeptWork> work_;  // a converted picture's pieces
+  QString workNote_;               // why kept work was not used
+  double resumedFrom_ = 0;
+  int64_t framesEncoded_ = 0;
+  double phaseBase_ = 0, phaseShare_ = 1;  // the joining's part of the progress
 };
 
 Error Transcoder::fail(const char* plain, const QString& detail) {
@@ -260,12 +282,15 @@ Error Transcoder::addStream(Stream& stream, int index, bool copy) {
   return std::nullopt;
 }
 
-Error Transcoder::openVideoEncoder(VideoStream& video) {
+// An H.264 encoder for the converted picture, as the plan and the preset
+// set it up; every piece gets one of its own.
+CodecContextPtr Transcoder::newPictureEncoder(QString& error) const {
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) return QStringLiteral("the H.264 encoder is missing");
-  video.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* encoder = video.encoder.get();
-  if (!encoder) return QStringLiteral("out of memory");
+  CodecContextPtr encoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+  if (!encoder) {
+    error = codec ? QStringLiteral("out of memory") : QStringLiteral("the H.264 encoder is missing");
+    return nullptr;
+  }
   const PictureOutput& output = plan_.output;
   encoder->width = output.width;
   encoder->height = output.height;
@@ -276,7 +301,7 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   encoder->color_primaries = AVColorPrimaries(output.colours.primaries);
   encoder->color_trc = AVColorTransferCharacteristic(output.colours.transfer);
   encoder->color_range = AVCOL_RANGE_MPEG;
-  encoder->time_base = video.in->time_base;
+  encoder->time_base = input_->streams[pictureSource()]->time_base;
   encoder->framerate = {output.frameRateNum, output.frameRateDen};
   encoder->thread_count = 0;
   if (preset_.level) encoder->level = preset_.level;
@@ -285,7 +310,8 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
     encoder->rc_max_rate = int64_t(preset_.maxRateKbps) * 1000;
     encoder->rc_buffer_size = preset_.maxRateKbps * 2000;
   }
-  if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // The MP4 and MOV muxers keep the parameter sets in the sample description.
+  encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
   const QByteArray speed =
       job_.speedPreset.isEmpty() ? QByteArray(kDefaultSpeedPreset) : job_.speedPreset.toUtf8();
@@ -294,14 +320,83 @@ Error Transcoder::openVideoEncoder(VideoStream& video) {
   av_dict_set_int(&options, "crf", job_.crf > 0 ? job_.crf : preset_.crf, 0);
   const QByteArray tuning = job_.x264Options.isEmpty() ? QByteArray(preset_.x264Options) : job_.x264Options.toUtf8();
   if (!tuning.isEmpty()) av_dict_set(&options, "x264-params", tuning.constData(), 0);
-  const int rc = avcodec_open2(encoder, codec, &options);
+  const int rc = avcodec_open2(encoder.get(), codec, &options);
   av_dict_free(&options);
-  if (rc < 0) return failure(QStringLiteral("cannot open the H.264 encoder"), rc);
-  video.out->time_base = encoder->time_base;
-  video.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
-  video.path = std::make_unique<PicturePath>(video.decoder.get(), video.in, video.startOffset, plan_.picture, output);
-  const int described = avcodec_parameters_from_context(video.out->codecpar, encoder);
-  if (described < 0) return failure(QStringLiteral("cannot describe the video stream"), described);
+  if (rc < 0) {
+    error = *failure(QStringLiteral("cannot open the H.264 encoder"), rc);
+    return nullptr;
+  }
+  return encoder;
+}
+
+// The source's picture when the plan converts it; -1 otherwise.
+int Transcoder::pictureSource() const {
+  for (const PlannedTrack& track : plan_.tracks)
+    if (track.kind == TrackKind::Picture && track.action == TrackAction::Convert) return track.source;
+  return -1;
+}
+
+QString Transcoder::planText() const {
+  QString text = QString::fromStdString(plan_.describe());
+  if (!workNote_.isEmpty()) text += QStringLiteral("; ") + workNote_;
+  if (resumedFrom_ > 0) text += QStringLiteral("; resumed at %1 %").arg(int(resumedFrom_ * 100));
+  return text;
+}
+
+double Transcoder::keptFraction() const {
+  if (!work_ || duration_ <= 0) return 0;
+  return std::min(1.0, double(work_->piecesDone() * pieceUs()) / double(duration_));
+}
+
+// Everything the kept pieces depend on: the source as it is on disk, the
+// target and its output, what the plan makes of the picture, the encoder's
+// settings, the piece length and this version of Tovix.
+QByteArray Transcoder::workIdentity() const {
+  QCryptographicHash digest(QCryptographicHash::Sha256);
+  const PictureOutput& o = plan_.output;
+  const QString facts =
+      QStringLiteral("%1|%2|%3|%4.%5|%6|%7|%8|%9").arg(sourceStamp_->device).arg(sourceStamp_->inode).arg(sourceStamp_->size)
+          .arg(sourceStamp_->modified.tv_sec).arg(sourceStamp_->modified.tv_nsec).arg(job_.typeCode).arg(job_.output)
+          .arg(QString::fromStdString(plan_.describe() + plan_.picture.filters))
+          .arg(pieceUs());
+  const QString settings = QStringLiteral("%1x%2 %3:%4 %5/%6 %7 %8 %9 ")
+                               .arg(o.width).arg(o.height).arg(o.sarNum).arg(o.sarDen).arg(o.frameRateNum).arg(o.frameRateDen)
+                               .arg(o.colours.matrix).arg(o.colours.primaries).arg(o.colours.transfer) +
+                           QStringLiteral("%1 %2 %3 %4 %5").arg(job_.speedPreset, job_.x264Options).arg(job_.crf)
+                               .arg(QLatin1String(preset_.x264Options), QLatin1String(TOVIX_VERSION));
+  digest.addData(facts.toUtf8());
+  digest.addData(settings.toUtf8());
+  return digest.result().toHex();
+}
+
+// Converts the picture into kept pieces, from the first one not kept yet.
+Error Transcoder::convertPicture() {
+  QString why;
+  const QString folder = paths::keptWorkFolder(job_.source, QString::number(job_.typeCode), job_.output);
+  work_.emplace(folder, workIdentity(), why);
+  if (!why.isEmpty()) workNote_ = QStringLiteral("the work kept earlier was not used: %1").arg(why);
+  const int64_t pieceLength = pieceUs();
+  if (duration_ > 0) resumedFrom_ = std::min(1.0, double(work_->piecesDone() * pieceLength) / double(duration_));
+  PieceSetup setup;
+  setup.source = job_.source;
+  setup.stream = pictureSource();
+  for (const PlannedTrack& track : plan_.tracks) {
+    if (track.action != TrackAction::Burn) continue;
+    setup.burntStream = track.source;
+    setup.forcedLinesOnly = track.forcedLinesOnly;
+  }
+  setup.pieceUs = pieceLength;
+  setup.durationUs = duration_;
+  setup.plan = plan_.picture;
+  setup.output = plan_.output;
+  setup.newEncoder = [this](QString& error) { return newPictureEncoder(error); };
+  setup.progress = [this](double fraction) { return !interrupted() && reportProgress(fraction * kPictureShare, false); };
+  PictureInPieces pieces(std::move(setup));
+  Error error = pieces.run(*work_);
+  framesEncoded_ = pieces.framesEncoded();
+  if (pieces.burnLeftOut()) ++burntTracksLeftOut_;
+  if (pieces.stopped()) cancelled_ = true;
+  if (error) return fail(pieces.writeFailed() ? reason::kWriteFailed : reason::kPicture, *error);
   return std::nullopt;
 }
 
@@ -349,7 +444,7 @@ bool Transcoder::reportProgress(double fraction, bool force) {
   const auto now = Clock::now();
   if (!force && now - lastProgress_ < kProgressInterval) return true;
   lastProgress_ = now;
-  if (job_.progress && !job_.progress(fraction)) cancelled_ = true;
+  if (job_.progress && !job_.progress(phaseBase_ + phaseShare_ * fraction)) cancelled_ = true;
   return !cancelled_;
 }
 
@@ -435,10 +530,6 @@ Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
   }
 }
 
-Error Transcoder::onDecodedPicture(AVFrame* frame) {
-  Error error = video_.path->take(frame, [this](AVFrame* picture) { return encode(video_, picture); });
-  return error ? fail(reason::kPicture, *error) : error;
-}
 
 Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
   const AVCodecContext* encoder = audio.encoder.get();
@@ -498,13 +589,12 @@ Error Transcoder::encodeBufferedAudio(AudioStream& audio, bool final) {
 }
 
 // Damaged packets are skipped rather than failing the whole export.
-Error Transcoder::decode(Stream& stream, const AVPacket* packet) {
+Error Transcoder::decode(AudioStream& stream, const AVPacket* packet) {
   if (avcodec_send_packet(stream.decoder.get(), packet) < 0 && packet) return std::nullopt;
   for (;;) {
     const int rc = avcodec_receive_frame(stream.decoder.get(), frame_.get());
     if (rc < 0) return std::nullopt;
-    Error error = &stream == &video_ ? onDecodedPicture(frame_.get())
-                                     : onAudioFrame(static_cast<AudioStream&>(stream), frame_.get());
+    Error error = onAudioFrame(stream, frame_.get());
     av_frame_unref(frame_.get());
     if (error) return error;
   }
@@ -526,22 +616,28 @@ double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) cons
 }
 
 Error Transcoder::handlePacket(AVPacket* packet) {
-  Stream* stream = video_.in && packet->stream_index == video_.in->index ? &video_ : nullptr;
-  for (AudioStream& sound : sounds_) {
-    if (packet->stream_index != sound.in->index) continue;
+  // The converted picture's pieces go in beside the source's other tracks, in time.
+  if (video_.pieces && packet->dts != AV_NOPTS_VALUE) {
+    const AVStream* in = input_->streams[packet->stream_index];
+    const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
+    if (Error error = joinPiecesUntil(av_rescale_q(packet->dts, in->time_base, AV_TIME_BASE_Q) - startUs)) return error;
+  }
+  if (video_.in && packet->stream_index == video_.in->index) {
+    const double position = positionOf(video_, packet);
+    if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
+    return video_.pieces ? std::nullopt : copyInOrder(video_, packet);
+  }
+  AudioStream* sound = nullptr;
+  for (AudioStream& track : sounds_) {
+    if (packet->stream_index != track.in->index) continue;
     // A track with a surround companion feeds both, the stereo track first:
     // a copied companion hands the packet itself to the muxer.
-    if (stream) {
-      if (Error error = stream->copy ? copyPacket(*stream, packet) : decode(*stream, packet)) return error;
+    if (sound) {
+      if (Error error = sound->copy ? copyPacket(*sound, packet) : decode(*sound, packet)) return error;
     }
-    stream = &sound;
+    sound = &track;
   }
   const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
-  SubtitleBurner* burner = video_.path ? video_.path->burner() : nullptr;
-  if (burner && packet->stream_index == burner->in()->index) {
-    burner->take(packet, startUs);
-    return std::nullopt;
-  }
   for (const auto& subtitle : subtitles_) {
     if (packet->stream_index != subtitle->in()->index) continue;
     const int rc = subtitle->convert(packet, startUs, [this](AVPacket* converted) {
@@ -549,10 +645,28 @@ Error Transcoder::handlePacket(AVPacket* packet) {
     });
     return rc < 0 ? Error(QStringLiteral("cannot write the subtitles to %1").arg(temporary_)) : std::nullopt;
   }
-  if (!stream) return std::nullopt;  // picture subtitles, data and unchosen streams are left out
-  const double position = positionOf(*stream, packet);
+  if (!sound) return std::nullopt;  // picture subtitles, data and unchosen streams are left out
+  const double position = positionOf(*sound, packet);
   if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
-  return stream->copy ? copyInOrder(*stream, packet) : decode(*stream, packet);
+  return sound->copy ? copyInOrder(*sound, packet) : decode(*sound, packet);
+}
+
+// Writes the pieces' packets that start by us (from the movie's start),
+// piece after piece.
+Error Transcoder::joinPiecesUntil(int64_t us) {
+  for (;;) {
+    if (!video_.waiting->data) {
+      while (!video_.pieces->next(video_.waiting.get())) {
+        if (video_.nextPiece >= work_->piecesDone()) return std::nullopt;
+        video_.pieces = std::make_unique<PieceReader>(work_->piecePath(video_.nextPiece++));
+      }
+    }
+    const int64_t at = av_rescale_q(video_.waiting->dts, video_.in->time_base, AV_TIME_BASE_Q);
+    if (at > us) return std::nullopt;
+    Error error = copyPacket(video_, video_.waiting.get());
+    av_packet_unref(video_.waiting.get());
+    if (error) return error;
+  }
 }
 
 Error Transcoder::convertPackets() {
@@ -572,10 +686,8 @@ Error Transcoder::convertPackets() {
 }
 
 Error Transcoder::flush() {
-  if (video_.decoder) {
-    if (Error error = decode(video_, nullptr)) return error;
-    if (Error error = onDecodedPicture(nullptr)) return error;
-    if (Error error = encode(video_, nullptr)) return error;
+  if (video_.pieces) {
+    if (Error error = joinPiecesUntil(INT64_MAX)) return error;
   }
   for (AudioStream& sound : sounds_) {
     if (!sound.decoder) continue;
@@ -644,7 +756,7 @@ PlannedOutput Transcoder::plannedOutput() const {
   planned.subtitles -= subtitleTracksLeftOut_;
   planned.endUs = expectedEndUs_;
   // A frame of the picture, or of the sound where there is none.
-  const AVRational rate = video_.encoder ? video_.encoder->framerate : AVRational{0, 1};
+  const AVRational rate = video_.pieces ? AVRational{plan_.output.frameRateNum, plan_.output.frameRateDen} : AVRational{0, 1};
   planned.frameUs = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q) : AV_TIME_BASE * 1024 / 44100;
   return planned;
 }
@@ -672,11 +784,15 @@ ExportOutcome Transcoder::abandon(ExportResult status, const QString& detail) {
   if (status == ExportResult::Failed && (!plainReason_ || plainReason_ == reason::kWriteFailed) &&
       !QFileInfo(QFileInfo(job_.output).path()).isDir())
     plainReason_ = reason::kFolderGone;
-  const QString plan = QString::fromStdString(plan_.describe());
-  if (status != ExportResult::Failed) return {status, {}, detail, {}, {}, plan};
+  ExportOutcome outcome{status, {}, detail, {}, {}, planText()};
+  outcome.resumedFrom = resumedFrom_;
+  outcome.framesEncoded = framesEncoded_;
+  if (work_) outcome.keptFraction = keptFraction();
+  if (status != ExportResult::Failed) return outcome;
   // A read error or an early end is most often the source changing under us.
   const char* plain = sourceStamp_ && sourceChanged() ? reason::kChanged : plainReason_;
-  return {status, QLatin1String(plain ? plain : reason::kGeneric), detail, {}, {}, plan};
+  outcome.reason = QLatin1String(plain ? plain : reason::kGeneric);
+  return outcome;
 }
 
 // Sets up the output's tracks as the plan lists them. Each sound track keeps
@@ -692,8 +808,8 @@ Error Transcoder::addTracks() {
   for (const PlannedTrack& track : plan_.tracks) {
     Error error;
     if (track.action == TrackAction::LeaveOut) continue;
-    if (track.action == TrackAction::Burn) error = addBurntSubtitles(track);
-    else if (track.kind == TrackKind::Picture) error = addPicture(track);
+    if (track.action == TrackAction::Burn) continue;  // burnt into the pieces
+    if (track.kind == TrackKind::Picture) error = addPicture(track);
     else if (track.kind == TrackKind::Sound) error = addSound(*sound++, track);
     else if (track.kind == TrackKind::TextSubtitle) error = addSubtitles(track.source);
     else if (track.kind == TrackKind::Cover) error = addCover(track.source);
@@ -704,12 +820,32 @@ Error Transcoder::addTracks() {
 }
 
 Error Transcoder::addPicture(const PlannedTrack& track) {
-  const bool copy = track.action == TrackAction::Copy;
-  Error error = addStream(video_, track.source, copy);
+  if (track.action == TrackAction::Convert) return addConvertedPicture();
+  Error error = addStream(video_, track.source, true);
   // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
   if (!error && track.hvc1Tag) video_.out->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
-  if (!error && !copy) error = openVideoEncoder(video_);
   return error ? fail(reason::kPicture, *error) : error;
+}
+
+// The converted picture's track, described by an encoder set up as the
+// pieces' were; its packets come from the pieces, timed from the movie's start.
+Error Transcoder::addConvertedPicture() {
+  video_.in = input_->streams[pictureSource()];
+  video_.out = avformat_new_stream(output_.get(), nullptr);
+  if (!video_.out) return QStringLiteral("cannot add an output stream");
+  copyTrackTags(video_.in, video_.out);
+  QString error;
+  const CodecContextPtr encoder = newPictureEncoder(error);
+  if (!encoder) return fail(reason::kPicture, error);
+  const int rc = avcodec_parameters_from_context(video_.out->codecpar, encoder.get());
+  if (rc < 0) return failure(QStringLiteral("cannot describe the video stream"), rc);
+  video_.out->time_base = encoder->time_base;
+  video_.out->sample_aspect_ratio = encoder->sample_aspect_ratio;
+  video_.pieces = std::make_unique<PieceReader>(work_->piecePath(0));
+  video_.nextPiece = 1;
+  video_.waiting.reset(av_packet_alloc());
+  if (!video_.waiting) return QStringLiteral("out of memory");
+  return std::nullopt;
 }
 
 Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
@@ -730,17 +866,6 @@ Error Transcoder::addSubtitles(int index) {
   return std::nullopt;
 }
 
-// Forced picture subtitles go onto the converted picture at its output size.
-Error Transcoder::addBurntSubtitles(const PlannedTrack& track) {
-  if (!video_.encoder) return std::nullopt;
-  QString error;
-  auto burner = SubtitleBurner::create(input_->streams[track.source], video_.decoder->width, video_.decoder->height,
-                                       plan_.output.width, plan_.output.height, plan_.output.bt709(),
-                                       track.forcedLinesOnly, error);
-  if (burner) video_.path->burnIn(std::move(burner));
-  else ++burntTracksLeftOut_;  // left out, and said to be; the movie goes on
-  return std::nullopt;
-}
 
 Error Transcoder::addCover(int index) {
   coverIn_ = input_->streams[index];
@@ -775,6 +900,12 @@ ExportOutcome Transcoder::run() {
   if (!plan_.writesAMovie())
     return abandon(ExportResult::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
+  if (pictureConverted()) {
+    if (Error error = convertPicture()) return abandon(ExportResult::Failed, *error);
+    if (cancelled_ || interrupted()) return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
+    phaseBase_ = kPictureShare;
+    phaseShare_ = 1 - kPictureShare;
+  }
   Error error = openOutput();
   if (!error) error = addTracks();
   if (!error) error = writeHeader();
@@ -786,9 +917,13 @@ ExportOutcome Transcoder::run() {
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportResult::Failed, *finishing);
+  if (work_) work_->discard();  // the movie is in place: its pieces are done with
   // The QuickTime copy keeps every picture it can: only a device's copy is news.
-  return {ExportResult::Finished, {}, {}, writtenPath_, leftOut(), QString::fromStdString(plan_.describe()),
-          plan_.pictureCopied() && preset_.boxWidth > 0};
+  ExportOutcome outcome{ExportResult::Finished, {}, {}, writtenPath_, leftOut(), planText(),
+                        plan_.pictureCopied() && preset_.boxWidth > 0};
+  outcome.resumedFrom = resumedFrom_;
+  outcome.framesEncoded = framesEncoded_;
+  return outcome;
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ struct ExportOutcome {
   QString plan{};
   // A device target's picture went into the file as it was (it plays as it is).
   bool pictureCopied = false;
+  // The share of the movie the export found done and went on from (0 for
+  // none), and the share it keeps for next time when it stopped.
+  double resumedFrom = 0;
+  double keptFraction = 0;
+  // Frames of the picture converted in this run.
+  int64_t framesEncoded = 0;
 };
 
 // Receives the completed fraction (decoded time over duration): 0.0 at the
@@ -49,6 +55,9 @@ struct ExportJob {
   QString outputSuffix;
   // Device targets copy a picture they play as it is (the user may turn it off).
   bool copyWhatPlays = true;
+  // The length of the pieces a converted picture is made in, in
+  // microseconds of the movie; 0 for a minute (tests ask for less).
+  int64_t pieceUs = 0;
 };
 
 // Writes job.output through a temporary file in the same folder that is

@@ -37,8 +37,9 @@ class PicturePath {
   PicturePath(const AVCodecContext* decoder, const AVStream* in, int64_t startOffset, const PicturePlan& plan,
               const PictureOutput& output);
 
-  void burnIn(std::unique_ptr<SubtitleBurner> burner) { burner_ = std::move(burner); }
-  SubtitleBurner* burner() const { return burner_.get(); }
+  // Subtitles burnt into every frame; the burner outlives the path (one
+  // serves every piece of a movie).
+  void burnIn(SubtitleBurner* burner) { burner_ = burner; }
 
   // Takes a decoded frame (nullptr: no more come) and delivers what is ready.
   Error take(AVFrame* frame, const Deliver& deliver);
@@ -52,7 +53,7 @@ class PicturePath {
   std::string chain_;
   AVRational sampleAspect_{1, 1};
   std::unique_ptr<PictureFilter> graph_;
-  std::unique_ptr<SubtitleBurner> burner_;
+  SubtitleBurner* burner_ = nullptr;
   FramePtr filtered_;
   int64_t lastPts_ = AV_NOPTS_VALUE;
   int64_t lastSlot_ = INT64_MIN;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QObject>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +25,13 @@ QString xdgDataFolder() {
   const QString base = QDir::isAbsolutePath(dataHome) ? dataHome : home() + QStringLiteral("/.local/share");
   return base + QStringLiteral("/Tovix");
 }
+
+QString cacheHome() {
+  const QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+  return QDir::isAbsolutePath(cache) ? cache : home() + QStringLiteral("/.cache");
+}
+
+constexpr const char* kKeptWorkPrefix = "tovix-work-";
 
 QByteArray digestOf(const QString& path) {
   QFile file(path);
@@ -102,6 +110,22 @@ QString applicationDataFolder() {
   const QString legacy = legacyApplicationDataFolder();
   if (!QFileInfo::exists(current) && QFileInfo(legacy).isDir()) return legacy;
   return current;
+}
+
+QString keptWorkRoot() { return cacheHome() + QStringLiteral("/Tovix/Kept exports"); }
+
+QString keptWorkFolder(const QString& movie, const QString& typeKey, const QString& output) {
+  QCryptographicHash digest(QCryptographicHash::Sha1);
+  for (const QString& part : {movie, typeKey, output}) {
+    digest.addData(part.toUtf8());
+    digest.addData(QByteArray(1, '\0'));
+  }
+  return keptWorkRoot() + u'/' + QLatin1String(kKeptWorkPrefix) + QString::fromLatin1(digest.result().toHex());
+}
+
+bool isKeptWorkName(const QString& name) {
+  static const QRegularExpression pattern(QStringLiteral("^tovix-work-[0-9a-f]{40}$"));
+  return pattern.match(name).hasMatch();
 }
 
 QString legacyApplicationDataFolder() { return home() + QStringLiteral("/Library/Application Support/Tovix"); }

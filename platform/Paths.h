@@ -31,4 +31,13 @@ std::optional<QString> unusedLegacyDataFolder();
 // The user's desktop folder as the XDG user dirs name it, else ~/Desktop.
 QString desktopFolder();
 
+// Where interrupted exports keep their finished work: $XDG_CACHE_HOME/Tovix/
+// Kept exports (or ~/.cache/...), one folder per movie, export type and
+// output, named by a digest of the three ("tovix-work-" and 40 hex digits),
+// so that nothing else there is taken for one.
+QString keptWorkRoot();
+QString keptWorkFolder(const QString& movie, const QString& typeKey, const QString& output);
+// Whether a name under the root is one of those folders.
+bool isKeptWorkName(const QString& name);
+
 }  // namespace tovix::paths

@@ -6,7 +6,13 @@
 #include "media/OutputFile.h"
 #include "TestSupport.h"
 
+#include "platform/Paths.h"
+
 #include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <csignal>
+#include <sys/resource.h>
 
 #include <tuple>
 
@@ -102,10 +108,14 @@ double regionMean(const QString& file, const char* at, const char* region, const
 class ExporterTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    home = new test::TemporaryHome;  // kept work goes to its cache folder
     dir = new QTemporaryDir;
     test::writeFile(path("subs.srt"), "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n");
   }
-  static void TearDownTestSuite() { delete dir; }
+  static void TearDownTestSuite() {
+    delete dir;
+    delete home;
+  }
   static QString path(const QString& name) { return dir->path() + "/" + name; }
 
   // Makes the clip once per suite.
@@ -127,6 +137,7 @@ class ExporterTest : public testing::Test {
       return answer(progress.size());
     };
     job.interrupt = &interrupt;
+    job.pieceUs = pieceUs;
     return media::exportMovie(job);
   }
 
@@ -146,11 +157,14 @@ class ExporterTest : public testing::Test {
   }
 
   static QTemporaryDir* dir;
+  static test::TemporaryHome* home;
+  int64_t pieceUs = 0;
   std::vector<double> progress;
   std::function<bool(size_t)> answer = [](size_t) { return true; };
   std::atomic_bool interrupt{false};
 };
 QTemporaryDir* ExporterTest::dir = nullptr;
+test::TemporaryHome* ExporterTest::home = nullptr;
 
 QStringList withCodecs(QStringList arguments, const QStringList& codecs) { return arguments + codecs; }
 
@@ -744,6 +758,86 @@ TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
   EXPECT_EQ(outcome.status, ExportResult::Cancelled);
   EXPECT_FALSE(QFile::exists(output));
   EXPECT_FALSE(QFile::exists(media::temporaryOutputPath(output)));
+}
+
+// The times of a file's picture frames, in order of display.
+QStringList pictureTimes(const QString& movie) {
+  QByteArray out;
+  test::runProgram("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=pts_time", "-of", "csv=p=0", movie}, &out);
+  QStringList times = QString::fromLatin1(out).split('\n', Qt::SkipEmptyParts);
+  std::sort(times.begin(), times.end(), [](const QString& a, const QString& b) { return a.toDouble() < b.toDouble(); });
+  return times;
+}
+
+TEST_F(ExporterTest, AnInterruptedExportGoesOnFromItsKeptPieces) {
+  // Six seconds in pieces of one: a whole export to compare with first.
+  const QString source = clip("pieces.mkv", withCodecs(test::standardClipArguments(6), {"-c:v", "mpeg4", "-c:a", "aac"}));
+  pieceUs = 1'000'000;
+  const QString whole = path("whole_iPhone.m4v");
+  const auto once = run(source, media::kTypeCodeiPhone, whole);
+  ASSERT_EQ(once.status, ExportResult::Finished);
+  const QString output = path("pieces_iPhone.m4v");
+  const QString kept = paths::keptWorkFolder(source, QString::number(media::kTypeCodeiPhone), output);
+  const auto stopAtHalf = [&] {
+    answer = [this](size_t) { return progress.back() < 0.5; };
+    const auto stopped = run(source, media::kTypeCodeiPhone, output);
+    answer = [](size_t) { return true; };
+    EXPECT_EQ(stopped.status, ExportResult::Cancelled);
+    return stopped.keptFraction;
+  };
+  const auto resume = [&](double from, const char* what) {
+    const auto resumed = run(source, media::kTypeCodeiPhone, output);
+    EXPECT_EQ(resumed.status, ExportResult::Finished) << what;
+    EXPECT_NEAR(resumed.resumedFrom, from, 0.01) << what;
+    EXPECT_NEAR(double(resumed.framesEncoded), once.framesEncoded * (1 - from), 31) << what << ": only what was not kept is converted";
+    // The same picture as the export that never stopped: the same packets at the same times.
+    EXPECT_EQ(pictureMd5(output), pictureMd5(whole)) << what;
+    EXPECT_EQ(pictureTimes(output), pictureTimes(whole)) << what;
+    EXPECT_FALSE(QFileInfo::exists(kept)) << "finished, its pieces go";
+    QFile::remove(output);
+  };
+  EXPECT_EQ(once.framesEncoded, 180);
+  double keptFraction = stopAtHalf();
+  EXPECT_TRUE(keptFraction > 0.15 && keptFraction < 0.9) << keptFraction << ": Stop keeps the finished pieces";
+  resume(keptFraction, "stopped half way");
+  EXPECT_GE(progress.at(1), keptFraction * 0.9) << "progress goes on from there";
+
+  // A piece cut short is made again with those after it; a damaged record
+  // or a changed source starts over; nothing is ever joined wrong.
+  keptFraction = stopAtHalf();
+  const int pieces = int(std::lround(keptFraction * 6));
+  QFile last(kept + QString("/piece-%1").arg(pieces - 1, 5, 10, QChar('0')));
+  ASSERT_TRUE(last.resize(last.size() - 1));
+  resume(keptFraction - 1.0 / 6, "a piece cut short");
+  stopAtHalf();
+  test::writeFile(kept + "/manifest.json", "{\"identity\": ");
+  resume(0, "a damaged record");
+  stopAtHalf();
+  QFile touched(source);
+  ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+  touched.close();
+  resume(0, "a changed source");
+
+  // A disk that fills while a piece is written: that piece goes, the
+  // failure says why, and the pieces before it are kept.
+  answer = [this](size_t) {
+    if (progress.back() > 0.5) {
+      const rlimit tiny{1, RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    return true;
+  };
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const auto full = run(source, media::kTypeCodeiPhone, output);
+  setrlimit(RLIMIT_FSIZE, &before);
+  answer = [](size_t) { return true; };
+  EXPECT_EQ(full.status, ExportResult::Failed);
+  EXPECT_EQ(full.reason, "the export file could not be written.");
+  EXPECT_GT(full.keptFraction, 0.3);
+  resume(full.keptFraction, "after a full disk");
 }
 
 TEST_F(ExporterTest, ProgressOfASourceWithoutDurationFollowsTheBytesRead) {

@@ -1,0 +1,85 @@
+#pragma once
+// The finished pieces of a converted picture, kept in a folder of their own
+// so that an interrupted export goes on from where it stopped: each piece is
+// written, flushed to disk and only then recorded in a small manifest, which
+// is replaced atomically. Pieces are taken back only while they are whole
+// and were made for the same source, target and settings.
+// Only media/ includes this header.
+extern "C" {
+#include <libavcodec/packet.h>
+}
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <vector>
+
+namespace tovix::media {
+
+class KeptWork {
+ public:
+  // Opens the work in folder made under identity (a digest of everything
+  // the pieces depend on). The first piece that is missing, short or
+  // damaged, and every piece after it, is dropped; so is all of it when the
+  // identity differs or the manifest cannot be read. why says what was
+  // dropped and why; empty when nothing was.
+  KeptWork(QString folder, QByteArray identity, QString& why);
+
+  int piecesDone() const { return int(pieces_.size()); }
+  QString piecePath(int index) const;
+  // Records the piece written at piecePath(piecesDone()) as done. False
+  // when it could not be made safe on disk; the piece is then dropped.
+  bool commit();
+  // Drops a piece that was being written when the export stopped.
+  void dropUnfinished();
+  // Removes the folder and everything in it.
+  void discard();
+
+ private:
+  struct Piece {
+    qint64 bytes = 0;
+    QByteArray sha256;
+  };
+  bool readManifest(QString& why);
+  bool writeManifest() const;
+
+  QString folder_;
+  QByteArray identity_;
+  std::vector<Piece> pieces_;
+};
+
+// A piece file: the encoded picture's packets with their times, in the
+// encoder's time base.
+class PieceWriter {
+ public:
+  explicit PieceWriter(const QString& path);
+  bool ok() const { return ok_; }
+  void write(const AVPacket* packet);
+  // Flushes it to disk; false when any write failed.
+  bool close();
+
+ private:
+  QFile file_;
+  bool ok_ = false;
+};
+
+class PieceReader {
+ public:
+  explicit PieceReader(const QString& path);
+  bool ok() const { return ok_; }
+  // The next packet into packet (unreferenced first); false at the end or
+  // on a damaged record.
+  bool next(AVPacket* packet);
+
+ private:
+  QFile file_;
+  bool ok_ = false;
+};
+
+// Whole folders of kept work untouched for this many days are removed.
+inline constexpr int kKeptWorkDays = 30;
+// Removes the kept work no export has touched for kKeptWorkDays, and
+// nothing else under the root.
+void removeStaleKeptWork();
+
+}  // namespace tovix::media
