@@ -307,6 +307,7 @@ class Controller : public QObject {
   bool isHelperAnswer(const char* name, const UserInfo& userInfo, const QString& sender) const;
   void removeStopFlag();
   std::optional<QString> exportDirectoryForRequest() const;
+  void forgetKeptWork(int row);
 
   // --- window/ControllerStatus.cpp ---
   void showRunStatus();

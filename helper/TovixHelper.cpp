@@ -35,9 +35,13 @@ QVariantMap completionFor(const QVariantMap& request, const media::ExportOutcome
     completion.insert(QLatin1String(protocol::EXPORT_OUTPUT_PATH_KEY), outcome.writtenPath);
     if (!outcome.leftOut.isEmpty()) completion.insert(QLatin1String(protocol::EXPORT_LEFT_OUT_KEY), outcome.leftOut);
     if (outcome.pictureCopied) completion.insert(QLatin1String(protocol::EXPORT_PICTURE_COPIED_KEY), QStringLiteral("YES"));
+    if (outcome.resumedFrom > 0)
+      completion.insert(QLatin1String(protocol::EXPORT_RESUMED_FROM_KEY), QString::number(outcome.resumedFrom, 'f', 3));
   } else if (outcome.status == protocol::ExportResult::Failed) {
     completion.insert(QLatin1String(protocol::EXPORT_ERROR_TEXT_KEY), outcome.reason);
   }
+  if (outcome.status != protocol::ExportResult::Finished && outcome.keptFraction > 0)
+    completion.insert(QLatin1String(protocol::EXPORT_KEPT_FRACTION_KEY), QString::number(outcome.keptFraction, 'f', 3));
   completion.insert(QLatin1String(protocol::EXPORT_RESULT_KEY), protocol::resultText(outcome.status));
   return completion;
 }
@@ -49,6 +53,7 @@ TovixHelper::TovixHelper(NotificationCenter& center, QObject* parent)
 
 bool TovixHelper::init() {
   systemNote(QStringLiteral("TovixHelper launched."));
+  media::removeStaleKeptWork();
   abort = false;
   quit = false;
   const bool observing =
@@ -154,6 +159,8 @@ void TovixHelper::exportMovie(Target target, const QString& moviePath, const QVa
   job.typeCode = targetInfo.typeCode;
   job.outputSuffix = QLatin1String(protocol::info(target).fileSuffix);
   job.copyWhatPlays = protocol::stringValue(info, protocol::EXPORT_COPY_PICTURE_KEY) != QLatin1String("NO");
+  // Tests make pieces shorter than a minute, so that a short clip has several.
+  job.pieceUs = int64_t(qEnvironmentVariableIntValue("TOVIX_PIECE_SECONDS")) * 1'000'000;
   job.progress = [this](double fraction) { return movie(fraction); };
   job.interrupt = &process::terminationRequested();
   exporting = true;

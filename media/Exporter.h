@@ -66,4 +66,8 @@ struct ExportJob {
 // replaced: the movie then takes the first free name of numberedPath().
 ExportOutcome exportMovie(const ExportJob& job);
 
+// Removes the work interrupted exports kept that no export has touched for
+// a month, and nothing else.
+void removeStaleKeptWork();
+
 }  // namespace tovix::media

@@ -1,5 +1,7 @@
 #include "media/KeptWork.h"
 
+#include "media/Exporter.h"
+
 #include "platform/Paths.h"
 
 #include <QCryptographicHash>

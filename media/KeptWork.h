@@ -76,10 +76,8 @@ class PieceReader {
   bool ok_ = false;
 };
 
-// Whole folders of kept work untouched for this many days are removed.
+// Whole folders of kept work untouched for this many days are removed
+// (removeStaleKeptWork, Exporter.h).
 inline constexpr int kKeptWorkDays = 30;
-// Removes the kept work no export has touched for kKeptWorkDays, and
-// nothing else under the root.
-void removeStaleKeptWork();
 
 }  // namespace tovix::media

@@ -31,6 +31,9 @@ inline constexpr const char* QUEUE_ENTRY_FAILED_KEY = "QUEUE_ENTRY_FAILED_KEY";
 // Added to an entry when one of its exports finished: the file written last,
 // so Show in Folder finds it after a restart too.
 inline constexpr const char* QUEUE_ENTRY_OUTPUT_PATH_KEY = "QUEUE_ENTRY_OUTPUT_PATH_KEY";
+// The share of its next export an interrupted one kept ("0.620"); absent
+// when none.
+inline constexpr const char* QUEUE_ENTRY_KEPT_KEY = "QUEUE_ENTRY_KEPT_KEY";
 
 // Request, progress and completion keys.
 inline constexpr const char* EXPORT_TYPE_KEY = "EXPORT_TYPE_KEY";
@@ -49,6 +52,12 @@ inline constexpr const char* EXPORT_LEFT_OUT_KEY = "EXPORT_LEFT_OUT_KEY";
 inline constexpr const char* EXPORT_COPY_PICTURE_KEY = "EXPORT_COPY_PICTURE_KEY";
 // In a finished completion: "YES" when a device's picture went in as it was.
 inline constexpr const char* EXPORT_PICTURE_COPIED_KEY = "EXPORT_PICTURE_COPIED_KEY";
+// In a finished completion: the share of the movie (0 to 1, as text) that
+// an earlier, interrupted export had done and this one went on from.
+inline constexpr const char* EXPORT_RESUMED_FROM_KEY = "EXPORT_RESUMED_FROM_KEY";
+// In a cancelled or failed completion: the share of the movie kept for the
+// next export of the same target to go on from.
+inline constexpr const char* EXPORT_KEPT_FRACTION_KEY = "EXPORT_KEPT_FRACTION_KEY";
 
 // Values of EXPORT_RESULT_KEY in a completion; an absent key reads as finished.
 inline constexpr const char* kResultFinished = "Finished";

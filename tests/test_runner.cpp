@@ -2,6 +2,8 @@
 #include "AppTestSupport.h"
 #include "app/window/ElidedLabel.h"
 
+#include "platform/Paths.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -102,6 +104,61 @@ TEST(Runner, StopCancelsTheRunningExportAndEndsTheRun) {
   h.controller->startQ();
   ASSERT_EQ(h.center.requests().size(), 2u);
   EXPECT_EQ(requestText(h.center.requests().back()), "/a.mov QUEUE_ENTRY_IPHONE_KEY");
+}
+
+TEST(Runner, AStoppedExportSaysWhereItGoesOnFrom) {
+  test::ControllerHarness h;
+  h.add("/a.mov", {Target::iPhone});
+  h.add("/b.mov", {Target::iPhone});
+  h.controller->startQ();
+  h.complete();
+  h.controller->stopQ();
+  // The helper kept 62 % of b's export for next time.
+  QVariantMap cancelled = h.center.requests().back();
+  cancelled.insert(p::EXPORT_RESULT_KEY, "Cancelled");
+  cancelled.insert(p::EXPORT_KEPT_FRACTION_KEY, "0.620");
+  h.center.deliver(p::kExportComplete, cancelled);
+  const auto status = [&](int row) { return h.controller->qTable()->model()->index(row, 6).data().toString(); };
+  EXPECT_EQ(status(1), "Stopped at 62 %");
+  EXPECT_EQ(Queue::init(h.controller->prefs())->entry(1)->value(p::QUEUE_ENTRY_KEPT_KEY).toString(), "0.620")
+      << "after a restart too";
+  // Queued behind another movie, it says where it goes on from.
+  h.add("/c.mov", {Target::iPhone});
+  QVariantList items = h.controller->q()->store().items();
+  items.move(2, 1);
+  h.controller->q()->store().clear();
+  h.controller->q()->store().append(items);
+  h.controller->reloadQueueTable();
+  h.controller->startQ();
+  EXPECT_EQ(requestText(h.center.requests().back()), "/c.mov QUEUE_ENTRY_IPHONE_KEY");
+  EXPECT_EQ(status(2), "Resumes at 62 %") << "queued behind a running export";
+  h.complete();
+  EXPECT_EQ(requestText(h.center.requests().back()), "/b.mov QUEUE_ENTRY_IPHONE_KEY");
+  QVariantMap resumed = h.center.requests().back();
+  resumed.insert(p::EXPORT_RESUMED_FROM_KEY, "0.620");
+  h.center.deliver(p::kExportComplete, resumed);
+  EXPECT_EQ(h.logActions().mid(h.logActions().size() - 2), QStringList({"Export resumed at 62 %.", "Export finished."}));
+  EXPECT_EQ(status(2), "Complete");
+  EXPECT_FALSE(h.controller->q()->entry(2)->contains(p::QUEUE_ENTRY_KEPT_KEY));
+
+  // A movie that leaves the queue takes its kept work, and nothing beside it.
+  const auto keptFor = [](const QString& movie, Target target) {
+    return paths::keptWorkFolder(movie, QString::number(p::info(target).typeCode), p::outputPath(movie, target, std::nullopt));
+  };
+  for (const QString& folder : {keptFor("/b.mov", Target::AppleTV), keptFor("/c.mov", Target::iPod),
+                                paths::keptWorkRoot() + "/notes"}) {
+    QDir().mkpath(folder);
+    test::writeFile(folder + "/piece-00000", "kept");
+  }
+  ASSERT_TRUE(QFileInfo::exists(keptFor("/b.mov", Target::AppleTV)));
+  h.controller->qTable()->selectRow(2);
+  h.controller->deleteFromQ();
+  EXPECT_FALSE(QFileInfo::exists(keptFor("/b.mov", Target::AppleTV)));
+  EXPECT_TRUE(QFileInfo::exists(keptFor("/c.mov", Target::iPod))) << "another movie's";
+  h.dialogs->alertAnswer = 0;
+  h.controller->clearQ();
+  EXPECT_FALSE(QFileInfo::exists(keptFor("/c.mov", Target::iPod)));
+  EXPECT_TRUE(QFileInfo::exists(paths::keptWorkRoot() + "/notes/piece-00000")) << "not Tovix's";
 }
 
 TEST(Runner, ExportFolderIsSentOnlyWhileItExists) {

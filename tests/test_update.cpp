@@ -7,6 +7,7 @@
 #include "ui_SoftwareUpdate.h"
 #include "ui_UpdatePrefs.h"
 
+#include "platform/Paths.h"
 #include "platform/SystemLog.h"
 
 #include <gtest/gtest.h>
@@ -260,10 +261,15 @@ TEST(FactoryReset, ConfirmedResetRemovesEverythingAndTheNextStartIsAFirstStart) 
   h.add("/a.mov", {protocol::Target::iPod});
   h.controller->prefs().setBool(Preferences::SoftwareUpdateCheck, false);
   h.controller->startQ();
+  // Work an interrupted export kept goes too; the rest of the cache stays.
+  QDir().mkpath(paths::keptWorkRoot() + "/tovix-work-0000000000000000000000000000000000000000");
+  QDir().mkpath(h.home.path() + "/.cache/other-program");
   int ended = -1;
   h.controller->endProcess = [&](int status) { ended = status; };
   h.dialogs->alertAnswer = 0;
   h.controller->factoryReset();
+  EXPECT_FALSE(QFileInfo::exists(paths::keptWorkRoot()));
+  EXPECT_TRUE(QFileInfo::exists(h.home.path() + "/.cache/other-program"));
   ASSERT_EQ(h.dialogs->alerts.size(), 1u);
   EXPECT_EQ(h.dialogs->alerts[0].messageText,
             "The queue and the log will be cleared, your Tovix preferences will be reset, other data saved by Tovix "

@@ -206,8 +206,13 @@ void Controller::settleCompletion(const QVariantMap& completion) {
   runState_->exportEnded(result, showInFinderPath_);
   reloadQueueTable();
   if (qLog_) {
-    qLog_->write(logEntry(now, protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString()),
-                          finishActionText(completion, done.expectedOutput)));
+    const QString movie = protocol::stringValue(done.request, protocol::QUEUE_ENTRY_MOVIE_PATH_KEY).value_or(QString());
+    // An export that went on from kept work says from where, then how it ended.
+    const double resumedFrom =
+        protocol::stringValue(completion, protocol::EXPORT_RESUMED_FROM_KEY).value_or(QString()).toDouble();
+    if (resumedFrom > 0 && resumedFrom < 1)
+      qLog_->write(logEntry(now, movie, QStringLiteral("Export resumed at %1 %.").arg(int(resumedFrom * 100))));
+    qLog_->write(logEntry(now, movie, finishActionText(completion, done.expectedOutput)));
     reloadLogTable();
   }
   if (abortQHandler()) {

@@ -19,6 +19,7 @@ void RunState::exportStarted(quint64 entryId, const QString& output, int total) 
   output_ = output;
   total_ = total;
   fraction_ = 0;
+  firstFraction_ = -1;
   pausedMs_ = 0;
   clock_.start();
   emit changed();
@@ -26,6 +27,7 @@ void RunState::exportStarted(quint64 entryId, const QString& output, int total) 
 
 void RunState::progressed(double fraction) {
   fraction_ = std::clamp(fraction, 0.0, 1.0);
+  if (firstFraction_ < 0) firstFraction_ = fraction_;
   emit changed();
 }
 
@@ -78,9 +80,12 @@ qint64 RunState::elapsedMs() const {
 }
 
 std::optional<qint64> RunState::remainingMs() const {
+  // Only the work of this run counts: an export that went on from kept work
+  // began where that work ended.
   const qint64 elapsed = elapsedMs();
-  if (fraction_ <= 0 || (fraction_ < kSteadyFraction && elapsed < kSteadyMs)) return std::nullopt;
-  return qint64(elapsed * (1 - fraction_) / fraction_);
+  const double done = fraction_ - std::max(0.0, firstFraction_);
+  if (done <= 0 || (done < kSteadyFraction && elapsed < kSteadyMs)) return std::nullopt;
+  return qint64(elapsed * (1 - fraction_) / done);
 }
 
 QString RunState::summary() const {

@@ -59,6 +59,7 @@ class RunState : public QObject {
   quint64 entryId_ = 0;
   QString output_;
   double fraction_ = 0;
+  double firstFraction_ = -1;  // where the export began: it may go on from kept work
   int finished_ = 0;
   int failed_ = 0;
   int total_ = 0;

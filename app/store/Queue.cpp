@@ -129,10 +129,20 @@ void Queue::updateMovie(const QVariantMap& completion, int i) {
       protocol::targetForTypeKey(protocol::stringValue(completion, protocol::EXPORT_TYPE_KEY).value_or(QString()));
   if (!target) return;
   const auto result = protocol::resultOf(completion);
+  // What an interrupted export kept for the next one, shown in its status.
+  QVariantMap updated = *entry;
+  const auto kept = protocol::stringValue(completion, protocol::EXPORT_KEPT_FRACTION_KEY);
+  if (kept && kept->toDouble() > 0 && kept->toDouble() < 1)
+    updated.insert(QLatin1String(protocol::QUEUE_ENTRY_KEPT_KEY), *kept);
+  else
+    updated.remove(QLatin1String(protocol::QUEUE_ENTRY_KEPT_KEY));
   // A cancelled export is still to do: its flag was never changed for the
   // request, so it stays "On", or "Off" when the user unticked it meanwhile.
-  if (result == protocol::ExportResult::Cancelled) return;
-  QVariantMap updated = settled(*entry, *target, result);
+  if (result == protocol::ExportResult::Cancelled) {
+    if (updated != *entry) store_.replace(i, updated);
+    return;
+  }
+  updated = settled(updated, *target, result);
   if (result == protocol::ExportResult::Failed) {
     updated.insert(QLatin1String(protocol::QUEUE_ENTRY_ERROR_TEXT_KEY),
                    protocol::stringValue(completion, protocol::EXPORT_ERROR_TEXT_KEY).value_or(QString()));

@@ -35,6 +35,7 @@ void Controller::factoryReset() {
   const QString dataFolder = paths::applicationDataFolder();
   if (QDir(dataFolder).absolutePath() != QDir(paths::home()).absolutePath()) QDir(dataFolder).removeRecursively();
   if (QFile::exists(prefs_.fileName())) QFile::remove(prefs_.fileName());
+  QDir(paths::keptWorkRoot()).removeRecursively();  // what interrupted exports kept, and nothing beside it
   endProcess(0);
 }
 

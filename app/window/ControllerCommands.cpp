@@ -4,6 +4,7 @@
 #include "app/window/Dialogs.h"
 #include "app/window/TableModels.h"
 #include "media/MediaProbe.h"
+#include "platform/Paths.h"
 #include "ui_LogWindow.h"
 
 #include <QDir>
@@ -41,6 +42,7 @@ void Controller::deleteFromQ() {
   const std::vector<int> rows = selectedRows();
   if (!q_ || rows.empty()) return;
   const int column = std::max(0, qTable()->currentIndex().column());
+  for (const int row : rows) forgetKeptWork(row);
   q_->deleteMovies(rows);
   qTable()->clearSelection();
   reloadQueueTable();
@@ -52,14 +54,28 @@ void Controller::clearQ() {
   const int answer =
       dialogs_->runAlert(controllerWindow_, {tr("The queue will be cleared."), tr("Clear queue"), tr("Cancel"), true});
   if (answer != 0) return;
+  for (int row = 0; row < q_->count(); ++row) forgetKeptWork(row);
   q_->clear();
   reloadQueueTable();
 }
 
 void Controller::clearFinished() {
   if (!q_) return;
+  for (int row = 0; row < q_->count(); ++row)
+    if (q_->status(row) == QLatin1String(status::Complete)) forgetKeptWork(row);
   q_->clearFinished();
   reloadQueueTable();
+}
+
+// A movie that leaves the queue takes the work its interrupted exports kept.
+void Controller::forgetKeptWork(int row) {
+  const auto movie = q_->movie(row);
+  if (!movie) return;
+  const auto directory = exportDirectoryForRequest();
+  for (const auto& target : protocol::kTargets) {
+    const QString output = protocol::outputPath(*movie, target.target, directory);
+    QDir(paths::keptWorkFolder(*movie, QString::number(target.typeCode), output)).removeRecursively();
+  }
 }
 
 void Controller::toggleSelected(protocol::Target target) {

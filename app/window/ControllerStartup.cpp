@@ -148,11 +148,11 @@ bool Controller::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
-// Quitting mid-export throws the export away: the user says so first.
+// Quitting mid-export stops the export: the user says so first.
 bool Controller::confirmQuit() {
   if (!outstanding_ || quitWithoutAsking_) return true;
-  const AlertSpec alert{tr("A movie is being converted. Quitting stops the export, and it starts again from the "
-                           "beginning next time."),
+  const AlertSpec alert{tr("A movie is being converted. Quitting stops the export; next time it goes on from "
+                           "where it is."),
                         tr("Quit and stop the export"), tr("Cancel"), true};
   return dialogs_->runAlert(controllerWindow_, alert) == 0;
 }

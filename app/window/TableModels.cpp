@@ -160,6 +160,14 @@ QVariant QueueTableModel::statusData(int row, int role) const {
 // waiting, the run stopped or Tovix quit) is said as how far the movie is.
 QString QueueTableModel::statusText(int row) const {
   const QString stored = queue_->status(row).value_or(QString());
+  // Work an interrupted export kept: where the next one goes on from.
+  const auto entry = queue_->entry(row);
+  const auto kept = entry ? protocol::stringValue(*entry, protocol::QUEUE_ENTRY_KEPT_KEY) : std::nullopt;
+  if (kept && stored != QLatin1String(status::Complete) && stored != QLatin1String(status::Failed)) {
+    const bool running = run_ && (run_->phase() == RunState::Phase::Running || run_->phase() == RunState::Phase::Paused);
+    const int percent = int(kept->toDouble() * 100);
+    return running ? tr("Resumes at %1 %").arg(percent) : tr("Stopped at %1 %").arg(percent);
+  }
   if (stored != QLatin1String(status::Started)) return shown(stored);
   int done = 0, chosen = 0;
   for (const auto& target : protocol::kTargets) {
