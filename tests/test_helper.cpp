@@ -58,6 +58,8 @@ class HelperTest : public testing::Test {
     // Routine lines (requests, plans) reach standard error only when verbose.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TOVIX_VERBOSE", "1");
+    // Pieces of a second: a clip of a few seconds is made in several.
+    environment.insert("TOVIX_PIECE_SECONDS", "1");
     helper.setProcessEnvironment(environment);
     helper.start(helperPath(), {helperPath()});
     ASSERT_TRUE(helper.waitForStarted());
@@ -269,7 +271,6 @@ TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFileEvenWhenHeld) 
   post(request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY));
   ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2));
   const QString partial = media::temporaryOutputPath(home.path() + "/Movies long_iPhone.m4v");
-  EXPECT_TRUE(QFile::exists(partial));
   // Held, the export posts no progress, yet still acts on SIGTERM.
   ::kill(pid_t(helper.processId()), SIGUSR1);
   settle();
@@ -281,6 +282,30 @@ TEST_F(HelperTest, SigtermCancelsTheRunningExportAndRemovesItsFileEvenWhenHeld) 
   EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit) << "ended by SIGTERM";
   EXPECT_FALSE(QFile::exists(partial));
   EXPECT_FALSE(QFile::exists(home.path() + "/Movies long_iPhone.m4v"));
+}
+
+TEST_F(HelperTest, AKilledExportGoesOnFromItsKeptPiecesNextTime) {
+  const QVariantMap iPhone = request(movie("long.avi"), p::QUEUE_ENTRY_IPHONE_KEY);
+  post(iPhone);
+  const auto pastHalf = [this] {
+    const auto progress = recorder.named(p::kExportProgress);
+    return !progress.empty() && progress.back().userInfo->value(p::EXPORT_PROGRESS_KEY).toDouble() > 0.5;
+  };
+  ASSERT_TRUE(test::waitUntil(pastHalf, 30000));
+  ::kill(pid_t(helper.processId()), SIGKILL);
+  ASSERT_TRUE(helperEnded());
+  ASSERT_TRUE(test::waitUntil([] { return !isBusNameOwned(kHelperBusName); }));
+  startHelper();
+  post(iPhone);
+  ASSERT_TRUE(recorder.waitFor(p::kExportComplete, 1, 60000));
+  const QVariantMap done = *recorder.named(p::kExportComplete)[0].userInfo;
+  EXPECT_EQ(done.value(p::EXPORT_RESULT_KEY), "Finished");
+  EXPECT_GT(done.value(p::EXPORT_RESUMED_FROM_KEY).toDouble(), 0.3) << "the finished pieces were kept";
+  EXPECT_TRUE(helperLog().contains("resumed at"));
+  // The whole movie: every frame, its length.
+  const QJsonObject probed = test::probe(home.path() + "/Movies long_iPhone.m4v");
+  EXPECT_EQ(test::firstStream(probed, "video").value("nb_frames").toString(), "180");
+  EXPECT_NEAR(test::firstStream(probed, "video").value("duration").toString().toDouble(), 6.0, 0.05);
 }
 
 TEST_F(HelperTest, TovixTrustsOnlyTheHelperItStarted) {
