@@ -301,11 +301,13 @@ TEST_F(AppTest, AHelperLeftBehindIsEndedAndTovixConverts) {
   ASSERT_TRUE(parent.waitForReadyRead(5000));
   const pid_t stray = parent.readLine().trimmed().toInt();
   ASSERT_TRUE(test::waitUntil([] { return isBusNameOwned(kHelperBusName); }));
-  ASSERT_EQ(test::gdbusEmit(p::kExportRequest, test::gvariantDictionary({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, movies + "/long.avi"},
+  // Two minutes of sound: its file is written from the start to the end.
+  ASSERT_FALSE(test::makeClip(movies + "/speech.wav", {"-f", "lavfi", "-i", "sine=duration=120"}).isEmpty());
+  ASSERT_EQ(test::gdbusEmit(p::kExportRequest, test::gvariantDictionary({{p::QUEUE_ENTRY_MOVIE_PATH_KEY, movies + "/speech.wav"},
                                                                          {p::EXPORT_TYPE_KEY, p::QUEUE_ENTRY_IPHONE_KEY}})),
             0);
   ASSERT_TRUE(recorder.waitFor(p::kExportProgress, 2, 10000));
-  const QString partial = media::temporaryOutputPath(movies + "/long_iPhone.m4v");
+  const QString partial = media::temporaryOutputPath(movies + "/speech_iPhone.m4v");
   ASSERT_TRUE(QFile::exists(partial));
   kill(stray, SIGSTOP);
 

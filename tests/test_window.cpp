@@ -617,9 +617,12 @@ TEST_F(WindowTest, PreviewTogglesAndImages) {
   auto* play = c.previewUi().previewPlayButton;
   // Opened, the panel names the movie and shows its first picture (the
   // test pattern, not black) before Play; the seek bar spans the movie.
+  // Frames come from the player's own thread: they are taken on this one,
+  // and none after the test.
   QVideoFrame shown;
-  QObject::connect(c.previewUi().movieView->videoSink(), &QVideoSink::videoFrameChanged,
-                   [&](const QVideoFrame& frame) { shown = frame; });
+  QObject receiver;
+  QObject::connect(c.previewUi().movieView->videoSink(), &QVideoSink::videoFrameChanged, &receiver,
+                   [&](const QVideoFrame& frame) { shown = frame; }, Qt::QueuedConnection);
   c.previewMovie();
   EXPECT_EQ(c.previewPanel()->windowTitle(), "Preview – movie.mov");
   ASSERT_TRUE(test::waitUntil([&] { return shown.isValid(); }, 5000)) << "a picture before Play";
