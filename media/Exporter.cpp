@@ -343,9 +343,10 @@ QString Transcoder::planText() const {
   return text;
 }
 
+// As a share of the whole export, as its progress counts it.
 double Transcoder::keptFraction() const {
   if (!work_ || duration_ <= 0) return 0;
-  return std::min(1.0, double(work_->piecesDone() * pieceUs()) / double(duration_));
+  return kPictureShare * std::min(1.0, double(work_->piecesDone() * pieceUs()) / double(duration_));
 }
 
 // Everything the kept pieces depend on: the source as it is on disk, the
@@ -376,7 +377,7 @@ Error Transcoder::convertPicture() {
   work_.emplace(folder, workIdentity(), why);
   if (!why.isEmpty()) workNote_ = QStringLiteral("the work kept earlier was not used: %1").arg(why);
   const int64_t pieceLength = pieceUs();
-  if (duration_ > 0) resumedFrom_ = std::min(1.0, double(work_->piecesDone() * pieceLength) / double(duration_));
+  resumedFrom_ = keptFraction();
   PieceSetup setup;
   setup.source = job_.source;
   setup.stream = pictureSource();
