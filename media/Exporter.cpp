@@ -514,7 +514,7 @@ Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
 }
 
 Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
-  const char* plain = &stream == &video_ ? reason::kPicture : reason::kSound;
+  const char* plain = reason::kSound;  // the picture is encoded in its pieces
   int rc = avcodec_send_frame(stream.encoder.get(), frame);
   if (rc < 0 && rc != AVERROR_EOF) return fail(plain, *failure(QStringLiteral("cannot encode"), rc));
   PacketPtr packet(av_packet_alloc());
