@@ -36,6 +36,22 @@ length() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
 for file in "$out"/resume_whole_ATV.m4v "$out"/resume_0.5_ATV.m4v "$out"/resume_0.9_ATV.m4v; do
   echo "$(basename "$file"): $(frames "$file") frames, $(length "$file") s, $(stat -c %s "$file") bytes"
 done
+# The picture's peak bit rate over any one-second window.
+peak() {
+  ffprobe -v error -select_streams v -show_entries packet=dts_time,size -of csv=p=0 "$1" | python3 -c '
+import sys, collections
+window, total, best = collections.deque(), 0, 0
+for line in sys.stdin:
+    t, size = line.strip().split(",")[:2]
+    t, size = float(t), int(size) * 8
+    window.append((t, size)); total += size
+    while window[0][0] <= t - 1: total -= window.popleft()[1]
+    best = max(best, total)
+print(f"{best / 1e6:.2f} Mb/s")'
+}
+for file in "$out"/resume_whole_ATV.m4v "$out"/resume_0.5_ATV.m4v "$out"/resume_0.9_ATV.m4v; do
+  echo "$(basename "$file"): peak $(peak "$file")"
+done
 # SSIM against the source, frame by frame: the mean, and the frames within a
 # second of each join (every 60 s).
 for file in "$out"/resume_whole_ATV.m4v "$out"/resume_0.5_ATV.m4v; do
