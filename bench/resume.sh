@@ -55,10 +55,10 @@ done
 # SSIM against the source, frame by frame: the mean, and the frames within a
 # second of each join (every 60 s).
 for file in "$out"/resume_whole_ATV.m4v "$out"/resume_0.5_ATV.m4v; do
-  ffmpeg -v error -i "$file" -i "$movie" -lavfi "[0:v][1:v]scale=1920:1080,ssim=stats_file=$out/ssim.txt" -f null -
+  ffmpeg -v error -i "$file" -i "$movie" -lavfi "[0:v][1:v]ssim=stats_file=$out/ssim_$(basename "$file").txt" -f null -
   awk -v fps=30 '{ split($5, a, ":"); s = a[2]; n = $1; sub("n:", "", n); t = (n - 1) / fps;
                    all += s; count++; m = t - int(t / 60) * 60;
                    if (t > 1 && (m < 1 || m > 59)) { seam += s; seams++ } }
                  END { printf "%s: SSIM mean %.5f, at the joins %.5f (%d frames)\n", FILENAME, all / count, seam / seams, seams }' \
-    "$out/ssim.txt" | sed "s|$out/ssim.txt|$(basename "$file")|"
+    "$out/ssim_$(basename "$file").txt" | sed "s|$out/ssim_||; s|.txt:|:|"
 done
