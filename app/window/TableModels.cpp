@@ -162,10 +162,11 @@ QString QueueTableModel::statusText(int row) const {
   const QString stored = queue_->status(row).value_or(QString());
   // Work an interrupted export kept: where the next one goes on from.
   const auto entry = queue_->entry(row);
-  const auto kept = entry ? protocol::stringValue(*entry, protocol::QUEUE_ENTRY_KEPT_KEY) : std::nullopt;
-  if (kept && stored != QLatin1String(status::Complete) && stored != QLatin1String(status::Failed)) {
+  // A stored value that is no share (a damaged Queue.xml) is not shown.
+  const double kept = entry ? protocol::stringValue(*entry, protocol::QUEUE_ENTRY_KEPT_KEY).value_or(QString()).toDouble() : 0;
+  if (kept > 0 && kept < 1 && stored != QLatin1String(status::Complete) && stored != QLatin1String(status::Failed)) {
     const bool running = run_ && (run_->phase() == RunState::Phase::Running || run_->phase() == RunState::Phase::Paused);
-    const int percent = int(kept->toDouble() * 100);
+    const int percent = int(kept * 100);
     return running ? tr("Resumes at %1 %").arg(percent) : tr("Stopped at %1 %").arg(percent);
   }
   if (stored != QLatin1String(status::Started)) return shown(stored);
