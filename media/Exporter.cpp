@@ -617,10 +617,10 @@ double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) cons
 }
 
 Error Transcoder::handlePacket(AVPacket* packet) {
+  const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
   // The converted picture's pieces go in beside the source's other tracks, in time.
   if (video_.pieces && packet->dts != AV_NOPTS_VALUE) {
     const AVStream* in = input_->streams[packet->stream_index];
-    const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
     if (Error error = joinPiecesUntil(av_rescale_q(packet->dts, in->time_base, AV_TIME_BASE_Q) - startUs)) return error;
   }
   if (video_.in && packet->stream_index == video_.in->index) {
@@ -638,7 +638,6 @@ Error Transcoder::handlePacket(AVPacket* packet) {
     }
     sound = &track;
   }
-  const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
   for (const auto& subtitle : subtitles_) {
     if (packet->stream_index != subtitle->in()->index) continue;
     const int rc = subtitle->convert(packet, startUs, [this](AVPacket* converted) {

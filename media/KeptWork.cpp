@@ -34,8 +34,8 @@ struct RecordHeader {
   qint32 size;
 };
 
-bool syncPath(const QString& path, bool folder) {
-  const int fd = ::open(QFile::encodeName(path).constData(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+bool syncFolder(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
@@ -113,17 +113,12 @@ bool KeptWork::writeManifest() const {
     QFile::remove(temporary);
     return false;
   }
-  return syncPath(folder_, true);
+  return syncFolder(folder_);
 }
 
-bool KeptWork::commit() {
+bool KeptWork::commit(qint64 bytes, const QByteArray& sha256) {
   const QString path = piecePath(piecesDone());
-  Piece piece{QFileInfo(path).size(), sha256Of(path)};
-  if (piece.sha256.isEmpty() || !syncPath(path, false)) {
-    QFile::remove(path);
-    return false;
-  }
-  pieces_.push_back(piece);
+  pieces_.push_back({bytes, sha256});
   if (writeManifest()) return true;
   pieces_.pop_back();
   QFile::remove(path);
@@ -146,13 +141,20 @@ void KeptWork::discard() {
 }
 
 PieceWriter::PieceWriter(const QString& path) : file_(path) {
-  ok_ = file_.open(QIODevice::WriteOnly | QIODevice::Truncate) && file_.write(kPieceMagic, kMagicSize) == kMagicSize;
+  ok_ = file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  append(kPieceMagic, kMagicSize);
 }
 
 void PieceWriter::write(const AVPacket* packet) {
   const RecordHeader header{packet->pts, packet->dts, packet->duration, packet->flags, packet->size};
-  ok_ = ok_ && file_.write(reinterpret_cast<const char*>(&header), sizeof header) == qint64(sizeof header) &&
-        file_.write(reinterpret_cast<const char*>(packet->data), packet->size) == packet->size;
+  append(reinterpret_cast<const char*>(&header), sizeof header);
+  append(reinterpret_cast<const char*>(packet->data), packet->size);
+}
+
+void PieceWriter::append(const char* data, qint64 size) {
+  ok_ = ok_ && file_.write(data, size) == size;
+  hash_.addData(QByteArrayView(data, size));
+  bytes_ += size;
 }
 
 bool PieceWriter::close() {

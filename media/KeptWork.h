@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 #include <vector>
@@ -27,9 +28,10 @@ class KeptWork {
 
   int piecesDone() const { return int(pieces_.size()); }
   QString piecePath(int index) const;
-  // Records the piece written at piecePath(piecesDone()) as done. False
-  // when it could not be made safe on disk; the piece is then dropped.
-  bool commit();
+  // Records the piece written at piecePath(piecesDone()), already flushed
+  // to disk, as done with its size and checksum. False when the record
+  // could not be kept; the piece is then dropped.
+  bool commit(qint64 bytes, const QByteArray& sha256);
   // Drops a piece that was being written when the export stopped.
   void dropUnfinished();
   // Removes the folder and everything in it.
@@ -57,9 +59,16 @@ class PieceWriter {
   void write(const AVPacket* packet);
   // Flushes it to disk; false when any write failed.
   bool close();
+  // What was written, for the manifest: counted and hashed on the way.
+  qint64 bytes() const { return bytes_; }
+  QByteArray sha256() const { return hash_.result().toHex(); }
 
  private:
+  void append(const char* data, qint64 size);
+
   QFile file_;
+  QCryptographicHash hash_{QCryptographicHash::Sha256};
+  qint64 bytes_ = 0;
   bool ok_ = false;
 };
 

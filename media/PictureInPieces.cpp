@@ -109,7 +109,7 @@ PictureInPieces::Error PictureInPieces::startPiece(KeptWork& work) {
 PictureInPieces::Error PictureInPieces::finishPiece(KeptWork& work) {
   if (Error error = path_->take(nullptr, [this](AVFrame* picture) { return encode(picture); })) return error;
   if (Error error = encode(nullptr)) return error;
-  const bool kept = writer_->close() && work.commit();
+  const bool kept = writer_->close() && work.commit(writer_->bytes(), writer_->sha256());
   path_.reset();
   encoder_.reset();
   writer_.reset();
