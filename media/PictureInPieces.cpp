@@ -46,13 +46,47 @@ PictureInPieces::Error PictureInPieces::open(int firstPiece) {
     // From the key frame before the first piece still to do; earlier frames are decoded and dropped.
     const int64_t at = av_rescale_q(firstPiece * setup_.pieceUs, AV_TIME_BASE_Q, in_->time_base) + startOffset_;
     av_seek_frame(input_.get(), setup_.stream, at, AVSEEK_FLAG_BACKWARD);
+    linesFromUs_ = firstPiece * setup_.pieceUs;
+    if (burner_) leadInLines();
   }
   return std::nullopt;
 }
 
+// A line burnt into the first piece still to do may have begun long before
+// the key frame the picture is read from. The track is read from well
+// before that piece on an input of its own, up to the piece, so the picture
+// need not be decoded from there; the main input then skips those lines.
+void PictureInPieces::leadInLines() {
+  InputPtr lines = openInput(setup_.source);
+  if (!lines || setup_.burntStream >= int(lines->nb_streams)) return;
+  for (unsigned i = 0; i < lines->nb_streams; ++i)
+    if (int(i) != setup_.burntStream) lines->streams[i]->discard = AVDISCARD_ALL;
+  // A seek that fails leaves the input at its start, which only reads more.
+  const int64_t from = std::max<int64_t>(0, linesFromUs_ - kLineLookbackUs);
+  av_seek_frame(lines.get(), -1, movieStartUs() + from, AVSEEK_FLAG_BACKWARD);
+  PacketPtr packet(av_packet_alloc());
+  while (packet && av_read_frame(lines.get(), packet.get()) >= 0) {
+    const int64_t us = packet->stream_index == setup_.burntStream ? lineUsOf(packet.get()) : AV_NOPTS_VALUE;
+    if (us != AV_NOPTS_VALUE && us >= linesFromUs_) break;
+    if (us != AV_NOPTS_VALUE) burner_->take(packet.get(), movieStartUs());
+    av_packet_unref(packet.get());
+  }
+}
+
+// A burnt line's time from the movie's start; AV_NOPTS_VALUE when it has none.
+int64_t PictureInPieces::lineUsOf(const AVPacket* packet) const {
+  const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (pts == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  return av_rescale_q(pts, input_->streams[setup_.burntStream]->time_base, AV_TIME_BASE_Q) - movieStartUs();
+}
+
+int64_t PictureInPieces::movieStartUs() const { return av_rescale_q(startOffset_, in_->time_base, AV_TIME_BASE_Q); }
+
 PictureInPieces::Error PictureInPieces::onPacket(AVPacket* packet, KeptWork& work, int firstPiece) {
   if (packet && packet->stream_index == setup_.burntStream) {
-    if (burner_) burner_->take(packet, av_rescale_q(startOffset_, in_->time_base, AV_TIME_BASE_Q));
+    const int64_t us = lineUsOf(packet);
+    const bool takenAhead = us != AV_NOPTS_VALUE && us < linesFromUs_;
+    if (burner_ && !takenAhead) burner_->take(packet, movieStartUs());
     return std::nullopt;
   }
   if (packet && packet->stream_index != setup_.stream) return std::nullopt;

@@ -23,6 +23,9 @@ namespace tovix::media {
 
 // A minute of the movie, unless a caller (a test) asks for shorter pieces.
 inline constexpr int64_t kPieceUs = 60 * int64_t(AV_TIME_BASE);
+// How long before a resumed piece a line burnt into it may have begun: no
+// subtitle stays on screen that long.
+inline constexpr int64_t kLineLookbackUs = 10 * 60 * int64_t(AV_TIME_BASE);
 
 struct PieceSetup {
   QString source;
@@ -57,6 +60,9 @@ class PictureInPieces {
 
  private:
   Error open(int firstPiece);
+  void leadInLines();
+  int64_t lineUsOf(const AVPacket* packet) const;
+  int64_t movieStartUs() const;
   Error onPacket(AVPacket* packet, KeptWork& work, int firstPiece);
   Error onFrame(AVFrame* frame, KeptWork& work, int firstPiece);
   Error startPiece(KeptWork& work);
@@ -70,6 +76,7 @@ class PictureInPieces {
   InputPtr input_;
   const AVStream* in_ = nullptr;
   int64_t startOffset_ = 0;
+  int64_t linesFromUs_ = 0;  // burnt lines before this were taken ahead of the picture
   CodecContextPtr decoder_;
   CodecContextPtr encoder_;
   std::unique_ptr<SubtitleBurner> burner_;

@@ -779,8 +779,13 @@ QStringList pictureTimes(const QString& movie) {
 }
 
 TEST_F(ExporterTest, AnInterruptedExportGoesOnFromItsKeptPieces) {
-  // Six seconds in pieces of one: a whole export to compare with first.
-  const QString source = clip("pieces.mkv", withCodecs(test::standardClipArguments(6), {"-c:v", "mpeg4", "-c:a", "aac"}));
+  // Six seconds in pieces of one, with a forced red box on screen from
+  // 0.2 s to 5.8 s: a whole export to compare with first.
+  ASSERT_EQ(test::runProgram(qEnvironmentVariable("TOVIX_BIN_DIR") + "/picture_subtitles", {path("line.mkv"), "160", "120", "200-5800", "ffff0000"}), 0);
+  const QString source = clip("pieces.mkv", {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=6",
+                                             "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=6",
+                                             "-i", path("line.mkv"), "-map", "0", "-map", "1", "-map", "2", "-pix_fmt", "yuv420p",
+                                             "-c:v", "mpeg4", "-c:a", "aac", "-c:s", "copy", "-disposition:s:0", "forced"});
   pieceUs = 1'000'000;
   const QString whole = path("whole_iPhone.m4v");
   const auto once = run(source, media::kTypeCodeiPhone, whole);
@@ -806,6 +811,11 @@ TEST_F(ExporterTest, AnInterruptedExportGoesOnFromItsKeptPieces) {
     // process may choose differently here and there).
     EXPECT_NEAR(ssimOf(output, source), ssimOf(whole, source), 0.005) << what;
     EXPECT_EQ(pictureTimes(output), pictureTimes(whole)) << what;
+    // The line began before the first piece this run made, and shows in it.
+    if (const long firstNew = std::lround(from / 0.95 * 6); firstNew < 6) {
+      const QString at = QString::number(firstNew + 0.5);
+      EXPECT_GT(regionMean(output, qPrintable(at), "30:8:65:98", "VAVG"), 200) << what << " at " << qPrintable(at);
+    }
     EXPECT_FALSE(QFileInfo::exists(kept)) << "finished, its pieces go";
     QFile::remove(output);
   };
