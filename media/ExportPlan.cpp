@@ -153,11 +153,11 @@ class Planner {
   ExportPlan plan(const PlanOptions& options);
 
  private:
-  void keep(int source, TrackAction action, std::string why, bool surround = false, bool enabled = false) {
-    kept_.push_back({source, movie_.tracks[source].kind, action, surround, enabled, false, std::move(why)});
+  void keep(int source, TrackAction action, std::string why, bool enabled = false, int companionOf = -1) {
+    kept_.push_back({source, movie_.tracks[source].kind, action, companionOf, enabled, false, std::move(why)});
   }
   void leaveOut(int source, std::string why) {
-    left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, false, false, false, std::move(why)});
+    left_.push_back({source, movie_.tracks[source].kind, TrackAction::LeaveOut, -1, false, false, std::move(why)});
   }
   void planPicture(bool copyWhatPlays, const Burnt& burnt);
   void planSound(const SoundChoice& sound);
@@ -209,14 +209,15 @@ void Planner::planSound(const SoundChoice& sound) {
     }
     const TrackFacts& track = movie_.tracks[i];
     if (preset_.streamCopyWhenPossible && track.movCompatible)
-      keep(i, TrackAction::Copy, "the file holds the sound as it is", false, i == sound.chosen);
+      keep(i, TrackAction::Copy, "the file holds the sound as it is", i == sound.chosen);
     else if (soundPlaysAsItIs(track, preset_))
-      keep(i, TrackAction::Copy, "the device plays it as it is", false, i == sound.chosen);
+      keep(i, TrackAction::Copy, "the device plays it as it is", i == sound.chosen);
     else
-      keep(i, TrackAction::Convert, "AAC stereo", false, i == sound.chosen);
+      keep(i, TrackAction::Convert, "AAC stereo", i == sound.chosen);
     kept_.back().sound = soundOutput(track, preset_, false);
     if (preset_.surroundCompanion && track.channels > kStereo) {
-      keep(i, surroundCopied(track) ? TrackAction::Copy : TrackAction::Convert, "AC3 5.1 beside the stereo track", true);
+      const int stereo = int(kept_.size()) - 1;
+      keep(i, surroundCopied(track) ? TrackAction::Copy : TrackAction::Convert, "AC3 5.1 beside the stereo track", false, stereo);
       kept_.back().sound = soundOutput(track, preset_, true);
     }
   }
@@ -311,7 +312,7 @@ std::string ExportPlan::describe() const {
   std::string text;
   for (const PlannedTrack& track : tracks) {
     if (!text.empty()) text += "; ";
-    text += "track " + std::to_string(track.source) + ' ' + kKinds[int(track.kind)] + (track.surround ? " (surround)" : "") +
+    text += "track " + std::to_string(track.source) + ' ' + kKinds[int(track.kind)] + (track.surround() ? " (surround)" : "") +
             ": " + kActions[int(track.action)] + " (" + track.why + ')';
   }
   return text;

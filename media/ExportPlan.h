@@ -75,12 +75,17 @@ struct PlannedTrack {
   int source = -1;
   TrackKind kind = TrackKind::Other;
   TrackAction action = TrackAction::LeaveOut;
-  bool surround = false;  // the AC3 5.1 companion of a multichannel sound track
+  // An AC3 5.1 companion of a multichannel sound track: the place in the
+  // plan's tracks of the stereo track made from the same source, which it
+  // stands beside and players fall back to; -1 for any other track.
+  int companionOf = -1;
   bool enabled = false;   // the sound track players start with
   bool forcedLinesOnly = false;  // burnt subtitles: only the lines their packets mark forced
   std::string why;
   SoundOutput sound{};   // a converted sound track's settings
   bool hvc1Tag = false;  // a copied HEVC picture, tagged as Apple's players want it
+
+  bool surround() const { return companionOf >= 0; }
 };
 
 struct ExportPlan {

@@ -136,7 +136,7 @@ class Transcoder {
     PacketPtr waiting;  // the next piece packet, read but not yet written
   };
   struct AudioStream : Stream {
-    bool surround = false;  // the AC3 5.1 companion of a multichannel track
+    const AudioStream* stereo = nullptr;  // a surround companion's stereo track, which players fall back to
     SoundOutput settings{};
     SwrPtr resampler;
     AudioFifoPtr fifo;
@@ -162,6 +162,7 @@ class Transcoder {
   Error writeHeader();
   Error convertPackets();
   Error handlePacket(AVPacket* packet);
+  Error feedSound(AudioStream& sound, const AVPacket* packet);
   Error copyPacket(Stream& stream, AVPacket* packet);
   Error copyInOrder(Stream& stream, AVPacket* packet);
   Error copyUndated(Stream& stream, int64_t nextDts);
@@ -189,8 +190,8 @@ class Transcoder {
   Error fail(const char* plain, const QString& detail);
   bool sourceChanged() const { return stampOf(job_.source) != sourceStamp_; }
   ExportOutcome abandon(ExportResult status, const QString& detail);
-  // Each surround track falls back to the stereo track before it (the
-  // muxer numbers tracks from 1 in the output's order).
+  // Each surround track falls back to its stereo track (the muxer numbers
+  // tracks from 1 in the output's order).
   MovieTouches touches() const;
   // What the written file must hold: the planned tracks, as long as the movie.
   PlannedOutput plannedOutput() const;
@@ -628,14 +629,12 @@ Error Transcoder::handlePacket(AVPacket* packet) {
     if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
     return video_.pieces ? std::nullopt : copyInOrder(video_, packet);
   }
-  AudioStream* sound = nullptr;
+  // Every sound track made from this stream takes the packet (a stereo
+  // track and its surround companion).
+  const AudioStream* sound = nullptr;
   for (AudioStream& track : sounds_) {
     if (packet->stream_index != track.in->index) continue;
-    // A track with a surround companion feeds both, the stereo track first:
-    // a copied companion hands the packet itself to the muxer.
-    if (sound) {
-      if (Error error = sound->copy ? copyPacket(*sound, packet) : decode(*sound, packet)) return error;
-    }
+    if (Error error = feedSound(track, packet)) return error;
     sound = &track;
   }
   for (const auto& subtitle : subtitles_) {
@@ -648,7 +647,16 @@ Error Transcoder::handlePacket(AVPacket* packet) {
   if (!sound) return std::nullopt;  // picture subtitles, data and unchosen streams are left out
   const double position = positionOf(*sound, packet);
   if (position >= 0) lastFraction_ = std::clamp(position, lastFraction_, 1.0);
-  return sound->copy ? copyInOrder(*sound, packet) : decode(*sound, packet);
+  return std::nullopt;
+}
+
+// A copy hands its own reference to the muxer, so the packet stays whole
+// for the other tracks made from the same stream.
+Error Transcoder::feedSound(AudioStream& sound, const AVPacket* packet) {
+  if (!sound.copy) return decode(sound, packet);
+  PacketPtr copy(av_packet_clone(packet));
+  if (!copy) return QStringLiteral("out of memory");
+  return copyInOrder(sound, copy.get());
 }
 
 // Writes the pieces' packets that start by us (from the movie's start),
@@ -739,8 +747,8 @@ Error Transcoder::finish() {
 
 MovieTouches Transcoder::touches() const {
   MovieTouches touches;
-  for (size_t i = 1; i < sounds_.size(); ++i)
-    if (sounds_[i].surround) touches.fallbacks.push_back({sounds_[i].out->index + 1, sounds_[i - 1].out->index + 1});
+  for (const AudioStream& sound : sounds_)
+    if (sound.stereo) touches.fallbacks.push_back({sound.out->index + 1, sound.stereo->out->index + 1});
   return touches;
 }
 
@@ -805,14 +813,23 @@ Error Transcoder::addTracks() {
   });
   sounds_ = std::vector<AudioStream>(size_t(sounds));  // sized once: streams are not moved after set-up
   auto sound = sounds_.begin();
-  for (const PlannedTrack& track : plan_.tracks) {
+  std::vector<const AudioStream*> soundOfTrack(plan_.tracks.size(), nullptr);  // by place in the plan
+  for (size_t i = 0; i < plan_.tracks.size(); ++i) {
+    const PlannedTrack& track = plan_.tracks[i];
     Error error;
     if (track.action == TrackAction::LeaveOut) continue;
     if (track.action == TrackAction::Burn) continue;  // burnt into the pieces
-    if (track.kind == TrackKind::Picture) error = addPicture(track);
-    else if (track.kind == TrackKind::Sound) error = addSound(*sound++, track);
-    else if (track.kind == TrackKind::TextSubtitle) error = addSubtitles(track.source);
-    else if (track.kind == TrackKind::Cover) error = addCover(track.source);
+    if (track.kind == TrackKind::Picture) {
+      error = addPicture(track);
+    } else if (track.kind == TrackKind::Sound) {
+      if (track.surround()) sound->stereo = soundOfTrack[size_t(track.companionOf)];
+      soundOfTrack[i] = &*sound;
+      error = addSound(*sound++, track);
+    } else if (track.kind == TrackKind::TextSubtitle) {
+      error = addSubtitles(track.source);
+    } else if (track.kind == TrackKind::Cover) {
+      error = addCover(track.source);
+    }
     if (error) return error;
   }
   timeline_ = video_.in ? video_.in : sounds_.empty() ? nullptr : sounds_.front().in;
@@ -849,7 +866,6 @@ Error Transcoder::addConvertedPicture() {
 }
 
 Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
-  sound.surround = track.surround;
   sound.settings = track.sound;
   if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
   sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;

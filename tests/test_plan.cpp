@@ -193,7 +193,7 @@ TEST(ExportPlan, DecidesEveryTrack) {
       std::string entry = "-";
       for (const media::PlannedTrack& track : plan.tracks) {
         if (track.source != int(i) || track.action == TrackAction::LeaveOut) continue;
-        if (track.surround) entry += std::string("S") + "KC"[int(track.action)];
+        if (track.surround()) entry += std::string("S") + "KC"[int(track.action)];
         else entry = std::string(1, "KCB"[int(track.action)]) + (track.enabled ? "*" : "") + entry.substr(1);
       }
       got += entry;
