@@ -85,7 +85,7 @@ int64_t PictureInPieces::movieStartUs() const { return av_rescale_q(startOffset_
 PictureInPieces::Error PictureInPieces::onPacket(AVPacket* packet, KeptWork& work, int firstPiece) {
   if (packet && packet->stream_index == setup_.burntStream) {
     const int64_t us = lineUsOf(packet);
-    const bool takenAhead = us != AV_NOPTS_VALUE && us < linesFromUs_;
+    const bool takenAhead = linesFromUs_ > 0 && us != AV_NOPTS_VALUE && us < linesFromUs_;
     if (burner_ && !takenAhead) burner_->take(packet, movieStartUs());
     return std::nullopt;
   }

@@ -76,7 +76,7 @@ class PictureInPieces {
   InputPtr input_;
   const AVStream* in_ = nullptr;
   int64_t startOffset_ = 0;
-  int64_t linesFromUs_ = 0;  // burnt lines before this were taken ahead of the picture
+  int64_t linesFromUs_ = 0;  // resumed: burnt lines before this were taken ahead of the picture
   CodecContextPtr decoder_;
   CodecContextPtr encoder_;
   std::unique_ptr<SubtitleBurner> burner_;
