@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 make -s build >/dev/null
 sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
 command -v HandBrakeCLI >/dev/null || $sudo apt-get install -y -qq handbrake-cli >/dev/null
+command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
 reps=${REPS:-3}
 out=bench/out; mkdir -p "$out"
 movie="$out/ready_1080p.mkv"

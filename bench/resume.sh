@@ -9,6 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
+sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
 minutes=${MINUTES:-10}
 out=$PWD/bench/out; mkdir -p "$out"
 export XDG_CACHE_HOME=$out/cache  # the kept pieces, away from the user's own cache
