@@ -10,9 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
-sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-command -v HandBrakeCLI >/dev/null || $sudo apt-get install -y -qq handbrake-cli >/dev/null
-command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
+source bench/common.sh
+needs HandBrakeCLI handbrake-cli
+needs bc bc
 minutes=${MINUTES:-120}
 reps=${REPS:-3}
 out=bench/out; mkdir -p "$out"

@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
-command -v xwininfo >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo; $sudo apt-get install -y -qq x11-utils >/dev/null; }
+source bench/common.sh
+needs xwininfo x11-utils
 home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
 mkdir -p "$home/Movies" "$home/.local/share/Tovix/Queue"
 ffmpeg -v error -y -f lavfi -i "testsrc2=size=320x240:rate=30:duration=1" -c:v libx264 "$home/Movies/clip.mp4"

@@ -8,8 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
-sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
+source bench/common.sh
+needs bc bc
 clip=$(realpath "${1:-bench/out/camera_forest.mp4}")
 [ -f "$clip" ] || { echo "no clip $clip: run bench/run-bench.sh first" >&2; exit 1; }
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT

@@ -22,8 +22,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build/bin/bench_export ] || make -s build >/dev/null
-sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-command -v HandBrakeCLI >/dev/null || $sudo apt-get install -y -qq handbrake-cli >/dev/null
+source bench/common.sh
+needs HandBrakeCLI handbrake-cli
 photos=/usr/share/wallpapers
 [ -f "$photos/Path/contents/images/2560x1600.jpg" ] ||
   $sudo apt-get install -y -qq --no-install-recommends plasma-workspace-wallpapers >/dev/null

@@ -9,17 +9,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
-sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
+source bench/common.sh
+needs bc bc
 minutes=${MINUTES:-10}
 out=$PWD/bench/out; mkdir -p "$out"
 export XDG_CACHE_HOME=$out/cache  # the kept pieces, away from the user's own cache
-movie="$out/resume_${minutes}min.mp4"
-if [ ! -f "$movie" ]; then
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=$((minutes * 60))" \
-    -f lavfi -i "sine=frequency=300:duration=$((minutes * 60))" -filter:v "noise=alls=8:allf=t" -pix_fmt yuv420p \
-    -c:v libx264 -preset ultrafast -b:v 20M -c:a aac "$movie"
-fi
+movie=$(resume_movie "$minutes")
 now() { date +%s.%N; }
 whole_run() { local start; start=$(now); build/bin/bench_export "$movie" "$1" M4VH >/dev/null; echo "$(now) - $start" | bc; }
 rm -f "$out"/resume_*_ATV.m4v

@@ -14,10 +14,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make -s build >/dev/null
+source bench/common.sh
 # The peers and tools only the benchmark needs (Debian packages).
-sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-command -v HandBrakeCLI >/dev/null || $sudo apt-get install -y -qq handbrake-cli >/dev/null
-command -v bc >/dev/null || $sudo apt-get install -y -qq bc >/dev/null
+needs HandBrakeCLI handbrake-cli
+needs bc bc
 photos=/usr/share/wallpapers
 [ -f "$photos/Path/contents/images/2560x1600.jpg" ] ||
   $sudo apt-get install -y -qq --no-install-recommends plasma-workspace-wallpapers >/dev/null
