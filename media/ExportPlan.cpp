@@ -134,12 +134,20 @@ std::string whyNotCopied(const MovieFacts& movie, const ExportPreset& preset) {
   return {};
 }
 
+// The sound's rate as its file states it, else as its packets measure.
+int64_t soundBitRate(const TrackFacts& track) {
+  if (track.bitRate > 0) return track.bitRate;
+  return track.measuredBitRate ? track.measuredBitRate() : 0;
+}
+
 // Sound a device plays as it is: AAC-LC, mono or stereo, at 44.1 or 48 kHz
-// and a rate the device takes.
+// and a rate the device takes, which is looked at last.
 bool soundPlaysAsItIs(const TrackFacts& track, const ExportPreset& preset) {
-  return preset.soundCopyKbps > 0 && track.aacLc && track.channels >= 1 && track.channels <= kStereo &&
-         (track.sampleRate == 44100 || track.sampleRate == 48000) && track.bitRate > 0 &&
-         track.bitRate <= int64_t(preset.soundCopyKbps) * 1000;
+  if (preset.soundCopyKbps <= 0 || !track.aacLc || track.channels < 1 || track.channels > kStereo ||
+      (track.sampleRate != 44100 && track.sampleRate != 48000))
+    return false;
+  const int64_t rate = soundBitRate(track);
+  return rate > 0 && rate <= int64_t(preset.soundCopyKbps) * 1000;
 }
 
 bool surroundCopied(const TrackFacts& track) {

@@ -36,6 +36,10 @@ struct TrackFacts {
   bool aacLc = false;        // AAC in its low-complexity form, which every device plays
   bool hevc = false;
   int sampleRate = 0;        // sound samples per second; 0 when unknown
+  // Sound whose file states no rate (Matroska never does): the bits per
+  // second of its packets, 0 when unknown. Reads the whole file, so it is
+  // asked for last, only when all else about the sound fits.
+  std::function<int64_t()> measuredBitRate = nullptr;
 };
 
 enum class H264Profile { Unknown, ConstrainedBaseline, Baseline, Main, Extended, High, Higher };

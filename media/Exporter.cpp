@@ -127,6 +127,7 @@ class Transcoder {
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last copied packet, in the output's time base
     int64_t lastDuration = 0;
+    int64_t nextSample = AV_NOPTS_VALUE;  // where a copied sound's last frame ended, in samples
     std::vector<PacketPtr> undated;  // a copied picture's first packets, waiting for a decode time
   };
   // A converted picture comes from its kept pieces, joined as they are.
@@ -164,6 +165,7 @@ class Transcoder {
   Error handlePacket(AVPacket* packet);
   Error feedSound(AudioStream& sound, const AVPacket* packet);
   Error copyPacket(Stream& stream, AVPacket* packet);
+  static void rescaleCopiedTimes(Stream& stream, AVPacket* packet);
   Error copyInOrder(Stream& stream, AVPacket* packet);
   Error copyUndated(Stream& stream, int64_t nextDts);
   Error decode(AudioStream& stream, const AVPacket* packet);
@@ -464,7 +466,7 @@ Error Transcoder::writePacket(AVPacket* packet) {
 Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
   if (packet->pts != AV_NOPTS_VALUE) packet->pts -= stream.startOffset;
   if (packet->dts != AV_NOPTS_VALUE) packet->dts -= stream.startOffset;
-  av_packet_rescale_ts(packet, stream.in->time_base, stream.out->time_base);
+  rescaleCopiedTimes(stream, packet);
   if (packet->dts == AV_NOPTS_VALUE) packet->dts = packet->pts;
   if (stream.lastDts != AV_NOPTS_VALUE && (packet->dts == AV_NOPTS_VALUE || packet->dts <= stream.lastDts)) {
     packet->dts = stream.lastDts + std::max<int64_t>(1, stream.lastDuration);
@@ -476,6 +478,30 @@ Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
   packet->stream_index = stream.out->index;
   packet->pos = -1;
   return writeMoviePacket(stream.out, packet);
+}
+
+// Sound frames hold a fixed number of samples, which a file that times in
+// milliseconds (Matroska) rounds: an AAC frame at 48 kHz would last 1008 or
+// 1056 samples in turn. A frame within one tick of the file's clock of where
+// the last one ended follows on sample-exact; a real gap keeps its time.
+void Transcoder::rescaleCopiedTimes(Stream& stream, AVPacket* packet) {
+  const AVCodecParameters* par = stream.in->codecpar;
+  const int samples = par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0
+                          ? av_get_audio_frame_duration2(const_cast<AVCodecParameters*>(par), packet->size)
+                          : 0;
+  if (samples <= 0 || packet->dts == AV_NOPTS_VALUE || packet->pts != packet->dts) {
+    av_packet_rescale_ts(packet, stream.in->time_base, stream.out->time_base);
+    return;
+  }
+  const AVRational sampleTime{1, par->sample_rate};
+  const int64_t at = av_rescale_q(packet->dts, stream.in->time_base, sampleTime);
+  const int64_t tick = av_rescale_q_rnd(1, stream.in->time_base, sampleTime, AV_ROUND_UP);
+  const int64_t gap = stream.nextSample == AV_NOPTS_VALUE ? INT64_MAX : av_sat_sub64(at, stream.nextSample);
+  const bool followsOn = gap >= -tick && gap <= tick;
+  const int64_t start = followsOn ? stream.nextSample : at;
+  stream.nextSample = av_sat_add64(start, samples);
+  packet->dts = packet->pts = av_rescale_q(start, sampleTime, stream.out->time_base);
+  packet->duration = av_rescale_q(samples, sampleTime, stream.out->time_base);
 }
 
 // A reordered picture's first packets may come without a decode time

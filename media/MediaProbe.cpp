@@ -234,8 +234,10 @@ int Movie::chapterCount() const { return int(impl_->input->nb_chapters); }
 
 std::vector<QString> Movie::devicePictureFates(bool copyWhatPlays) const {
   std::vector<QString> fates;
-  const MovieFacts facts = movieFactsOf(impl_->input.get(), impl_->path);
+  MovieFacts facts = movieFactsOf(impl_->input.get(), impl_->path);
   if (facts.picture < 0) return fates;
+  // Only the picture's fate is told: the sound's rate is not read through the file for it.
+  for (TrackFacts& track : facts.tracks) track.measuredBitRate = nullptr;
   for (const auto& target : protocol::kTargets) {
     const auto preset = presetForTypeCode(target.typeCode);
     if (!preset || preset->boxWidth == 0) continue;  // the QuickTime copy keeps any picture

@@ -14,6 +14,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -136,37 +138,89 @@ H264Profile h264ProfileOf(int profile) {
   }
 }
 
-// The bits of the stream's packets in its busiest second, read packet by
-// packet (never decoded) from a reader of its own; 0 when unknown.
-int64_t peakBitRateOf(const QString& path, int streamIndex) {
+// What one read through the source's packets (never decoded) tells of the
+// rates its header may not state: the bits in the picture's busiest second,
+// and each sound track's average. 0 or absent when unknown.
+struct PacketTally {
+  int64_t picturePeak = 0;
+  std::map<int, int64_t> soundRates;  // by stream index
+};
+
+// The busiest second of one stream's packets, read in time order.
+class PeakWindow {
+ public:
+  void add(int64_t us, int64_t bits) {
+    window_.emplace_back(us, bits);
+    bits_ += bits;
+    while (window_.front().first <= us - AV_TIME_BASE) {
+      bits_ -= window_.front().second;
+      window_.pop_front();
+      timed_ = true;  // the stream spans a whole second
+    }
+    peak_ = std::max(peak_, bits_);
+  }
+  int64_t peak() const { return timed_ ? peak_ : 0; }
+
+ private:
+  std::deque<std::pair<int64_t, int64_t>> window_;  // (time in microseconds, bits)
+  int64_t bits_ = 0, peak_ = 0;
+  bool timed_ = false;
+};
+
+// A sound stream's bits over the time its packets span.
+struct SoundSpan {
+  int64_t bits = 0, firstUs = INT64_MAX, endUs = INT64_MIN;
+  int64_t rate() const {
+    const int64_t span = av_sat_sub64(endUs, firstUs);
+    return bits > 0 && span >= AV_TIME_BASE ? av_rescale(bits, AV_TIME_BASE, span) : 0;
+  }
+};
+
+PacketTally tallyPackets(const QString& path, int picture) {
   InputPtr input = openInput(path);
   PacketPtr packet(av_packet_alloc());
-  if (!input || !packet || streamIndex >= int(input->nb_streams)) return 0;
-  for (unsigned i = 0; i < input->nb_streams; ++i)
-    if (int(i) != streamIndex) input->streams[i]->discard = AVDISCARD_ALL;
-  const AVRational timeBase = input->streams[streamIndex]->time_base;
-  std::deque<std::pair<int64_t, int64_t>> window;  // (time in microseconds, bits)
-  int64_t bits = 0, peak = 0;
-  bool timed = false;
+  if (!input || !packet || picture >= int(input->nb_streams)) return {};
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    if (int(i) != picture && input->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+      input->streams[i]->discard = AVDISCARD_ALL;
+  }
+  PeakWindow peak;
+  std::map<int, SoundSpan> sounds;
   while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const AVStream* stream = input->streams[packet->stream_index];
     const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-    if (packet->stream_index == streamIndex && time != AV_NOPTS_VALUE) {
-      const int64_t at = av_rescale_q(time, timeBase, AV_TIME_BASE_Q);
-      window.emplace_back(at, int64_t(packet->size) * 8);
-      bits += window.back().second;
-      while (window.front().first <= at - AV_TIME_BASE) {
-        bits -= window.front().second;
-        window.pop_front();
-        timed = true;  // the stream spans a whole second
+    if (time != AV_NOPTS_VALUE) {
+      const int64_t us = av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q);
+      const int64_t bits = int64_t(packet->size) * 8;
+      if (packet->stream_index == picture) {
+        peak.add(us, bits);
+      } else {
+        SoundSpan& sound = sounds[packet->stream_index];
+        sound.bits += bits;
+        sound.firstUs = std::min(sound.firstUs, us);
+        const int64_t lasts = av_rescale_q(std::max<int64_t>(0, packet->duration), stream->time_base, AV_TIME_BASE_Q);
+        sound.endUs = std::max(sound.endUs, av_sat_add64(us, lasts));
       }
-      peak = std::max(peak, bits);
     }
     av_packet_unref(packet.get());
   }
-  return timed ? peak : 0;
+  PacketTally tally{peak.peak(), {}};
+  for (const auto& [index, sound] : sounds) tally.soundRates[index] = sound.rate();
+  return tally;
 }
 
-CodedPicture codedPictureOf(const AVFormatContext* input, int index, const QString& path) {
+// Reads the source's packets once, on the first question, however many
+// targets and tracks ask.
+std::function<const PacketTally&()> packetTallyOf(const QString& path, int picture) {
+  auto tally = std::make_shared<std::optional<PacketTally>>();
+  return [path, picture, tally]() -> const PacketTally& {
+    if (!*tally) *tally = tallyPackets(path, picture);
+    return **tally;
+  };
+}
+
+CodedPicture codedPictureOf(const AVFormatContext* input, int index,
+                            const std::function<const PacketTally&()>& tally) {
   const AVStream* stream = input->streams[index];
   const AVCodecParameters* par = stream->codecpar;
   CodedPicture coded;
@@ -180,12 +234,7 @@ CodedPicture codedPictureOf(const AVFormatContext* input, int index, const QStri
   coded.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
   const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
   coded.squarePixels = sar.num == 0 || sar.num == sar.den;
-  // Read once, however many targets ask.
-  auto peak = std::make_shared<std::optional<int64_t>>();
-  coded.peakBitRate = [path, index, peak] {
-    if (!*peak) *peak = peakBitRateOf(path, index);
-    return **peak;
-  };
+  coded.peakBitRate = [tally] { return tally().picturePeak; };
   return coded;
 }
 
@@ -229,11 +278,22 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
 
 MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
   MovieFacts movie;
-  for (unsigned i = 0; i < input->nb_streams; ++i) movie.tracks.push_back(trackFactsOf(input->streams[i]));
   movie.picture = chooseVideoStream(input);
+  const auto tally = packetTallyOf(path, movie.picture);
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    movie.tracks.push_back(trackFactsOf(input->streams[i]));
+    TrackFacts& track = movie.tracks.back();
+    if (track.kind == TrackKind::Sound && track.bitRate <= 0) {
+      track.measuredBitRate = [tally, i] {
+        const auto& rates = tally().soundRates;
+        const auto rate = rates.find(int(i));
+        return rate == rates.end() ? int64_t(0) : rate->second;
+      };
+    }
+  }
   if (movie.picture >= 0) {
     movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
-    movie.coded = codedPictureOf(input, movie.picture, path);
+    movie.coded = codedPictureOf(input, movie.picture, tally);
   }
   movie.timestampsTrusted = timestampsTrusted(input);
   return movie;

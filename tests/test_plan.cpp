@@ -296,6 +296,14 @@ TEST(ExportPlan, CopiesWhatTheDevicePlays) {
     track.sampleRate = rate;
     return track;
   };
+  // A rate the file does not state is measured from its packets, and only
+  // once all else fits.
+  int rateReads = 0;
+  const auto measured = [&](int64_t bitRate, bool lc = true) {
+    media::TrackFacts track = aac(2, 48000, 0, lc);
+    track.measuredBitRate = [&rateReads, bitRate] { return ++rateReads, bitRate; };
+    return track;
+  };
   const std::tuple<media::TrackFacts, uint32_t, media::TrackAction> sounds[] = {
       {aac(2, 48000, 128000), media::kTypeCodeiPhone, media::TrackAction::Copy},
       {aac(1, 44100, 64000), media::kTypeCodeiPod, media::TrackAction::Copy},
@@ -305,6 +313,8 @@ TEST(ExportPlan, CopiesWhatTheDevicePlays) {
       {aac(2, 32000, 128000), media::kTypeCodeiPhone, media::TrackAction::Convert},
       {aac(2, 48000, 64000, false), media::kTypeCodeiPhone, media::TrackAction::Convert},  // HE-AAC
       {aac(2, 48000, 0), media::kTypeCodeiPhone, media::TrackAction::Convert},             // rate unknown
+      {measured(128000), media::kTypeCodeiPod, media::TrackAction::Copy},
+      {measured(256000), media::kTypeCodeiPod, media::TrackAction::Convert},
   };
   for (const auto& [track, target, action] : sounds) {
     media::MovieFacts movie = ready();
@@ -312,4 +322,10 @@ TEST(ExportPlan, CopiesWhatTheDevicePlays) {
     const auto plan = media::planExport(movie, *media::presetForTypeCode(target), {});
     EXPECT_EQ(plan.tracks.at(1).action, action) << track.channels << " channels at " << track.sampleRate << ", " << track.bitRate;
   }
+  rateReads = 0;
+  media::MovieFacts heAac = ready();
+  heAac.tracks.push_back(measured(64000, false));
+  EXPECT_EQ(media::planExport(heAac, *media::presetForTypeCode(media::kTypeCodeiPhone), {}).tracks.at(1).action,
+            media::TrackAction::Convert);
+  EXPECT_EQ(rateReads, 0);
 }
