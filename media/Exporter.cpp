@@ -42,6 +42,8 @@ using Clock = std::chrono::steady_clock;
 using Error = std::optional<QString>;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// Above this, a stated frame rate is not taken for a grid to put frames on.
+constexpr double kMaxGridRate = 240;
 // The share of a converted picture's export its pieces take; joining them
 // with the sound, subtitles and chapters takes the rest.
 constexpr double kPictureShare = 0.95;
@@ -128,6 +130,8 @@ class Transcoder {
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last copied packet, in the output's time base
     int64_t lastDuration = 0;
     int64_t nextSample = AV_NOPTS_VALUE;  // where a copied sound's last frame ended, in samples
+    AVRational frameRate{0, 1};  // a copied picture's, when its file's clock cannot time its frames exactly
+    int64_t firstTime = AV_NOPTS_VALUE;  // of a copied picture's first packet: where its frame grid starts
     std::vector<PacketPtr> undated;  // a copied picture's first packets, waiting for a decode time
   };
   // A converted picture comes from its kept pieces, joined as they are.
@@ -166,6 +170,7 @@ class Transcoder {
   Error feedSound(AudioStream& sound, const AVPacket* packet);
   Error copyPacket(Stream& stream, AVPacket* packet);
   static void rescaleCopiedTimes(Stream& stream, AVPacket* packet);
+  static void snapToFrames(Stream& stream, AVPacket* packet);
   Error copyInOrder(Stream& stream, AVPacket* packet);
   Error copyUndated(Stream& stream, int64_t nextDts);
   Error decode(AudioStream& stream, const AVPacket* packet);
@@ -173,6 +178,7 @@ class Transcoder {
   Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addTracks();
   Error addPicture(const PlannedTrack& track);
+  void timeCopiedFrames();
   Error addSound(AudioStream& sound, const PlannedTrack& track);
   Error addSubtitles(int index);
   // The source's cover picture, kept as the file's cover; written once the
@@ -485,6 +491,7 @@ Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
 // 1056 samples in turn. A frame within one tick of the file's clock of where
 // the last one ended follows on sample-exact; a real gap keeps its time.
 void Transcoder::rescaleCopiedTimes(Stream& stream, AVPacket* packet) {
+  if (stream.frameRate.num > 0) return snapToFrames(stream, packet);
   const AVCodecParameters* par = stream.in->codecpar;
   const int samples = par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0
                           ? av_get_audio_frame_duration2(const_cast<AVCodecParameters*>(par), packet->size)
@@ -502,6 +509,26 @@ void Transcoder::rescaleCopiedTimes(Stream& stream, AVPacket* packet) {
   stream.nextSample = av_sat_add64(start, samples);
   packet->dts = packet->pts = av_rescale_q(start, sampleTime, stream.out->time_base);
   packet->duration = av_rescale_q(samples, sampleTime, stream.out->time_base);
+}
+
+// Likewise a picture at a constant rate: at 30 frames a second, Matroska's
+// milliseconds make frames of 33 and 34 ms in turn. A time within one tick
+// of the file's clock of the frame grid goes on it; any other keeps its own.
+void Transcoder::snapToFrames(Stream& stream, AVPacket* packet) {
+  const AVRational in = stream.in->time_base, out = stream.out->time_base, frame = av_inv_q(stream.frameRate);
+  if (stream.firstTime == AV_NOPTS_VALUE) stream.firstTime = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  const int64_t tick = av_rescale_q_rnd(1, in, out, AV_ROUND_UP);
+  const auto snapped = [&](int64_t span) {  // a span of time, from in to out
+    const int64_t raw = av_rescale_q(span, in, out);
+    const int64_t onGrid = av_rescale_q(av_rescale_q_rnd(span, in, frame, AV_ROUND_NEAR_INF), frame, out);
+    const int64_t off = av_sat_sub64(raw, onGrid);
+    return off >= -tick && off <= tick ? onGrid : raw;
+  };
+  const int64_t origin = av_rescale_q(stream.firstTime, in, out);
+  for (int64_t* time : {&packet->pts, &packet->dts}) {
+    if (*time != AV_NOPTS_VALUE) *time = av_sat_add64(origin, snapped(av_sat_sub64(*time, stream.firstTime)));
+  }
+  packet->duration = snapped(packet->duration);
 }
 
 // A reordered picture's first packets may come without a decode time
@@ -864,10 +891,21 @@ Error Transcoder::addTracks() {
 
 Error Transcoder::addPicture(const PlannedTrack& track) {
   if (track.action == TrackAction::Convert) return addConvertedPicture();
-  Error error = addStream(video_, track.source, true);
+  if (Error error = addStream(video_, track.source, true)) return fail(reason::kPicture, *error);
   // Apple's players want HEVC tagged "hvc1" (parameter sets in the sample description).
-  if (!error && track.hvc1Tag) video_.out->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
-  return error ? fail(reason::kPicture, *error) : error;
+  if (track.hvc1Tag) video_.out->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  timeCopiedFrames();
+  return std::nullopt;
+}
+
+// A frame rate the source's clock cannot time exactly gets a clock that can:
+// 1/30 s is no whole number of milliseconds, but 1001/30000 s is of 1/30000 s.
+void Transcoder::timeCopiedFrames() {
+  const AVRational rate = av_guess_frame_rate(input_.get(), video_.in, nullptr), clock = video_.in->time_base;
+  if (rate.num <= 0 || rate.den <= 0 || av_q2d(rate) > kMaxGridRate || clock.num <= 0 || clock.den <= 0) return;
+  if ((int64_t(rate.den) * clock.den) % (int64_t(rate.num) * clock.num) == 0) return;  // whole ticks already
+  video_.frameRate = rate;
+  video_.out->time_base = {1, rate.num};
 }
 
 // The converted picture's track, described by an encoder set up as the

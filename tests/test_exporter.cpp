@@ -736,7 +736,9 @@ TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
   QByteArray chapters;
   test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "csv=p=0", path("ready_ATV.m4v")}, &chapters);
   EXPECT_EQ(chapters.count('\n'), 2) << chapters.toStdString();
-  // Matroska times the sound in milliseconds; the copy's frames last their 1024 samples each.
+  // Matroska times in milliseconds; the copy's pictures last 1/30 s each, its
+  // sound frames their 1024 samples.
+  EXPECT_EQ(test::firstStream(atv, "video").value("avg_frame_rate").toString(), "30/1");
   QByteArray durations;
   test::runProgram("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "packet=duration", "-of",
                                "csv=p=0", path("ready_ATV.m4v")}, &durations);
