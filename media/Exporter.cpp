@@ -28,6 +28,7 @@ extern "C" {
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <optional>
 #include <vector>
 #include <sys/stat.h>
@@ -114,10 +115,13 @@ Error failure(const QString& what, int code) {
 
 class Transcoder {
  public:
-  Transcoder(const ExportJob& job, const ExportPreset& preset)
-      : job_(job), preset_(preset), temporary_(temporaryOutputPath(job.output)) {}
+  Transcoder(const ExportJob& job, const ExportPreset& preset, std::optional<PictureSample> sample = std::nullopt)
+      : job_(job), preset_(preset), temporary_(temporaryOutputPath(job.output)), sample_(sample) {}
 
   ExportOutcome run();
+  // The sampled picture that overturned a copy begun before it was known:
+  // the export starts over with it. Empty when the plan stood.
+  std::optional<PictureSample> overturningSample() const { return planOverturned_ ? sample_ : std::nullopt; }
 
  private:
   struct Stream {
@@ -149,6 +153,10 @@ class Transcoder {
   };
 
   Error openSource();
+  void makePlan();
+  ExportPlan planOf(const MovieFacts& facts) const;
+  bool sampleCanOverturnCopy() const;
+  bool copyStands(bool wait);
   Error openOutput();
   Error addStream(Stream& stream, int index, bool copy);
   CodecContextPtr newPictureEncoder(QString& error) const;
@@ -209,6 +217,10 @@ class Transcoder {
   const ExportJob& job_;
   const ExportPreset preset_;
   const QString temporary_;
+  MovieFacts facts_;
+  std::optional<PictureSample> sample_;
+  std::future<PictureSample> sampling_;  // while a copy goes on before the sample is known
+  bool planOverturned_ = false;
   ExportPlan plan_;
   InputPtr input_;
   OutputPtr output_;
@@ -251,6 +263,48 @@ Error Transcoder::openSource() {
   if (!input_) return fail(reason::kUnreadable, QStringLiteral("cannot open %1 as a movie").arg(job_.source));
   duration_ = input_->duration > 0 ? input_->duration : 0;
   return std::nullopt;
+}
+
+// A conversion's filters follow what frames sampled through the movie show,
+// so it waits for them. A device's copy needs only to know that they show no
+// woven fields or pulldown, which a camera may store behind a progressive
+// header and which would play combed: the frames are sampled beside the copy,
+// which stands once they allow it.
+void Transcoder::makePlan() {
+  facts_ = headerFactsOf(input_.get(), job_.source);
+  if (facts_.picture >= 0 && !sample_) {
+    const auto sampler = pictureSamplerOf(input_->streams[facts_.picture], job_.source);
+    plan_ = planOf(facts_);
+    if (plan_.pictureCopied()) {
+      if (sampleCanOverturnCopy()) sampling_ = std::async(std::launch::async, sampler);
+      return;
+    }
+    sample_ = sampler();
+  }
+  if (sample_) addSample(facts_.pictureFacts, *sample_);
+  plan_ = planOf(facts_);
+}
+
+ExportPlan Transcoder::planOf(const MovieFacts& facts) const {
+  return planExport(facts, preset_, {userLanguage(), job_.copyWhatPlays});
+}
+
+// The QuickTime copy keeps a woven picture as it is.
+bool Transcoder::sampleCanOverturnCopy() const {
+  MovieFacts woven = facts_;
+  woven.pictureFacts.interlaced = true;
+  return !planOf(woven).pictureCopied();
+}
+
+// Whether the copy begun before the picture was sampled stands, once the
+// sample is in (wait: until it is).
+bool Transcoder::copyStands(bool wait) {
+  if (!sampling_.valid()) return !planOverturned_;
+  if (!wait && sampling_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return true;
+  sample_ = sampling_.get();
+  addSample(facts_.pictureFacts, *sample_);
+  planOverturned_ = planOf(facts_).describe() != plan_.describe();
+  return !planOverturned_;
 }
 
 Error Transcoder::openOutput() {
@@ -454,7 +508,9 @@ bool Transcoder::reportProgress(double fraction, bool force) {
   const auto now = Clock::now();
   if (!force && now - lastProgress_ < kProgressInterval) return true;
   lastProgress_ = now;
-  if (job_.progress && !job_.progress(phaseBase_ + phaseShare_ * fraction)) cancelled_ = true;
+  // A copy that the picture's sample may still overturn has not begun for the user.
+  const double shown = sampling_.valid() ? 0 : fraction;
+  if (job_.progress && !job_.progress(phaseBase_ + phaseShare_ * shown)) cancelled_ = true;
   return !cancelled_;
 }
 
@@ -742,6 +798,7 @@ Error Transcoder::convertPackets() {
     Error error = handlePacket(packet_.get());
     av_packet_unref(packet_.get());
     if (error) return error;
+    if (!copyStands(false)) return std::nullopt;
     if (!reportProgress(lastFraction_, false)) return std::nullopt;
   }
 }
@@ -839,6 +896,8 @@ QString Transcoder::leftOut() const {
 }
 
 ExportOutcome Transcoder::abandon(ExportResult status, const QString& detail) {
+  // A copy that failed may not have been the export to make at all.
+  if (status == ExportResult::Failed) copyStands(true);
   output_.reset();
   QFile::remove(temporary_);
   // A write that failed because the folder went away says so.
@@ -973,10 +1032,7 @@ Error Transcoder::writeCover() {
 ExportOutcome Transcoder::run() {
   if (!packet_ || !frame_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportResult::Failed, *error);
-  // The picture is sampled even where its headers say a device plays it as
-  // it is: a camera may store woven fields, or film with pulldown, as
-  // progressive frames, which would show combed.
-  plan_ = planExport(movieFactsOf(input_.get(), job_.source), preset_, {userLanguage(), job_.copyWhatPlays});
+  makePlan();
   if (!plan_.writesAMovie())
     return abandon(ExportResult::Failed,
                    *fail(reason::kNothingToConvert, QStringLiteral("%1 has no sound or picture").arg(job_.source)));
@@ -992,8 +1048,9 @@ ExportOutcome Transcoder::run() {
   if (!error) error = writeCover();
   if (error) return abandon(ExportResult::Failed, *error);
   if (reportProgress(0.0, true)) error = convertPackets();
-  if (!error && !cancelled_) error = flush();
+  if (!error && !cancelled_ && copyStands(true)) error = flush();
   if (error) return abandon(ExportResult::Failed, *error);
+  if (planOverturned_) return abandon(ExportResult::Cancelled, QStringLiteral("the picture's frames forbid the copy"));
   if (cancelled_ || interrupted() || !reportProgress(1.0, true))
     return abandon(ExportResult::Cancelled, QStringLiteral("cancelled"));
   if (Error finishing = finish()) return abandon(ExportResult::Failed, *finishing);
@@ -1019,7 +1076,10 @@ ExportOutcome exportMovie(const ExportJob& job) {
   }
   av_log_set_level(AV_LOG_ERROR);
   Transcoder transcoder(job, *preset);
-  return transcoder.run();
+  ExportOutcome outcome = transcoder.run();
+  // A copy the sampled frames forbid starts over as a conversion.
+  if (const auto sample = transcoder.overturningSample()) return Transcoder(job, *preset, *sample).run();
+  return outcome;
 }
 
 }  // namespace tovix::media

@@ -238,21 +238,14 @@ CodedPicture codedPictureOf(const AVFormatContext* input, int index,
   return coded;
 }
 
-}  // namespace
-
-PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
+// The picture as its headers describe it: interlaced when they say so.
+PictureFacts headerPictureFactsOf(const AVStream* stream) {
   const AVCodecParameters* par = stream->codecpar;
   PictureFacts facts;
   facts.width = par->width;
   facts.height = par->height;
-  // Frames tell more than the header: a camera may store woven fields as
-  // progressive frames, and telecined film is coded either way.
   const AVFieldOrder order = par->field_order;
-  const bool fields = !progressiveOnly(par->codec_id);
-  const PictureSample sample = samplePicture(path, stream->index, fields);
-  facts.telecined = sample.telecined;
-  facts.interlaced = !sample.telecined && (sample.interlaced || (fields && order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE));
-  facts.bars = sample.bars;
+  facts.interlaced = !progressiveOnly(par->codec_id) && order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE;
   facts.transfer = par->color_trc == AVCOL_TRC_SMPTE2084     ? Transfer::Pq
                    : par->color_trc == AVCOL_TRC_ARIB_STD_B67 ? Transfer::Hlg
                                                               : Transfer::Sdr;
@@ -276,7 +269,27 @@ PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
   return facts;
 }
 
-MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
+}  // namespace
+
+std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path) {
+  return [path, index = stream->index, fields = !progressiveOnly(stream->codecpar->codec_id)] {
+    return samplePicture(path, index, fields);
+  };
+}
+
+void addSample(PictureFacts& facts, const PictureSample& sample) {
+  facts.telecined = sample.telecined;
+  facts.interlaced = !sample.telecined && (sample.interlaced || facts.interlaced);
+  facts.bars = sample.bars;
+}
+
+PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
+  PictureFacts facts = headerPictureFactsOf(stream);
+  addSample(facts, pictureSamplerOf(stream, path)());
+  return facts;
+}
+
+MovieFacts headerFactsOf(const AVFormatContext* input, const QString& path) {
   MovieFacts movie;
   movie.picture = chooseVideoStream(input);
   const auto tally = packetTallyOf(path, movie.picture);
@@ -292,10 +305,16 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
     }
   }
   if (movie.picture >= 0) {
-    movie.pictureFacts = pictureFactsOf(input->streams[movie.picture], path);
+    movie.pictureFacts = headerPictureFactsOf(input->streams[movie.picture]);
     movie.coded = codedPictureOf(input, movie.picture, tally);
   }
   movie.timestampsTrusted = timestampsTrusted(input);
+  return movie;
+}
+
+MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
+  MovieFacts movie = headerFactsOf(input, path);
+  if (movie.picture >= 0) addSample(movie.pictureFacts, pictureSamplerOf(input->streams[movie.picture], path)());
   return movie;
 }
 

@@ -7,8 +7,10 @@ extern "C" {
 }
 
 #include "media/ExportPlan.h"
+#include "media/PictureSample.h"
 
 #include <QString>
+#include <functional>
 #include <string>
 
 namespace tovix::media {
@@ -16,6 +18,18 @@ namespace tovix::media {
 // path is the file input was opened from: the picture is sampled from a
 // second reader, so input is not moved.
 MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path);
+
+// The same without sampling the picture: what its headers say, and the
+// packets' rates (read from path on the first question).
+MovieFacts headerFactsOf(const AVFormatContext* input, const QString& path);
+
+// Samples the picture in stream from a second reader of path; safe to run on
+// another thread while input is read.
+std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path);
+
+// What the sampled frames add to the headers' facts: woven fields, pulldown
+// and black bars.
+void addSample(PictureFacts& facts, const PictureSample& sample);
 
 // What the picture path needs to know of a source picture: its header, and
 // frames sampled through the movie from a second reader of path.
