@@ -273,13 +273,14 @@ Error Transcoder::openSource() {
 void Transcoder::makePlan() {
   facts_ = headerFactsOf(input_.get(), job_.source);
   if (facts_.picture >= 0 && !sample_) {
-    const auto sampler = pictureSamplerOf(input_->streams[facts_.picture], job_.source);
+    const AVStream* picture = input_->streams[facts_.picture];
     plan_ = planOf(facts_);
     if (plan_.pictureCopied()) {
-      if (sampleCanOverturnCopy()) sampling_ = std::async(std::launch::async, sampler);
+      // One decoding thread leaves the other cores to the copy.
+      if (sampleCanOverturnCopy()) sampling_ = std::async(std::launch::async, pictureSamplerOf(picture, job_.source, 1));
       return;
     }
-    sample_ = sampler();
+    sample_ = pictureSamplerOf(picture, job_.source)();
   }
   if (sample_) addSample(facts_.pictureFacts, *sample_);
   plan_ = planOf(facts_);

@@ -64,7 +64,8 @@ inline QByteArray fileUrl(const QString& path) { return "file:" + path.toUtf8();
 // Opens a movie file and reads its stream information; null on failure.
 InputPtr openInput(const QString& path);
 
-// A decoder context opened for stream, or null.
-CodecContextPtr openDecoder(const AVStream* stream);
+// A decoder context opened for stream, or null. threads: 0 for as many as
+// the machine has.
+CodecContextPtr openDecoder(const AVStream* stream, int threads = 0);
 
 }  // namespace tovix::media

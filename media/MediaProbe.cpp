@@ -158,14 +158,14 @@ InputPtr openInput(const QString& path) {
   return input;
 }
 
-CodecContextPtr openDecoder(const AVStream* stream) {
+CodecContextPtr openDecoder(const AVStream* stream, int threads) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec) return nullptr;
   CodecContextPtr context(avcodec_alloc_context3(codec));
   if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0)
     return nullptr;
   context->pkt_timebase = stream->time_base;
-  context->thread_count = 0;
+  context->thread_count = threads;
   if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
   return context;
 }

@@ -202,7 +202,8 @@ Crop barsAround(const Extent& content, int width, int height) {
 
 class Sampler {
  public:
-  Sampler(InputPtr input, int index, bool fields) : input_(std::move(input)), stream_(input_->streams[index]), fields_(fields) {}
+  Sampler(InputPtr input, int index, bool fields, int threads)
+      : input_(std::move(input)), stream_(input_->streams[index]), fields_(fields), decoder_(openDecoder(stream_, threads)) {}
 
   PictureSample run();
 
@@ -215,7 +216,7 @@ class Sampler {
   InputPtr input_;
   const AVStream* stream_;
   const bool fields_;
-  CodecContextPtr decoder_ = openDecoder(stream_);
+  CodecContextPtr decoder_;
   PacketPtr packet_{av_packet_alloc()};
   FramePtr frame_{av_frame_alloc()};
   std::unique_ptr<PictureFilter> detector_;
@@ -312,10 +313,10 @@ PictureSample Sampler::run() {
 
 }  // namespace
 
-PictureSample samplePicture(const QString& path, int index, bool fields) {
+PictureSample samplePicture(const QString& path, int index, bool fields, int threads) {
   InputPtr input = openInput(path);
   if (!input || index < 0 || index >= int(input->nb_streams)) return {};
-  return Sampler(std::move(input), index, fields).run();
+  return Sampler(std::move(input), index, fields, threads).run();
 }
 
 }  // namespace tovix::media

@@ -17,7 +17,8 @@ struct PictureSample {
 };
 
 // Samples the picture in stream index of path. fields: look at the fields
-// too (codecs that code no fields are only measured for bars).
-PictureSample samplePicture(const QString& path, int index, bool fields);
+// too (codecs that code no fields are only measured for bars). threads:
+// decoding threads, 0 for as many as the machine has.
+PictureSample samplePicture(const QString& path, int index, bool fields, int threads = 0);
 
 }  // namespace tovix::media

@@ -271,9 +271,9 @@ PictureFacts headerPictureFactsOf(const AVStream* stream) {
 
 }  // namespace
 
-std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path) {
-  return [path, index = stream->index, fields = !progressiveOnly(stream->codecpar->codec_id)] {
-    return samplePicture(path, index, fields);
+std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path, int threads) {
+  return [path, index = stream->index, fields = !progressiveOnly(stream->codecpar->codec_id), threads] {
+    return samplePicture(path, index, fields, threads);
   };
 }
 

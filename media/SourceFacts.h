@@ -24,8 +24,9 @@ MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path);
 MovieFacts headerFactsOf(const AVFormatContext* input, const QString& path);
 
 // Samples the picture in stream from a second reader of path; safe to run on
-// another thread while input is read.
-std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path);
+// another thread while input is read. threads: decoding threads, 0 for as
+// many as the machine has.
+std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QString& path, int threads = 0);
 
 // What the sampled frames add to the headers' facts: woven fields, pulldown
 // and black bars.
