@@ -8,13 +8,12 @@
 #include "media/OutputCheck.h"
 #include "media/KeptWork.h"
 #include "media/PictureInPieces.h"
+#include "media/SoundEncoder.h"
 #include "media/SourceFacts.h"
 #include "platform/Paths.h"
 #include "media/SubtitleTrack.h"
 
 extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -96,19 +95,6 @@ void copyDisplayMatrix(const AVStream* from, AVStream* to) {
     std::memcpy(copy, matrix, size);
 }
 
-// A layout with no known order (32 channels, say) cannot be mixed by the
-// channels' names: its first channels become the output's, one for one.
-int mixFirstChannels(SwrContext* resampler, const AVFrame* in, const AVFrame* out) {
-  int rc = swr_config_frame(resampler, out, in);
-  if (rc < 0) return rc;
-  const int inputs = in->ch_layout.nb_channels, outputs = out->ch_layout.nb_channels;
-  if (inputs <= 0) return AVERROR(EINVAL);
-  std::vector<double> matrix(size_t(inputs) * size_t(outputs), 0.0);
-  for (int o = 0; o < outputs; ++o) matrix[size_t(o) * size_t(inputs) + size_t(std::min(o, inputs - 1))] = 1.0;
-  rc = swr_set_matrix(resampler, matrix.data(), inputs);
-  return rc < 0 ? rc : swr_init(resampler);
-}
-
 Error failure(const QString& what, int code) {
   return QStringLiteral("%1: %2").arg(what, errorText(code));
 }
@@ -127,8 +113,6 @@ class Transcoder {
   struct Stream {
     AVStream* in = nullptr;
     AVStream* out = nullptr;
-    CodecContextPtr decoder;
-    CodecContextPtr encoder;
     bool copy = false;
     int64_t startOffset = 0;  // the movie's start, in this stream's time base
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last copied packet, in the output's time base
@@ -146,10 +130,7 @@ class Transcoder {
   };
   struct AudioStream : Stream {
     const AudioStream* stereo = nullptr;  // a surround companion's stereo track, which players fall back to
-    SoundOutput settings{};
-    SwrPtr resampler;
-    AudioFifoPtr fifo;
-    int64_t nextPts = AV_NOPTS_VALUE;
+    std::unique_ptr<SoundEncoder> encoder;  // a converted track's
   };
 
   Error openSource();
@@ -171,7 +152,9 @@ class Transcoder {
   QByteArray workIdentity() const;
   Error addConvertedPicture();
   Error joinPiecesUntil(int64_t us);
-  Error openAudioEncoder(AudioStream& audio);
+  Error openAudioEncoder(AudioStream& audio, const SoundOutput& settings);
+  // Writes a converted sound track's packets.
+  SoundEncoder::Sink soundSink(AudioStream& audio);
   Error writeHeader();
   Error convertPackets();
   Error handlePacket(AVPacket* packet);
@@ -181,9 +164,6 @@ class Transcoder {
   static void snapToFrames(Stream& stream, AVPacket* packet);
   Error copyInOrder(Stream& stream, AVPacket* packet);
   Error copyUndated(Stream& stream, int64_t nextDts);
-  Error decode(AudioStream& stream, const AVPacket* packet);
-  Error onAudioFrame(AudioStream& audio, AVFrame* frame);
-  Error encodeBufferedAudio(AudioStream& audio, bool final);
   Error addTracks();
   Error addPicture(const PlannedTrack& track);
   void timeCopiedFrames();
@@ -193,7 +173,6 @@ class Transcoder {
   // header is.
   Error addCover(int index);
   Error writeCover();
-  Error encode(Stream& stream, const AVFrame* frame);
   Error writePacket(AVPacket* packet);
   // Writes a packet of the picture or a sound track, whose ends make the movie's.
   Error writeMoviePacket(const AVStream* out, AVPacket* packet);
@@ -339,10 +318,7 @@ Error Transcoder::addStream(Stream& stream, int index, bool copy) {
     stream.out->codecpar->codec_tag = 0;
     stream.out->time_base = stream.in->time_base;
     stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
-    return std::nullopt;
   }
-  stream.decoder = openDecoder(stream.in);
-  if (!stream.decoder) return QStringLiteral("no decoder for stream %1").arg(index);
   return std::nullopt;
 }
 
@@ -465,35 +441,23 @@ Error Transcoder::convertPicture() {
   return std::nullopt;
 }
 
-Error Transcoder::openAudioEncoder(AudioStream& audio) {
-  const AVCodec* codec = avcodec_find_encoder(audio.settings.ac3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
-  if (!codec) return QStringLiteral("the %1 encoder is missing").arg(audio.settings.ac3 ? "AC3" : "AAC");
-  audio.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* encoder = audio.encoder.get();
-  if (!encoder) return QStringLiteral("out of memory");
-  encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  const SoundOutput& settings = audio.settings;
-  encoder->sample_rate = settings.sampleRate;
-  if (settings.ac3)
-    av_channel_layout_from_mask(&encoder->ch_layout, AV_CH_LAYOUT_5POINT1);
-  else
-    av_channel_layout_default(&encoder->ch_layout, settings.channels);
-  encoder->bit_rate = settings.bitRate;
-  if (!settings.ac3) encoder->profile = FF_PROFILE_AAC_LOW;
-  encoder->time_base = {1, encoder->sample_rate};
-  if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  int rc = avcodec_open2(encoder, codec, nullptr);
-  if (rc < 0) return failure(QStringLiteral("cannot open the sound encoder"), rc);
-  audio.out->time_base = encoder->time_base;
-  rc = avcodec_parameters_from_context(audio.out->codecpar, encoder);
+Error Transcoder::openAudioEncoder(AudioStream& audio, const SoundOutput& settings) {
+  QString error;
+  audio.encoder = SoundEncoder::create(audio.in, audio.startOffset, settings,
+                                       output_->oformat->flags & AVFMT_GLOBALHEADER, error);
+  if (!audio.encoder) return error;
+  audio.out->time_base = audio.encoder->encoder()->time_base;
+  const int rc = avcodec_parameters_from_context(audio.out->codecpar, audio.encoder->encoder());
   if (rc < 0) return failure(QStringLiteral("cannot describe the audio stream"), rc);
-  audio.resampler.reset(swr_alloc());
-  // A downmix is scaled so that no sum of channels passes full scale: a loud
-  // 5.1 mix would clip by 8 dB otherwise. Stereo sources are not touched.
-  if (audio.resampler) av_opt_set_double(audio.resampler.get(), "rematrix_maxval", 1.0, 0);
-  audio.fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, encoder->frame_size));
-  if (!audio.resampler || !audio.fifo) return QStringLiteral("out of memory");
   return std::nullopt;
+}
+
+SoundEncoder::Sink Transcoder::soundSink(AudioStream& audio) {
+  return [this, &audio](AVPacket* packet) {
+    av_packet_rescale_ts(packet, audio.encoder->encoder()->time_base, audio.out->time_base);
+    packet->stream_index = audio.out->index;
+    return writeMoviePacket(audio.out, packet);
+  };
 }
 
 Error Transcoder::writeHeader() {
@@ -624,94 +588,6 @@ Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
   return writePacket(packet);
 }
 
-Error Transcoder::encode(Stream& stream, const AVFrame* frame) {
-  const char* plain = reason::kSound;  // the picture is encoded in its pieces
-  int rc = avcodec_send_frame(stream.encoder.get(), frame);
-  if (rc < 0 && rc != AVERROR_EOF) return fail(plain, *failure(QStringLiteral("cannot encode"), rc));
-  PacketPtr packet(av_packet_alloc());
-  if (!packet) return QStringLiteral("out of memory");
-  for (;;) {
-    rc = avcodec_receive_packet(stream.encoder.get(), packet.get());
-    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return std::nullopt;
-    if (rc < 0) return fail(plain, *failure(QStringLiteral("cannot encode"), rc));
-    if (packet->duration == 0 && stream.encoder->framerate.num > 0)
-      packet->duration = av_rescale_q(1, av_inv_q(stream.encoder->framerate), stream.encoder->time_base);
-    av_packet_rescale_ts(packet.get(), stream.encoder->time_base, stream.out->time_base);
-    packet->stream_index = stream.out->index;
-    if (Error error = writeMoviePacket(stream.out, packet.get())) return error;
-  }
-}
-
-
-Error Transcoder::onAudioFrame(AudioStream& audio, AVFrame* frame) {
-  const AVCodecContext* encoder = audio.encoder.get();
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    const int channels = frame->ch_layout.nb_channels;
-    av_channel_layout_uninit(&frame->ch_layout);
-    av_channel_layout_default(&frame->ch_layout, channels);
-  }
-  if (audio.nextPts == AV_NOPTS_VALUE) {
-    const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE
-                            ? 0
-                            : frame->best_effort_timestamp - audio.startOffset;
-    audio.nextPts = std::max<int64_t>(0, av_rescale_q(pts, audio.in->time_base, encoder->time_base));
-  }
-  FramePtr converted(av_frame_alloc());
-  if (!converted) return QStringLiteral("out of memory");
-  converted->format = encoder->sample_fmt;
-  converted->sample_rate = encoder->sample_rate;
-  av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
-  // A resampler not yet set up is set up for this frame; one whose input
-  // changed (a broadcast's rate or layout) is closed and set up again.
-  SwrContext* resampler = audio.resampler.get();
-  const auto convert = [&] {
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && !swr_is_initialized(resampler))
-      if (const int rc = mixFirstChannels(resampler, frame, converted.get()); rc < 0) return rc;
-    return swr_convert_frame(resampler, converted.get(), frame);
-  };
-  int rc = convert();
-  if (rc == AVERROR_INPUT_CHANGED) {
-    swr_close(resampler);
-    rc = convert();
-  }
-  if (rc < 0) return fail(reason::kSound, *failure(QStringLiteral("cannot resample the sound"), rc));
-  if (av_audio_fifo_write(audio.fifo.get(), reinterpret_cast<void**>(converted->data),
-                          converted->nb_samples) < converted->nb_samples)
-    return QStringLiteral("out of memory");
-  return encodeBufferedAudio(audio, false);
-}
-
-Error Transcoder::encodeBufferedAudio(AudioStream& audio, bool final) {
-  const AVCodecContext* encoder = audio.encoder.get();
-  for (;;) {
-    const int buffered = av_audio_fifo_size(audio.fifo.get());
-    if (buffered == 0 || (!final && buffered < encoder->frame_size)) return std::nullopt;
-    FramePtr chunk(av_frame_alloc());
-    if (!chunk) return QStringLiteral("out of memory");
-    chunk->nb_samples = std::min(buffered, encoder->frame_size);
-    chunk->format = encoder->sample_fmt;
-    chunk->sample_rate = encoder->sample_rate;
-    av_channel_layout_copy(&chunk->ch_layout, &encoder->ch_layout);
-    if (av_frame_get_buffer(chunk.get(), 0) < 0) return QStringLiteral("out of memory");
-    av_audio_fifo_read(audio.fifo.get(), reinterpret_cast<void**>(chunk->data), chunk->nb_samples);
-    chunk->pts = audio.nextPts;
-    audio.nextPts += chunk->nb_samples;
-    if (Error error = encode(audio, chunk.get())) return error;
-  }
-}
-
-// Damaged packets are skipped rather than failing the whole export.
-Error Transcoder::decode(AudioStream& stream, const AVPacket* packet) {
-  if (avcodec_send_packet(stream.decoder.get(), packet) < 0 && packet) return std::nullopt;
-  for (;;) {
-    const int rc = avcodec_receive_frame(stream.decoder.get(), frame_.get());
-    if (rc < 0) return std::nullopt;
-    Error error = onAudioFrame(stream, frame_.get());
-    av_frame_unref(frame_.get());
-    if (error) return error;
-  }
-}
-
 // The fraction done: the position in time over the duration, or, for
 // sources that state no duration (raw streams, live recordings), the bytes
 // read over the file's size. Negative when neither is known.
@@ -763,7 +639,10 @@ Error Transcoder::handlePacket(AVPacket* packet) {
 // A copy hands its own reference to the muxer, so the packet stays whole
 // for the other tracks made from the same stream.
 Error Transcoder::feedSound(AudioStream& sound, const AVPacket* packet) {
-  if (!sound.copy) return decode(sound, packet);
+  if (!sound.copy) {
+    Error error = sound.encoder->push(packet, soundSink(sound));
+    return error ? fail(reason::kSound, *error) : error;
+  }
   PacketPtr copy(av_packet_clone(packet));
   if (!copy) return QStringLiteral("out of memory");
   return copyInOrder(sound, copy.get());
@@ -809,10 +688,8 @@ Error Transcoder::flush() {
     if (Error error = joinPiecesUntil(INT64_MAX)) return error;
   }
   for (AudioStream& sound : sounds_) {
-    if (!sound.decoder) continue;
-    if (Error error = decode(sound, nullptr)) return error;
-    if (Error error = encodeBufferedAudio(sound, true)) return error;
-    if (Error error = encode(sound, nullptr)) return error;
+    if (!sound.encoder) continue;
+    if (Error error = sound.encoder->finish(soundSink(sound))) return fail(reason::kSound, *error);
   }
   if (Error error = copyUndated(video_, AV_NOPTS_VALUE)) return error;
   // Subtitles and chapters end with the picture and sound.
@@ -990,10 +867,9 @@ Error Transcoder::addConvertedPicture() {
 }
 
 Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
-  sound.settings = track.sound;
   if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
   sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
-  Error error = sound.copy ? std::nullopt : openAudioEncoder(sound);
+  Error error = sound.copy ? std::nullopt : openAudioEncoder(sound, track.sound);
   return error ? fail(reason::kSound, *error) : error;
 }
 

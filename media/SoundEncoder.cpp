@@ -1,0 +1,172 @@
+#include "media/SoundEncoder.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+
+namespace tovix::media {
+namespace {
+
+// A layout with no known order (32 channels, say) cannot be mixed by the
+// channels' names: its first channels become the output's, one for one.
+int mixFirstChannels(SwrContext* resampler, const AVFrame* in, const AVFrame* out) {
+  int rc = swr_config_frame(resampler, out, in);
+  if (rc < 0) return rc;
+  const int inputs = in->ch_layout.nb_channels, outputs = out->ch_layout.nb_channels;
+  if (inputs <= 0) return AVERROR(EINVAL);
+  std::vector<double> matrix(size_t(inputs) * size_t(outputs), 0.0);
+  for (int o = 0; o < outputs; ++o) matrix[size_t(o) * size_t(inputs) + size_t(std::min(o, inputs - 1))] = 1.0;
+  rc = swr_set_matrix(resampler, matrix.data(), inputs);
+  return rc < 0 ? rc : swr_init(resampler);
+}
+
+SoundEncoder::Error failure(const QString& what, int code) { return QStringLiteral("%1: %2").arg(what, errorText(code)); }
+
+}  // namespace
+
+std::unique_ptr<SoundEncoder> SoundEncoder::create(const AVStream* in, int64_t startOffset, const SoundOutput& settings,
+                                                   bool globalHeader, QString& error) {
+  std::unique_ptr<SoundEncoder> sound(new SoundEncoder(in, startOffset));
+  if (Error failed = sound->open(settings, globalHeader)) {
+    error = *failed;
+    return nullptr;
+  }
+  return sound;
+}
+
+SoundEncoder::Error SoundEncoder::open(const SoundOutput& settings, bool globalHeader) {
+  decoder_ = openDecoder(in_);
+  if (!decoder_) return QStringLiteral("no decoder for stream %1").arg(in_->index);
+  const AVCodec* codec = avcodec_find_encoder(settings.ac3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
+  if (!codec) return QStringLiteral("the %1 encoder is missing").arg(settings.ac3 ? "AC3" : "AAC");
+  encoder_.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* encoder = encoder_.get();
+  if (!encoder || !frame_ || !packet_) return QStringLiteral("out of memory");
+  encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  encoder->sample_rate = settings.sampleRate;
+  if (settings.ac3)
+    av_channel_layout_from_mask(&encoder->ch_layout, AV_CH_LAYOUT_5POINT1);
+  else
+    av_channel_layout_default(&encoder->ch_layout, settings.channels);
+  encoder->bit_rate = settings.bitRate;
+  if (!settings.ac3) encoder->profile = FF_PROFILE_AAC_LOW;
+  encoder->time_base = {1, encoder->sample_rate};
+  if (globalHeader) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const int rc = avcodec_open2(encoder, codec, nullptr);
+  if (rc < 0) return failure(QStringLiteral("cannot open the sound encoder"), rc);
+  resampler_.reset(swr_alloc());
+  // A downmix is scaled so that no sum of channels passes full scale: a loud
+  // 5.1 mix would clip by 8 dB otherwise. Stereo sources are not touched.
+  if (resampler_) av_opt_set_double(resampler_.get(), "rematrix_maxval", 1.0, 0);
+  fifo_.reset(av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, encoder->frame_size));
+  if (!resampler_ || !fifo_) return QStringLiteral("out of memory");
+  return std::nullopt;
+}
+
+SoundEncoder::Error SoundEncoder::push(const AVPacket* packet, const Sink& sink) {
+  if (avcodec_send_packet(decoder_.get(), packet) < 0 && packet) return std::nullopt;
+  for (;;) {
+    if (avcodec_receive_frame(decoder_.get(), frame_.get()) < 0) return std::nullopt;
+    Error error = onFrame(frame_.get(), sink);
+    av_frame_unref(frame_.get());
+    if (error) return error;
+  }
+}
+
+SoundEncoder::Error SoundEncoder::finish(const Sink& sink) {
+  if (Error error = push(nullptr, sink)) return error;
+  if (Error error = encodeBuffered(true, sink)) return error;
+  return encode(nullptr, sink);
+}
+
+SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
+  const AVCodecContext* encoder = encoder_.get();
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    const int channels = frame->ch_layout.nb_channels;
+    av_channel_layout_uninit(&frame->ch_layout);
+    av_channel_layout_default(&frame->ch_layout, channels);
+  }
+  if (nextPts_ == AV_NOPTS_VALUE) {
+    const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame->best_effort_timestamp - startOffset_;
+    nextPts_ = std::max<int64_t>(0, av_rescale_q(pts, in_->time_base, encoder->time_base));
+  }
+  FramePtr converted(av_frame_alloc());
+  if (!converted) return QStringLiteral("out of memory");
+  converted->format = encoder->sample_fmt;
+  converted->sample_rate = encoder->sample_rate;
+  av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
+  // A resampler not yet set up is set up for this frame; one whose input
+  // changed (a broadcast's rate or layout) is closed and set up again.
+  SwrContext* resampler = resampler_.get();
+  const auto convert = [&] {
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && !swr_is_initialized(resampler))
+      if (const int rc = mixFirstChannels(resampler, frame, converted.get()); rc < 0) return rc;
+    return swr_convert_frame(resampler, converted.get(), frame);
+  };
+  int rc = convert();
+  if (rc == AVERROR_INPUT_CHANGED) {
+    swr_close(resampler);
+    rc = convert();
+  }
+  if (rc < 0) return failure(QStringLiteral("cannot resample the sound"), rc);
+  if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted->data), converted->nb_samples) <
+      converted->nb_samples)
+    return QStringLiteral("out of memory");
+  return encodeBuffered(false, sink);
+}
+
+SoundEncoder::Error SoundEncoder::encodeBuffered(bool final, const Sink& sink) {
+  const AVCodecContext* encoder = encoder_.get();
+  for (;;) {
+    const int buffered = av_audio_fifo_size(fifo_.get());
+    if (buffered == 0 || (!final && buffered < encoder->frame_size)) return std::nullopt;
+    FramePtr chunk(av_frame_alloc());
+    if (!chunk) return QStringLiteral("out of memory");
+    chunk->nb_samples = std::min(buffered, encoder->frame_size);
+    chunk->format = encoder->sample_fmt;
+    chunk->sample_rate = encoder->sample_rate;
+    av_channel_layout_copy(&chunk->ch_layout, &encoder->ch_layout);
+    if (av_frame_get_buffer(chunk.get(), 0) < 0) return QStringLiteral("out of memory");
+    av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(chunk->data), chunk->nb_samples);
+    chunk->pts = nextPts_;
+    nextPts_ += chunk->nb_samples;
+    keep(chunk.get());
+    if (Error error = encode(chunk.get(), sink)) return error;
+  }
+}
+
+SoundEncoder::Error SoundEncoder::encode(const AVFrame* frame, const Sink& sink) {
+  int rc = avcodec_send_frame(encoder_.get(), frame);
+  if (rc < 0 && rc != AVERROR_EOF) return failure(QStringLiteral("cannot encode"), rc);
+  for (;;) {
+    rc = avcodec_receive_packet(encoder_.get(), packet_.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return std::nullopt;
+    if (rc < 0) return failure(QStringLiteral("cannot encode"), rc);
+    Error error = sink(packet_.get());
+    av_packet_unref(packet_.get());
+    if (error) return error;
+  }
+}
+
+void SoundEncoder::keepSamples(int64_t from, int64_t to) {
+  keepFrom_ = from;
+  keepTo_ = to;
+  kept_.assign(size_t(encoder_->ch_layout.nb_channels), {});
+}
+
+// The kept samples run on without a hole: only a chunk holding the next one adds.
+void SoundEncoder::keep(const AVFrame* chunk) {
+  if (kept_.empty()) return;
+  const int64_t at = keepFrom_ + int64_t(kept_[0].size());  // where the kept samples end
+  if (chunk->pts > at || chunk->pts + chunk->nb_samples <= at || at >= keepTo_) return;
+  const int64_t to = std::min(chunk->pts + chunk->nb_samples, keepTo_);
+  for (size_t channel = 0; channel < kept_.size(); ++channel) {
+    const auto* samples = reinterpret_cast<const float*>(chunk->extended_data[channel]);
+    kept_[channel].insert(kept_[channel].end(), samples + (at - chunk->pts), samples + (to - chunk->pts));
+  }
+}
+
+}  // namespace tovix::media
