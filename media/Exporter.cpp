@@ -8,6 +8,7 @@
 #include "media/OutputCheck.h"
 #include "media/KeptWork.h"
 #include "media/PictureInPieces.h"
+#include "media/SecondHalf.h"
 #include "media/SoundEncoder.h"
 #include "media/SourceFacts.h"
 #include "platform/Paths.h"
@@ -29,6 +30,7 @@ extern "C" {
 #include <fcntl.h>
 #include <future>
 #include <optional>
+#include <thread>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,8 @@ constexpr double kMaxGridRate = 240;
 // The share of a converted picture's export its pieces take; joining them
 // with the sound, subtitles and chapters takes the rest.
 constexpr double kPictureShare = 0.95;
+// A sound track this long is converted in two halves at once.
+constexpr int64_t kSecondHalfUs = 30 * int64_t(AV_TIME_BASE);
 
 // Why an export failed, in the words the user reads in the log.
 namespace reason {
@@ -131,6 +135,11 @@ class Transcoder {
   struct AudioStream : Stream {
     const AudioStream* stereo = nullptr;  // a surround companion's stereo track, which players fall back to
     std::unique_ptr<SoundEncoder> encoder;  // a converted track's
+    std::unique_ptr<SecondHalf> secondHalf;  // a long converted track's, encoded meanwhile
+    std::vector<PacketPtr> held;  // the first half's packets from the seam on, until the halves join
+    int joinsTried = 0;
+    bool joined = false;  // the second half's packets go on from here
+    PacketPtr waiting;    // the second half's next packet, taken but not yet written
   };
 
   Error openSource();
@@ -155,6 +164,11 @@ class Transcoder {
   Error openAudioEncoder(AudioStream& audio, const SoundOutput& settings);
   // Writes a converted sound track's packets.
   SoundEncoder::Sink soundSink(AudioStream& audio);
+  Error writeSoundPacket(AudioStream& audio, AVPacket* packet);
+  void startSecondHalf(AudioStream& audio, const SoundOutput& settings);
+  Error joinHalves(AudioStream& audio);
+  Error writeHeld(AudioStream& audio, int64_t until);
+  Error writeSecondHalf(AudioStream& audio, int64_t until);
   Error writeHeader();
   Error convertPackets();
   Error handlePacket(AVPacket* packet);
@@ -452,12 +466,82 @@ Error Transcoder::openAudioEncoder(AudioStream& audio, const SoundOutput& settin
   return std::nullopt;
 }
 
+// Until the halves of a track are joined, the first half's packets from the
+// seam on wait: where the second half takes over decides which are kept.
 SoundEncoder::Sink Transcoder::soundSink(AudioStream& audio) {
-  return [this, &audio](AVPacket* packet) {
-    av_packet_rescale_ts(packet, audio.encoder->encoder()->time_base, audio.out->time_base);
-    packet->stream_index = audio.out->index;
-    return writeMoviePacket(audio.out, packet);
+  return [this, &audio](AVPacket* packet) -> Error {
+    if (!audio.secondHalf || audio.joined || packet->pts < audio.secondHalf->seam() - audio.encoder->encoder()->frame_size)
+      return writeSoundPacket(audio, packet);
+    PacketPtr copy(av_packet_clone(packet));
+    if (!copy) return QStringLiteral("out of memory");
+    audio.held.push_back(std::move(copy));
+    return std::nullopt;
   };
+}
+
+Error Transcoder::writeSoundPacket(AudioStream& audio, AVPacket* packet) {
+  av_packet_rescale_ts(packet, audio.encoder->encoder()->time_base, audio.out->time_base);
+  packet->stream_index = audio.out->index;
+  return writeMoviePacket(audio.out, packet);
+}
+
+// A long AAC track is encoded in two halves at once, each taking about the
+// same time: the second half, which settles before its seam, begins a little
+// before the middle.
+void Transcoder::startSecondHalf(AudioStream& audio, const SoundOutput& settings) {
+  const AVCodecContext* encoder = audio.encoder->encoder();
+  const int64_t frame = encoder->frame_size, rate = encoder->sample_rate;
+  if (settings.ac3 || frame <= 0 || duration_ < kSecondHalfUs || std::thread::hardware_concurrency() < 2) return;
+  const int64_t length = av_rescale_q(duration_, AV_TIME_BASE_Q, encoder->time_base);
+  const int64_t seam = (length + SecondHalf::kSettleSeconds * rate) / 2 / frame * frame;
+  audio.secondHalf = std::make_unique<SecondHalf>(job_.source, audio.in->index, settings,
+                                                  output_->oformat->flags & AVFMT_GLOBALHEADER, seam, int(frame));
+  audio.encoder->keepSamples(audio.secondHalf->keepFrom(), audio.secondHalf->keepTo());
+}
+
+// Hands the track over to its second half at the first frame where the join
+// cannot be heard; without one, the first half goes on to the end.
+Error Transcoder::joinHalves(AudioStream& audio) {
+  if (!audio.secondHalf || audio.joined) return std::nullopt;
+  const int64_t frame = audio.encoder->encoder()->frame_size;
+  for (; audio.joinsTried < SecondHalf::kJoins; ++audio.joinsTried) {
+    const int64_t at = audio.secondHalf->seam() + audio.joinsTried * frame;
+    const auto before = std::find_if(audio.held.begin(), audio.held.end(),
+                                     [&](const PacketPtr& packet) { return packet->pts == at - frame; });
+    if (audio.encoder->fedUntil() < at + 2 * frame || before == audio.held.end()) return std::nullopt;
+    if (audio.secondHalf->joinsAt(at, before->get(), audio.encoder->samplesKept())) {
+      audio.joined = true;
+      audio.waiting.reset(av_packet_alloc());
+      if (!audio.waiting) return QStringLiteral("out of memory");
+      return writeHeld(audio, at);
+    }
+  }
+  audio.secondHalf.reset();
+  return writeHeld(audio, INT64_MAX);
+}
+
+Error Transcoder::writeHeld(AudioStream& audio, int64_t until) {
+  for (const PacketPtr& packet : audio.held) {
+    if (packet->pts >= until) break;
+    if (Error error = writeSoundPacket(audio, packet.get())) return error;
+  }
+  audio.held.clear();
+  return std::nullopt;
+}
+
+// Writes the second half's packets that begin by until (in its encoder's
+// time base), beside the source's other tracks in time.
+Error Transcoder::writeSecondHalf(AudioStream& audio, int64_t until) {
+  for (;;) {
+    if (!audio.waiting->data && !audio.secondHalf->next(audio.waiting.get())) {
+      const auto failure = audio.secondHalf->failure();
+      return failure ? fail(reason::kSound, *failure) : std::nullopt;
+    }
+    if (audio.waiting->pts > until) return std::nullopt;
+    Error error = writeSoundPacket(audio, audio.waiting.get());
+    av_packet_unref(audio.waiting.get());
+    if (error) return error;
+  }
 }
 
 Error Transcoder::writeHeader() {
@@ -636,11 +720,19 @@ Error Transcoder::handlePacket(AVPacket* packet) {
   return std::nullopt;
 }
 
-// A copy hands its own reference to the muxer, so the packet stays whole
-// for the other tracks made from the same stream.
+// A converted track encodes the packet; once its second half has taken over,
+// that half's packets are written up to the packet's time instead. A copy
+// hands its own reference to the muxer, so the packet stays whole for the
+// other tracks made from the same stream.
 Error Transcoder::feedSound(AudioStream& sound, const AVPacket* packet) {
+  if (sound.joined) {
+    if (packet->pts == AV_NOPTS_VALUE) return std::nullopt;
+    return writeSecondHalf(sound, av_rescale_q(packet->pts - sound.startOffset, sound.in->time_base,
+                                               sound.encoder->encoder()->time_base));
+  }
   if (!sound.copy) {
     Error error = sound.encoder->push(packet, soundSink(sound));
+    if (!error) error = joinHalves(sound);
     return error ? fail(reason::kSound, *error) : error;
   }
   PacketPtr copy(av_packet_clone(packet));
@@ -689,7 +781,14 @@ Error Transcoder::flush() {
   }
   for (AudioStream& sound : sounds_) {
     if (!sound.encoder) continue;
+    if (sound.joined) {
+      if (Error error = writeSecondHalf(sound, INT64_MAX)) return error;
+      continue;
+    }
     if (Error error = sound.encoder->finish(soundSink(sound))) return fail(reason::kSound, *error);
+    // The first half went on to the end.
+    sound.secondHalf.reset();
+    if (Error error = writeHeld(sound, INT64_MAX)) return error;
   }
   if (Error error = copyUndated(video_, AV_NOPTS_VALUE)) return error;
   // Subtitles and chapters end with the picture and sound.
@@ -870,7 +969,9 @@ Error Transcoder::addSound(AudioStream& sound, const PlannedTrack& track) {
   if (Error error = addStream(sound, track.source, track.action == TrackAction::Copy)) return error;
   sound.out->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
   Error error = sound.copy ? std::nullopt : openAudioEncoder(sound, track.sound);
-  return error ? fail(reason::kSound, *error) : error;
+  if (error) return fail(reason::kSound, *error);
+  if (!sound.copy) startSecondHalf(sound, track.sound);
+  return std::nullopt;
 }
 
 // A subtitle track that cannot be converted is left out, and said to be.

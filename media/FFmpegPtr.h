@@ -65,7 +65,7 @@ inline QByteArray fileUrl(const QString& path) { return "file:" + path.toUtf8();
 InputPtr openInput(const QString& path);
 
 // A decoder context opened for stream, or null. threads: 0 for as many as
-// the machine has.
-CodecContextPtr openDecoder(const AVStream* stream, int threads = 0);
+// the machine has; options: the decoder's own, as avcodec_open2 takes them.
+CodecContextPtr openDecoder(const AVStream* stream, int threads = 0, AVDictionary** options = nullptr);
 
 }  // namespace tovix::media

@@ -158,7 +158,7 @@ InputPtr openInput(const QString& path) {
   return input;
 }
 
-CodecContextPtr openDecoder(const AVStream* stream, int threads) {
+CodecContextPtr openDecoder(const AVStream* stream, int threads, AVDictionary** options) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec) return nullptr;
   CodecContextPtr context(avcodec_alloc_context3(codec));
@@ -166,7 +166,7 @@ CodecContextPtr openDecoder(const AVStream* stream, int threads) {
     return nullptr;
   context->pkt_timebase = stream->time_base;
   context->thread_count = threads;
-  if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
+  if (avcodec_open2(context.get(), codec, options) < 0) return nullptr;
   return context;
 }
 

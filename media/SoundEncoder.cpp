@@ -38,7 +38,13 @@ std::unique_ptr<SoundEncoder> SoundEncoder::create(const AVStream* in, int64_t s
 }
 
 SoundEncoder::Error SoundEncoder::open(const SoundOutput& settings, bool globalHeader) {
-  decoder_ = openDecoder(in_);
+  // AC3 fills the bands it leaves empty with noise. Seeded from each frame
+  // rather than from all the frames before, the same packets decode to the
+  // same samples whichever packet a reader began with.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "cons_noisegen", "1", 0);
+  decoder_ = openDecoder(in_, 0, &options);
+  av_dict_free(&options);
   if (!decoder_) return QStringLiteral("no decoder for stream %1").arg(in_->index);
   const AVCodec* codec = avcodec_find_encoder(settings.ac3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
   if (!codec) return QStringLiteral("the %1 encoder is missing").arg(settings.ac3 ? "AC3" : "AAC");
@@ -115,7 +121,18 @@ SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
   if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted->data), converted->nb_samples) <
       converted->nb_samples)
     return QStringLiteral("out of memory");
+  dropToGrid();
   return encodeBuffered(false, sink);
+}
+
+void SoundEncoder::dropToGrid() {
+  if (!toGrid_) return;
+  const int64_t frame = encoder_->frame_size;
+  const int64_t past = ((nextPts_ % frame) + frame) % frame;  // samples past the last frame's start
+  const int drop = int(std::min<int64_t>(past ? frame - past : 0, av_audio_fifo_size(fifo_.get())));
+  if (av_audio_fifo_drain(fifo_.get(), drop) < 0) return;
+  nextPts_ += drop;
+  toGrid_ = nextPts_ % frame != 0;
 }
 
 SoundEncoder::Error SoundEncoder::encodeBuffered(bool final, const Sink& sink) {

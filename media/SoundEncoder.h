@@ -33,6 +33,10 @@ class SoundEncoder {
   const AVCodecContext* encoder() const { return encoder_.get(); }
   // Where the samples given to the encoder so far end, in its time base.
   int64_t fedUntil() const { return nextPts_; }
+  // Leaves out the first samples up to a multiple of the encoder's frame, so
+  // that its frames begin where those of an encoder fed from the movie's
+  // start do.
+  void startOnFrameGrid() { toGrid_ = true; }
 
   // Keeps the samples given to the encoder between from and to (in its time
   // base), as they went in; samplesKept() are they, channel after channel,
@@ -46,6 +50,7 @@ class SoundEncoder {
   Error onFrame(AVFrame* frame, const Sink& sink);
   Error encodeBuffered(bool final, const Sink& sink);
   Error encode(const AVFrame* frame, const Sink& sink);
+  void dropToGrid();
   void keep(const AVFrame* chunk);
 
   const AVStream* in_;
@@ -57,6 +62,7 @@ class SoundEncoder {
   FramePtr frame_{av_frame_alloc()};
   PacketPtr packet_{av_packet_alloc()};
   int64_t nextPts_ = AV_NOPTS_VALUE;
+  bool toGrid_ = false;
   int64_t keepFrom_ = 0, keepTo_ = 0;
   std::vector<std::vector<float>> kept_;
 };
