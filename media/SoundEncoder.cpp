@@ -10,6 +10,9 @@ extern "C" {
 namespace tovix::media {
 namespace {
 
+// Longer jumps in a sound's times are taken for a clock that started again.
+constexpr int64_t kLongestGapSeconds = 10;
+
 // A layout with no known order (32 channels, say) cannot be mixed by the
 // channels' names: its first channels become the output's, one for one.
 int mixFirstChannels(SwrContext* resampler, const AVFrame* in, const AVFrame* out) {
@@ -98,6 +101,8 @@ SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
   if (nextPts_ == AV_NOPTS_VALUE) {
     const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame->best_effort_timestamp - startOffset_;
     nextPts_ = std::max<int64_t>(0, av_rescale_q(pts, in_->time_base, encoder->time_base));
+  } else if (Error error = fillGapBefore(frame)) {
+    return error;
   }
   FramePtr converted(av_frame_alloc());
   if (!converted) return QStringLiteral("out of memory");
@@ -123,6 +128,31 @@ SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
     return QStringLiteral("out of memory");
   dropToGrid();
   return encodeBuffered(false, sink);
+}
+
+// A frame that begins later than the sound so far ends, where a DVD's cells
+// or a broadcast's dropouts leave a gap, comes after silence as long as the
+// gap: the sound after it stays with the picture. Gaps too short to hear out
+// of step, and jumps too long to be gaps (a clock that starts again), are
+// not filled.
+SoundEncoder::Error SoundEncoder::fillGapBefore(const AVFrame* frame) {
+  if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return std::nullopt;
+  const AVCodecContext* encoder = encoder_.get();
+  const int64_t at = av_rescale_q(frame->best_effort_timestamp - startOffset_, in_->time_base, encoder->time_base);
+  const int64_t end = nextPts_ + av_audio_fifo_size(fifo_.get()) + swr_get_delay(resampler_.get(), encoder->sample_rate);
+  const int64_t gap = at - end;
+  if (gap < encoder->sample_rate / 50 || gap > encoder->sample_rate * kLongestGapSeconds) return std::nullopt;
+  FramePtr silence(av_frame_alloc());
+  if (!silence) return QStringLiteral("out of memory");
+  silence->nb_samples = int(gap);
+  silence->format = encoder->sample_fmt;
+  av_channel_layout_copy(&silence->ch_layout, &encoder->ch_layout);
+  if (av_frame_get_buffer(silence.get(), 0) < 0 ||
+      av_samples_set_silence(silence->extended_data, 0, silence->nb_samples, encoder->ch_layout.nb_channels,
+                             encoder->sample_fmt) < 0 ||
+      av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence->extended_data), silence->nb_samples) < silence->nb_samples)
+    return QStringLiteral("out of memory");
+  return std::nullopt;
 }
 
 void SoundEncoder::dropToGrid() {

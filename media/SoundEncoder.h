@@ -50,6 +50,7 @@ class SoundEncoder {
   Error onFrame(AVFrame* frame, const Sink& sink);
   Error encodeBuffered(bool final, const Sink& sink);
   Error encode(const AVFrame* frame, const Sink& sink);
+  Error fillGapBefore(const AVFrame* frame);
   void dropToGrid();
   void keep(const AVFrame* chunk);
 

@@ -92,10 +92,10 @@ QByteArray decodeErrors(const QString& path) {
   return ffmpeg.readAllStandardError() + (ffmpeg.exitCode() ? QByteArray("exit status") : QByteArray());
 }
 
-// A file's sound mixed to one channel at 48 kHz.
-std::vector<float> monoSound(const QString& file) {
+// A file's sound mixed to one channel at 48 kHz, through filters when given.
+std::vector<float> monoSound(const QString& file, const QString& filters = "anull") {
   QProcess ffmpeg;
-  ffmpeg.start("ffmpeg", {"-v", "error", "-i", file, "-ac", "1", "-ar", "48000", "-f", "f32le", "-"});
+  ffmpeg.start("ffmpeg", {"-v", "error", "-i", file, "-af", filters, "-ac", "1", "-ar", "48000", "-f", "f32le", "-"});
   ffmpeg.waitForFinished(60000);
   const QByteArray bytes = ffmpeg.readAllStandardOutput();
   std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
@@ -605,6 +605,11 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   const std::vector<float> chirpSound = monoSound(chirp), chirpConverted = monoSound(path("chirp_iPhone.m4v"));
   EXPECT_EQ(chirpConverted.size(), chirpSound.size());
   EXPECT_GT(soundFidelity(chirpConverted, chirpSound), 28);
+  // A gap in the sound, as a DVD's cells leave, stays as silence: what follows keeps its time.
+  const QString gapped = clip("chirp_gap.mkv", {"-i", chirp, "-af", "aselect=not(between(t\\,10\\,10.5))", "-c:a", "flac"});
+  exportAndCheck(gapped, media::kTypeCodeiPhone, path("chirp_gap_iPhone.m4v"));
+  EXPECT_GT(soundFidelity(monoSound(path("chirp_gap_iPhone.m4v")),
+                          monoSound(gapped, "aresample=async=1:min_hard_comp=0.001:first_pts=0")), 28);
 
   // 32 channels with no layout: the first two become the stereo track.
   QString channels = "sin(440*2*PI*t)|sin(440*2*PI*t)";
