@@ -10,7 +10,7 @@ extern "C" {
 namespace tovix::media {
 namespace {
 
-// Longer jumps in a sound's times are taken for a clock that started again.
+// Longer jumps in a sound's times are taken for a clock that starts again.
 constexpr int64_t kLongestGapSeconds = 10;
 
 // A layout with no known order (32 channels, say) cannot be mixed by the
@@ -98,11 +98,20 @@ SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
     av_channel_layout_uninit(&frame->ch_layout);
     av_channel_layout_default(&frame->ch_layout, channels);
   }
+  int64_t offset = 0;
   if (nextPts_ == AV_NOPTS_VALUE) {
     const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame->best_effort_timestamp - startOffset_;
     nextPts_ = std::max<int64_t>(0, av_rescale_q(pts, in_->time_base, encoder->time_base));
-  } else if (Error error = fillGapBefore(frame)) {
-    return error;
+    // Read from the middle, the first frame's time may be rounded (to the
+    // millisecond, in Matroska); in a stream of equal frames it lies a whole
+    // number of frames from the start.
+    if (toGrid_ && frame->sample_rate == encoder->sample_rate && frame->nb_samples > 0)
+      nextPts_ = (nextPts_ + frame->nb_samples / 2) / frame->nb_samples * frame->nb_samples;
+  } else {
+    offset = offsetOf(frame);
+  }
+  if (offset > 0) {
+    if (Error error = writeSilence(offset)) return error;
   }
   FramePtr converted(av_frame_alloc());
   if (!converted) return QStringLiteral("out of memory");
@@ -123,34 +132,44 @@ SoundEncoder::Error SoundEncoder::onFrame(AVFrame* frame, const Sink& sink) {
     rc = convert();
   }
   if (rc < 0) return failure(QStringLiteral("cannot resample the sound"), rc);
-  if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted->data), converted->nb_samples) <
-      converted->nb_samples)
+  // What overlaps the sound so far is left out.
+  const int skipped = int(std::min<int64_t>(std::max<int64_t>(0, -offset), converted->nb_samples));
+  std::vector<uint8_t*> planes(size_t(encoder->ch_layout.nb_channels));
+  for (size_t channel = 0; channel < planes.size(); ++channel)
+    planes[channel] = converted->extended_data[channel] + skipped * av_get_bytes_per_sample(encoder->sample_fmt);
+  if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(planes.data()), converted->nb_samples - skipped) <
+      converted->nb_samples - skipped)
     return QStringLiteral("out of memory");
   dropToGrid();
   return encodeBuffered(false, sink);
 }
 
-// A frame that begins later than the sound so far ends, where a DVD's cells
-// or a broadcast's dropouts leave a gap, comes after silence as long as the
-// gap: the sound after it stays with the picture. Gaps too short to hear out
-// of step, and jumps too long to be gaps (a clock that starts again), are
-// not filled.
-SoundEncoder::Error SoundEncoder::fillGapBefore(const AVFrame* frame) {
-  if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return std::nullopt;
+// How far a frame begins from where the sound so far ends, in samples: after
+// it where a DVD's cells or a broadcast's dropouts leave a gap, before it
+// where a source repeats a time. Following the frames' times keeps the sound
+// with the picture. 0 for offsets too short to hear out of step, and for
+// jumps too long to be gaps (a clock that starts again).
+int64_t SoundEncoder::offsetOf(const AVFrame* frame) const {
+  if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return 0;
   const AVCodecContext* encoder = encoder_.get();
   const int64_t at = av_rescale_q(frame->best_effort_timestamp - startOffset_, in_->time_base, encoder->time_base);
   const int64_t end = nextPts_ + av_audio_fifo_size(fifo_.get()) + swr_get_delay(resampler_.get(), encoder->sample_rate);
-  const int64_t gap = at - end;
-  if (gap < encoder->sample_rate / 50 || gap > encoder->sample_rate * kLongestGapSeconds) return std::nullopt;
+  const int64_t offset = at - end, length = std::llabs(offset);
+  return length < encoder->sample_rate / 50 || length > encoder->sample_rate * kLongestGapSeconds ? 0 : offset;
+}
+
+SoundEncoder::Error SoundEncoder::writeSilence(int64_t samples) {
+  const AVCodecContext* encoder = encoder_.get();
   FramePtr silence(av_frame_alloc());
   if (!silence) return QStringLiteral("out of memory");
-  silence->nb_samples = int(gap);
+  silence->nb_samples = int(samples);
   silence->format = encoder->sample_fmt;
   av_channel_layout_copy(&silence->ch_layout, &encoder->ch_layout);
   if (av_frame_get_buffer(silence.get(), 0) < 0 ||
       av_samples_set_silence(silence->extended_data, 0, silence->nb_samples, encoder->ch_layout.nb_channels,
                              encoder->sample_fmt) < 0 ||
-      av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence->extended_data), silence->nb_samples) < silence->nb_samples)
+      av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence->extended_data), silence->nb_samples) <
+          silence->nb_samples)
     return QStringLiteral("out of memory");
   return std::nullopt;
 }

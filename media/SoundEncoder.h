@@ -33,9 +33,10 @@ class SoundEncoder {
   const AVCodecContext* encoder() const { return encoder_.get(); }
   // Where the samples given to the encoder so far end, in its time base.
   int64_t fedUntil() const { return nextPts_; }
-  // Leaves out the first samples up to a multiple of the encoder's frame, so
-  // that its frames begin where those of an encoder fed from the movie's
-  // start do.
+  // For a reader that begins in the middle: places the first frame read on a
+  // whole number of its kind from the start, and leaves out the samples up to
+  // a multiple of the encoder's frame, so that the encoder's frames begin
+  // where those of an encoder fed from the movie's start do.
   void startOnFrameGrid() { toGrid_ = true; }
 
   // Keeps the samples given to the encoder between from and to (in its time
@@ -50,7 +51,8 @@ class SoundEncoder {
   Error onFrame(AVFrame* frame, const Sink& sink);
   Error encodeBuffered(bool final, const Sink& sink);
   Error encode(const AVFrame* frame, const Sink& sink);
-  Error fillGapBefore(const AVFrame* frame);
+  int64_t offsetOf(const AVFrame* frame) const;
+  Error writeSilence(int64_t samples);
   void dropToGrid();
   void keep(const AVFrame* chunk);
 

@@ -610,6 +610,15 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   exportAndCheck(gapped, media::kTypeCodeiPhone, path("chirp_gap_iPhone.m4v"));
   EXPECT_GT(soundFidelity(monoSound(path("chirp_gap_iPhone.m4v")),
                           monoSound(gapped, "aresample=async=1:min_hard_comp=0.001:first_pts=0")), 28);
+  // A time the source repeats, as a DVD's cells do, is followed too: the sound does not run late.
+  const QString repeated = clip("chirp_repeat.mkv", {"-i", chirp, "-af", "asetpts=if(gte(T\\,10)\\,PTS-0.3/TB\\,PTS)", "-c:a", "flac"});
+  exportAndCheck(repeated, media::kTypeCodeiPhone, path("chirp_repeat_iPhone.m4v"));
+  // A gap too short to be heard out of step is closed, which the second half
+  // cannot know: the halves disagree there, and are not joined.
+  const QString nudged = clip("chirp_nudge.mkv", {"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*(200+20*t)*t):s=48000:d=40:n=512",
+                                                 "-af", "aselect=not(between(t\\,10\\,10.01))", "-c:a", "pcm_s16le"});
+  exportAndCheck(nudged, media::kTypeCodeiPhone, path("chirp_nudge_iPhone.m4v"));
+  EXPECT_GT(soundFidelity(monoSound(path("chirp_nudge_iPhone.m4v")), monoSound(nudged)), 28);
 
   // 32 channels with no layout: the first two become the stereo track.
   QString channels = "sin(440*2*PI*t)|sin(440*2*PI*t)";
