@@ -320,8 +320,7 @@ Error Transcoder::openOutput() {
 Error Transcoder::addStream(Stream& stream, int index, bool copy) {
   stream.in = input_->streams[index];
   stream.copy = copy;
-  const int64_t start = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
-  stream.startOffset = av_rescale_q(start, AV_TIME_BASE_Q, stream.in->time_base);
+  stream.startOffset = movieStartIn(input_.get(), stream.in);
   stream.out = avformat_new_stream(output_.get(), nullptr);
   if (!stream.out) return QStringLiteral("cannot add an output stream");
   copyTrackTags(stream.in, stream.out);
@@ -688,7 +687,7 @@ double Transcoder::positionOf(const Stream& stream, const AVPacket* packet) cons
 }
 
 Error Transcoder::handlePacket(AVPacket* packet) {
-  const int64_t startUs = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
+  const int64_t startUs = movieStartUs(input_.get());
   // The converted picture's pieces go in beside the source's other tracks, in time.
   if (video_.pieces && packet->dts != AV_NOPTS_VALUE) {
     const AVStream* in = input_->streams[packet->stream_index];

@@ -64,6 +64,15 @@ inline QByteArray fileUrl(const QString& path) { return "file:" + path.toUtf8();
 // Opens a movie file and reads its stream information; null on failure.
 InputPtr openInput(const QString& path);
 
+// Where a movie begins, in microseconds: its streams' times count from there.
+inline int64_t movieStartUs(const AVFormatContext* input) {
+  return input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
+}
+// The same in stream's time base.
+inline int64_t movieStartIn(const AVFormatContext* input, const AVStream* stream) {
+  return av_rescale_q(movieStartUs(input), AV_TIME_BASE_Q, stream->time_base);
+}
+
 // A decoder context opened for stream, or null. threads: 0 for as many as
 // the machine has; options: the decoder's own, as avcodec_open2 takes them.
 CodecContextPtr openDecoder(const AVStream* stream, int threads = 0, AVDictionary** options = nullptr);

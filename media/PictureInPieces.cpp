@@ -32,8 +32,7 @@ PictureInPieces::Error PictureInPieces::open(int firstPiece) {
   // Only the picture and the subtitles burnt into it are read.
   for (unsigned i = 0; i < input_->nb_streams; ++i)
     if (int(i) != setup_.stream && int(i) != setup_.burntStream) input_->streams[i]->discard = AVDISCARD_ALL;
-  const int64_t start = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
-  startOffset_ = av_rescale_q(start, AV_TIME_BASE_Q, in_->time_base);
+  startOffset_ = movieStartIn(input_.get(), in_);
   decoder_ = openDecoder(in_);
   if (!decoder_ || !frame_ || !packet_ || !encoded_) return QStringLiteral("no decoder for the picture");
   if (setup_.burntStream >= 0) {

@@ -229,8 +229,7 @@ class Sampler {
 };
 
 bool Sampler::seekTo(int64_t us) {
-  const int64_t start = input_->start_time == AV_NOPTS_VALUE ? 0 : input_->start_time;
-  if (av_seek_frame(input_.get(), -1, start + us, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  if (av_seek_frame(input_.get(), -1, movieStartUs(input_.get()) + us, AVSEEK_FLAG_BACKWARD) < 0) return false;
   avcodec_flush_buffers(decoder_.get());
   return true;
 }

@@ -60,8 +60,7 @@ void SecondHalf::run(const QString& path, int index, const SoundOutput& settings
   for (unsigned i = 0; i < input->nb_streams; ++i)
     if (int(i) != index) input->streams[i]->discard = AVDISCARD_ALL;
   const AVStream* stream = input->streams[index];
-  const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
-  const int64_t startOffset = av_rescale_q(start, AV_TIME_BASE_Q, stream->time_base);
+  const int64_t startOffset = movieStartIn(input.get(), stream);
   QString error;
   auto encoder = SoundEncoder::create(stream, startOffset, settings, globalHeader, error);
   if (!encoder) return end(error);

@@ -326,7 +326,7 @@ int64_t movieEndOf(const QString& path) {
   PacketPtr packet(av_packet_alloc());
   // A source that states no duration (a raw stream) is not read through: its end stays unknown.
   if (!input || !packet || input->duration <= 0) return 0;
-  const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
+  const int64_t start = movieStartUs(input.get());
   if (input->duration > kTailUs) av_seek_frame(input.get(), -1, start + input->duration - kTailUs, AVSEEK_FLAG_BACKWARD);
   int64_t end = 0;
   for (int read = 0; read < kMaxTailPackets && av_read_frame(input.get(), packet.get()) >= 0; ++read) {
