@@ -9,7 +9,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 #include <QString>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace tovix::media {
 
@@ -73,8 +75,11 @@ inline int64_t movieStartIn(const AVFormatContext* input, const AVStream* stream
   return av_rescale_q(movieStartUs(input), AV_TIME_BASE_Q, stream->time_base);
 }
 
+// A decoder option's name and value, as the decoder's AVOptions name them.
+using DecoderOption = std::pair<const char*, const char*>;
+
 // A decoder context opened for stream, or null. threads: 0 for as many as
-// the machine has; options: the decoder's own, as avcodec_open2 takes them.
-CodecContextPtr openDecoder(const AVStream* stream, int threads = 0, AVDictionary** options = nullptr);
+// the machine has.
+CodecContextPtr openDecoder(const AVStream* stream, int threads = 0, std::initializer_list<DecoderOption> options = {});
 
 }  // namespace tovix::media

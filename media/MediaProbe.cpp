@@ -158,7 +158,7 @@ InputPtr openInput(const QString& path) {
   return input;
 }
 
-CodecContextPtr openDecoder(const AVStream* stream, int threads, AVDictionary** options) {
+CodecContextPtr openDecoder(const AVStream* stream, int threads, std::initializer_list<DecoderOption> options) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec) return nullptr;
   CodecContextPtr context(avcodec_alloc_context3(codec));
@@ -166,8 +166,11 @@ CodecContextPtr openDecoder(const AVStream* stream, int threads, AVDictionary** 
     return nullptr;
   context->pkt_timebase = stream->time_base;
   context->thread_count = threads;
-  if (avcodec_open2(context.get(), codec, options) < 0) return nullptr;
-  return context;
+  AVDictionary* dictionary = nullptr;
+  for (const auto& [name, value] : options) av_dict_set(&dictionary, name, value, 0);
+  const int opened = avcodec_open2(context.get(), codec, &dictionary);
+  av_dict_free(&dictionary);
+  return opened < 0 ? nullptr : std::move(context);
 }
 
 bool canOpen(const QString& path) {

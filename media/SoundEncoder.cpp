@@ -44,10 +44,7 @@ SoundEncoder::Error SoundEncoder::open(const SoundOutput& settings, bool globalH
   // AC3 fills the bands it leaves empty with noise. Seeded from each frame
   // rather than from all the frames before, the same packets decode to the
   // same samples whichever packet a reader began with.
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "cons_noisegen", "1", 0);
-  decoder_ = openDecoder(in_, 0, &options);
-  av_dict_free(&options);
+  decoder_ = openDecoder(in_, 0, {{"cons_noisegen", "1"}});
   if (!decoder_) return QStringLiteral("no decoder for stream %1").arg(in_->index);
   const AVCodec* codec = avcodec_find_encoder(settings.ac3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_AAC);
   if (!codec) return QStringLiteral("the %1 encoder is missing").arg(settings.ac3 ? "AC3" : "AAC");
