@@ -125,6 +125,7 @@ class Transcoder {
     AVRational frameRate{0, 1};  // a copied picture's, when its file's clock cannot time its frames exactly
     int64_t firstTime = AV_NOPTS_VALUE;  // of a copied picture's first packet: where its frame grid starts
     std::vector<PacketPtr> undated;  // a copied picture's first packets, waiting for a decode time
+    int damaged = 0;  // copied packets the muxer refused as damaged, left out
   };
   // A converted picture comes from its kept pieces, joined as they are.
   struct VideoStream : Stream {
@@ -189,7 +190,8 @@ class Transcoder {
   Error writeCover();
   Error writePacket(AVPacket* packet);
   // Writes a packet of the picture or a sound track, whose ends make the movie's.
-  Error writeMoviePacket(const AVStream* out, AVPacket* packet);
+  Error writeMoviePacket(const AVStream* out, AVPacket* packet, int* damaged = nullptr);
+  Error writeFailure(int rc);
   Error flush();
   Error finish();
   bool reportProgress(double fraction, bool force);
@@ -564,10 +566,14 @@ bool Transcoder::reportProgress(double fraction, bool force) {
 
 Error Transcoder::writePacket(AVPacket* packet) {
   const int rc = av_interleaved_write_frame(output_.get(), packet);
-  if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
-  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
+  if (rc < 0) return writeFailure(rc);
   ++packetsWritten_;
   return std::nullopt;
+}
+
+Error Transcoder::writeFailure(int rc) {
+  const QString detail = *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc);
+  return fail(rc == AVERROR(ENOSPC) ? reason::kDiskFull : reason::kWriteFailed, detail);
 }
 
 // Copied packets keep their times, made to rise strictly: a source may
@@ -587,7 +593,7 @@ Error Transcoder::copyPacket(Stream& stream, AVPacket* packet) {
   stream.lastDuration = stream.in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO ? packet->duration : 0;
   packet->stream_index = stream.out->index;
   packet->pos = -1;
-  return writeMoviePacket(stream.out, packet);
+  return writeMoviePacket(stream.out, packet, &stream.damaged);
 }
 
 // Sound frames hold a fixed number of samples, which a file that times in
@@ -665,10 +671,22 @@ Error Transcoder::copyUndated(Stream& stream, int64_t nextDts) {
   return std::nullopt;
 }
 
-Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet) {
-  if (packet->pts != AV_NOPTS_VALUE)
-    movieEndUs_ = std::max(movieEndUs_, av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q));
-  return writePacket(packet);
+// damaged: where a copied packet that the muxer refuses as damaged is
+// counted and left out (a broadcast's sound frame whose header a dropout
+// broke), so that the rest of its track goes on; null: such a packet fails.
+Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet, int* damaged) {
+  const int64_t endUs = packet->pts == AV_NOPTS_VALUE
+                            ? movieEndUs_
+                            : av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q);
+  const int rc = av_interleaved_write_frame(output_.get(), packet);
+  if (rc == AVERROR_INVALIDDATA && damaged) {
+    ++*damaged;
+    return std::nullopt;
+  }
+  if (rc < 0) return writeFailure(rc);
+  ++packetsWritten_;
+  movieEndUs_ = std::max(movieEndUs_, endUs);
+  return std::nullopt;
 }
 
 // The fraction done: the position in time over the duration, or, for
@@ -868,6 +886,10 @@ QString Transcoder::leftOut() const {
   int dropped = 0;
   for (const auto& subtitle : subtitles_) dropped += subtitle->droppedCues();
   add(dropped, "subtitle line", "out of time");
+  int damagedSound = 0;
+  for (const AudioStream& sound : sounds_) damagedSound += sound.damaged;
+  add(video_.damaged, "picture frame", "damaged in the source");
+  add(damagedSound, "sound frame", "damaged in the source");
   return text;
 }
 

@@ -175,6 +175,7 @@ class ExporterTest : public testing::Test {
   QJsonObject exportAndCheck(const QString& source, uint32_t typeCode, const QString& output) {
     const auto outcome = run(source, typeCode, output);
     EXPECT_EQ(outcome.status, ExportResult::Finished) << outcome.reason.toStdString();
+    leftOut = outcome.leftOut;
     const QStringList atoms = topLevelAtoms(output);
     EXPECT_TRUE(atoms.contains("moov") && atoms.indexOf("moov") < atoms.indexOf("mdat"))
         << atoms.join(' ').toStdString();
@@ -188,6 +189,7 @@ class ExporterTest : public testing::Test {
   static QTemporaryDir* dir;
   static test::TemporaryHome* home;
   int64_t pieceUs = 0;
+  QString leftOut;  // what the last export checked said it left out
   std::vector<double> progress;
   std::function<bool(size_t)> answer = [](size_t) { return true; };
   std::atomic_bool interrupt{false};
@@ -648,6 +650,18 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
                                                "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy", "-disposition:v", "attached_pic"});
   EXPECT_EQ(run(badSong, media::kTypeCodeiPod, path("bad_song_iPod.m4v")).leftOut, "1 cover picture");
   EXPECT_TRUE(test::firstStream(test::probe(path("bad_song_iPod.m4v")), "video").isEmpty());
+  // A broadcast's sound frame whose header a dropout broke is left out, and
+  // said to be; the rest of the sound is copied and plays.
+  QFile broadcast(clip("broadcast.ts", {"-f", "lavfi", "-i", "sine=sample_rate=48000:duration=4", "-c:a", "aac", "-b:a", "128k"}));
+  ASSERT_TRUE(broadcast.open(QIODevice::ReadOnly));
+  QByteArray stream = broadcast.readAll();
+  qsizetype frame = stream.size() / 2;  // a mono 48 kHz AAC frame's header, in the middle
+  while ((frame = stream.indexOf("\xFF\xF1\x4C", frame + 1)) > 0 && (uchar(stream[frame + 3]) & 0xC0) != 0x40) continue;
+  ASSERT_GT(frame, 0);
+  stream[frame + 1] = '\x01';
+  test::writeFile(path("broken.ts"), stream);
+  exportAndCheck(path("broken.ts"), media::kTypeCodeiPhone, path("broken_iPhone.m4v"));
+  EXPECT_EQ(leftOut, "1 sound frame damaged in the source");
 
   // Six channels near full scale, mixed to two, stay within full scale.
   const QString loud = clip("loud51.wav", {"-f", "lavfi", "-i", "sine=frequency=220:sample_rate=48000:duration=2,volume=7.9",
