@@ -188,10 +188,9 @@ class Transcoder {
   // header is.
   Error addCover(int index);
   Error writeCover();
-  Error writePacket(AVPacket* packet);
+  Error writePacket(AVPacket* packet, int* damaged = nullptr);
   // Writes a packet of the picture or a sound track, whose ends make the movie's.
   Error writeMoviePacket(const AVStream* out, AVPacket* packet, int* damaged = nullptr);
-  Error writeFailure(int rc);
   Error flush();
   Error finish();
   bool reportProgress(double fraction, bool force);
@@ -564,16 +563,19 @@ bool Transcoder::reportProgress(double fraction, bool force) {
   return !cancelled_;
 }
 
-Error Transcoder::writePacket(AVPacket* packet) {
+// damaged: where a copied packet that the muxer refuses as damaged is
+// counted and left out (a broadcast's sound frame whose header a dropout
+// broke), so that the rest of its track goes on; null: such a packet fails.
+Error Transcoder::writePacket(AVPacket* packet, int* damaged) {
   const int rc = av_interleaved_write_frame(output_.get(), packet);
-  if (rc < 0) return writeFailure(rc);
+  if (rc == AVERROR_INVALIDDATA && damaged) {
+    ++*damaged;
+    return std::nullopt;
+  }
+  if (rc == AVERROR(ENOSPC)) return fail(reason::kDiskFull, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
+  if (rc < 0) return fail(reason::kWriteFailed, *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc));
   ++packetsWritten_;
   return std::nullopt;
-}
-
-Error Transcoder::writeFailure(int rc) {
-  const QString detail = *failure(QStringLiteral("cannot write to %1").arg(temporary_), rc);
-  return fail(rc == AVERROR(ENOSPC) ? reason::kDiskFull : reason::kWriteFailed, detail);
 }
 
 // Copied packets keep their times, made to rise strictly: a source may
@@ -671,22 +673,10 @@ Error Transcoder::copyUndated(Stream& stream, int64_t nextDts) {
   return std::nullopt;
 }
 
-// damaged: where a copied packet that the muxer refuses as damaged is
-// counted and left out (a broadcast's sound frame whose header a dropout
-// broke), so that the rest of its track goes on; null: such a packet fails.
 Error Transcoder::writeMoviePacket(const AVStream* out, AVPacket* packet, int* damaged) {
-  const int64_t endUs = packet->pts == AV_NOPTS_VALUE
-                            ? movieEndUs_
-                            : av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q);
-  const int rc = av_interleaved_write_frame(output_.get(), packet);
-  if (rc == AVERROR_INVALIDDATA && damaged) {
-    ++*damaged;
-    return std::nullopt;
-  }
-  if (rc < 0) return writeFailure(rc);
-  ++packetsWritten_;
-  movieEndUs_ = std::max(movieEndUs_, endUs);
-  return std::nullopt;
+  if (packet->pts != AV_NOPTS_VALUE)
+    movieEndUs_ = std::max(movieEndUs_, av_rescale_q(packet->pts + packet->duration, out->time_base, AV_TIME_BASE_Q));
+  return writePacket(packet, damaged);
 }
 
 // The fraction done: the position in time over the duration, or, for
