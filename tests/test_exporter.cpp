@@ -656,8 +656,9 @@ TEST_F(ExporterTest, AudioOnlyVideoOnlyAndExtraStreams) {
   ASSERT_TRUE(broadcast.open(QIODevice::ReadOnly));
   QByteArray stream = broadcast.readAll();
   qsizetype frame = stream.size() / 2;  // a mono 48 kHz AAC frame's header, in the middle
-  while ((frame = stream.indexOf("\xFF\xF1\x4C", frame + 1)) > 0 && (uchar(stream[frame + 3]) & 0xC0) != 0x40) continue;
-  ASSERT_GT(frame, 0);
+  do frame = stream.indexOf("\xFF\xF1\x4C", frame + 1);
+  while (frame > 0 && frame + 3 < stream.size() && (uchar(stream[frame + 3]) & 0xC0) != 0x40);
+  ASSERT_TRUE(frame > 0 && frame + 3 < stream.size());
   stream[frame + 1] = '\x01';
   test::writeFile(path("broken.ts"), stream);
   exportAndCheck(path("broken.ts"), media::kTypeCodeiPhone, path("broken_iPhone.m4v"));
