@@ -219,7 +219,6 @@ class Transcoder {
   InputPtr input_;
   OutputPtr output_;
   PacketPtr packet_{av_packet_alloc()};
-  FramePtr frame_{av_frame_alloc()};
   VideoStream video_;
   std::vector<AudioStream> sounds_;  // sized once, before any stream is set up
   std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
@@ -1019,7 +1018,7 @@ Error Transcoder::writeCover() {
 }
 
 ExportOutcome Transcoder::run() {
-  if (!packet_ || !frame_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
+  if (!packet_) return abandon(ExportResult::Failed, QStringLiteral("out of memory"));
   if (Error error = openSource()) return abandon(ExportResult::Failed, *error);
   makePlan();
   if (!plan_.writesAMovie())

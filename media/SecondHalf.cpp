@@ -79,8 +79,7 @@ void SecondHalf::run(const QString& path, int index, const SoundOutput& settings
   };
   const auto publish = [&] {
     const std::lock_guard lock(mutex_);
-    fed_ = encoder->fedUntil();
-    if (samples_.empty() && fed_ >= keepTo()) samples_ = encoder->samplesKept();
+    if (samples_.empty() && encoder->fedUntil() >= keepTo()) samples_ = encoder->samplesKept();
     changed_.notify_all();
   };
   std::optional<QString> failure;

@@ -63,7 +63,6 @@ class SecondHalf {
   std::condition_variable changed_;
   std::deque<PacketPtr> packets_;           // from where this half began, or from the join on
   std::vector<std::vector<float>> samples_;  // kept from keepFrom(), once this half is past keepTo()
-  int64_t fed_ = 0;                          // where the samples given to the encoder end
   bool ended_ = false;
   std::optional<QString> failure_;
   std::atomic_bool stop_{false};

@@ -155,14 +155,24 @@ int64_t SoundEncoder::offsetOf(const AVFrame* frame) const {
   return length < encoder->sample_rate / 50 || length > encoder->sample_rate * kLongestGapSeconds ? 0 : offset;
 }
 
+// A frame of samples as the encoder takes them, with room for them; null
+// when out of memory.
+FramePtr SoundEncoder::encoderFrame(int samples) const {
+  const AVCodecContext* encoder = encoder_.get();
+  FramePtr frame(av_frame_alloc());
+  if (!frame) return nullptr;
+  frame->nb_samples = samples;
+  frame->format = encoder->sample_fmt;
+  frame->sample_rate = encoder->sample_rate;
+  if (av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 || av_frame_get_buffer(frame.get(), 0) < 0)
+    return nullptr;
+  return frame;
+}
+
 SoundEncoder::Error SoundEncoder::writeSilence(int64_t samples) {
   const AVCodecContext* encoder = encoder_.get();
-  FramePtr silence(av_frame_alloc());
-  if (!silence) return QStringLiteral("out of memory");
-  silence->nb_samples = int(samples);
-  silence->format = encoder->sample_fmt;
-  av_channel_layout_copy(&silence->ch_layout, &encoder->ch_layout);
-  if (av_frame_get_buffer(silence.get(), 0) < 0 ||
+  FramePtr silence = encoderFrame(int(samples));
+  if (!silence ||
       av_samples_set_silence(silence->extended_data, 0, silence->nb_samples, encoder->ch_layout.nb_channels,
                              encoder->sample_fmt) < 0 ||
       av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence->extended_data), silence->nb_samples) <
@@ -186,13 +196,8 @@ SoundEncoder::Error SoundEncoder::encodeBuffered(bool final, const Sink& sink) {
   for (;;) {
     const int buffered = av_audio_fifo_size(fifo_.get());
     if (buffered == 0 || (!final && buffered < encoder->frame_size)) return std::nullopt;
-    FramePtr chunk(av_frame_alloc());
+    FramePtr chunk = encoderFrame(std::min(buffered, encoder->frame_size));
     if (!chunk) return QStringLiteral("out of memory");
-    chunk->nb_samples = std::min(buffered, encoder->frame_size);
-    chunk->format = encoder->sample_fmt;
-    chunk->sample_rate = encoder->sample_rate;
-    av_channel_layout_copy(&chunk->ch_layout, &encoder->ch_layout);
-    if (av_frame_get_buffer(chunk.get(), 0) < 0) return QStringLiteral("out of memory");
     av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(chunk->data), chunk->nb_samples);
     chunk->pts = nextPts_;
     nextPts_ += chunk->nb_samples;

@@ -52,6 +52,7 @@ class SoundEncoder {
   Error encodeBuffered(bool final, const Sink& sink);
   Error encode(const AVFrame* frame, const Sink& sink);
   int64_t offsetOf(const AVFrame* frame) const;
+  FramePtr encoderFrame(int samples) const;
   Error writeSilence(int64_t samples);
   void dropToGrid();
   void keep(const AVFrame* chunk);
