@@ -10,6 +10,8 @@ extern "C" {
 
 #include <QFileInfo>
 #include <QLocale>
+#include <functional>
+#include <map>
 
 namespace tovix::media {
 
@@ -103,9 +105,9 @@ QString languageText(const AVStream* stream) {
 
 // As the export sees the picture: interlaced or telecined also when only its
 // frames say so, and the size it keeps once its black bars are cut.
-QString pictureText(const AVStream* stream, const QString& path) {
+QString pictureText(const AVStream* stream, const PictureSample& sample) {
   const AVCodecParameters* par = stream->codecpar;
-  const PictureFacts facts = pictureFactsOf(stream, path);
+  const PictureFacts facts = pictureFactsOf(stream, sample);
   QString text = QStringLiteral("%1, %2 × %3").arg(codecName(par->codec_id)).arg(par->width).arg(par->height);
   if (facts.interlaced) text += QStringLiteral(", interlaced");
   if (facts.telecined) text += QStringLiteral(", telecined film");
@@ -119,12 +121,12 @@ QString pictureText(const AVStream* stream, const QString& path) {
   return text;
 }
 
-std::optional<QString> formatSummary(const AVStream* stream, const QString& path) {
+std::optional<QString> formatSummary(const AVStream* stream, const std::function<PictureSample()>& sample) {
   const AVCodecParameters* par = stream->codecpar;
   switch (par->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
       if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return std::nullopt;
-      return pictureText(stream, path);
+      return pictureText(stream, sample());
     case AVMEDIA_TYPE_AUDIO:
       return QStringLiteral("%1, %2, %3 kHz%4")
           .arg(codecName(par->codec_id), channelText(par->ch_layout),
@@ -200,6 +202,15 @@ QString timeText(MediaTime time) {
 struct Movie::Impl {
   QString path;
   InputPtr input;
+  // Frames sampled from each picture stream, kept: the track formats and
+  // the devices' plans both need them, and sampling takes a moment.
+  std::map<int, PictureSample> samples;
+
+  const PictureSample& sampleOf(const AVStream* stream) {
+    const auto known = samples.find(stream->index);
+    if (known != samples.end()) return known->second;
+    return samples.emplace(stream->index, pictureSamplerOf(stream, path)()).first->second;
+  }
 };
 
 Movie::Movie(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -209,7 +220,7 @@ std::unique_ptr<Movie> Movie::open(const QString& path) {
   av_log_set_level(AV_LOG_ERROR);
   InputPtr input = openInput(path);
   if (!input) return nullptr;
-  return std::unique_ptr<Movie>(new Movie(std::make_unique<Impl>(Impl{path, std::move(input)})));
+  return std::unique_ptr<Movie>(new Movie(std::make_unique<Impl>(Impl{path, std::move(input), {}})));
 }
 
 QString Movie::displayName() const { return movieDisplayName(impl_->path); }
@@ -229,7 +240,7 @@ std::optional<int64_t> Movie::dataSize() const {
 std::vector<std::optional<QString>> Movie::trackFormatSummaries() const {
   std::vector<std::optional<QString>> summaries;
   for (unsigned i = 0; i < impl_->input->nb_streams; ++i)
-    summaries.push_back(formatSummary(impl_->input->streams[i], impl_->path));
+    summaries.push_back(formatSummary(impl_->input->streams[i], [&] { return impl_->sampleOf(impl_->input->streams[i]); }));
   return summaries;
 }
 
@@ -237,8 +248,9 @@ int Movie::chapterCount() const { return int(impl_->input->nb_chapters); }
 
 std::vector<QString> Movie::devicePictureFates(bool copyWhatPlays) const {
   std::vector<QString> fates;
-  MovieFacts facts = movieFactsOf(impl_->input.get(), impl_->path);
+  MovieFacts facts = headerFactsOf(impl_->input.get(), impl_->path);
   if (facts.picture < 0) return fates;
+  addSample(facts.pictureFacts, impl_->sampleOf(impl_->input->streams[facts.picture]));
   // Only the picture's fate is told: the sound's rate is not read through the file for it.
   for (TrackFacts& track : facts.tracks) track.measuredBitRate = nullptr;
   for (const auto& target : protocol::kTargets) {

@@ -283,9 +283,9 @@ void addSample(PictureFacts& facts, const PictureSample& sample) {
   facts.bars = sample.bars;
 }
 
-PictureFacts pictureFactsOf(const AVStream* stream, const QString& path) {
+PictureFacts pictureFactsOf(const AVStream* stream, const PictureSample& sample) {
   PictureFacts facts = headerPictureFactsOf(stream);
-  addSample(facts, pictureSamplerOf(stream, path)());
+  addSample(facts, sample);
   return facts;
 }
 
@@ -309,12 +309,6 @@ MovieFacts headerFactsOf(const AVFormatContext* input, const QString& path) {
     movie.coded = codedPictureOf(input, movie.picture, tally);
   }
   movie.timestampsTrusted = timestampsTrusted(input);
-  return movie;
-}
-
-MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path) {
-  MovieFacts movie = headerFactsOf(input, path);
-  if (movie.picture >= 0) addSample(movie.pictureFacts, pictureSamplerOf(input->streams[movie.picture], path)());
   return movie;
 }
 

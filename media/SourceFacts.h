@@ -15,12 +15,9 @@ extern "C" {
 
 namespace tovix::media {
 
-// path is the file input was opened from: the picture is sampled from a
-// second reader, so input is not moved.
-MovieFacts movieFactsOf(const AVFormatContext* input, const QString& path);
-
-// The same without sampling the picture: what its headers say, and the
-// packets' rates (read from path on the first question).
+// What the headers of input say, and the packets' rates (read from path,
+// the file input was opened from, on the first question); the picture's
+// sample is added with addSample.
 MovieFacts headerFactsOf(const AVFormatContext* input, const QString& path);
 
 // Samples the picture in stream from a second reader of path; safe to run on
@@ -32,9 +29,9 @@ std::function<PictureSample()> pictureSamplerOf(const AVStream* stream, const QS
 // and black bars.
 void addSample(PictureFacts& facts, const PictureSample& sample);
 
-// What the picture path needs to know of a source picture: its header, and
-// frames sampled through the movie from a second reader of path.
-PictureFacts pictureFactsOf(const AVStream* stream, const QString& path);
+// What is known of a source picture: its header, and what the frames
+// sampled through the movie showed.
+PictureFacts pictureFactsOf(const AVStream* stream, const PictureSample& sample);
 
 // Where the picture and sound of the movie in path end, in microseconds
 // from its start, read from the packets at its end: a file cut short or
