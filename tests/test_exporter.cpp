@@ -819,6 +819,15 @@ TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
   const QJsonObject iPod = test::probe(path("ready60_iPod.m4v"));
   EXPECT_EQ(test::firstStream(iPod, "video").value("r_frame_rate").toString(), "30/1");
   EXPECT_LE(test::firstStream(iPod, "audio").value("bit_rate").toString().toInt(), 160000);
+  // A calm picture with one busy second: within the iPod's 1.5 Mb/s on
+  // average, above it in that second (some 2.2 Mb/s), so it is converted.
+  const QString burst = clip("burst.mkv", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=4", "-vf",
+                                           "noise=alls=9:allf=t:enable='between(t,3,4)'", "-pix_fmt", "yuv420p", "-c:v",
+                                           "libx264", "-profile:v", "baseline", "-level", "3.0", "-preset", "veryfast"});
+  ASSERT_LT(test::probe(burst).value("format").toObject().value("bit_rate").toString().toInt(), 1'500'000);
+  const auto busy = run(burst, media::kTypeCodeiPod, path("burst_iPod.m4v"));
+  EXPECT_EQ(busy.status, ExportResult::Finished);
+  EXPECT_FALSE(busy.pictureCopied) << "the busy second is above the iPod's cap";
 }
 
 TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
