@@ -828,6 +828,26 @@ TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
   const auto busy = run(burst, media::kTypeCodeiPod, path("burst_iPod.m4v"));
   EXPECT_EQ(busy.status, ExportResult::Finished);
   EXPECT_FALSE(busy.pictureCopied) << "the busy second is above the iPod's cap";
+
+  // A broadcast whose sound begins half a second after its picture: 2 s in,
+  // the picture turns white as a tone starts, in the iPhone's copy of the
+  // picture as in the iPod's conversion.
+  const QString late = clip("late_sound.ts", {"-f", "lavfi", "-i",
+                                              "color=c=black:size=320x240:rate=30:duration=4,"
+                                              "drawbox=w=iw:h=ih:color=white:t=fill:enable='gte(t,2)'",
+                                              "-itsoffset", "0.5", "-f", "lavfi", "-i",
+                                              "aevalsrc=if(gte(t\\,1.5)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:d=3.5",
+                                              "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", "main", "-level", "3.0",
+                                              "-c:a", "mp2"});
+  for (const auto& [target, output, copied] : {std::tuple{media::kTypeCodeiPhone, path("late_sound_iPhone.m4v"), true},
+                                               std::tuple{media::kTypeCodeiPod, path("late_sound_iPod.m4v"), false}}) {
+    ASSERT_EQ(run(late, target, output).pictureCopied, copied) << output.toStdString();
+    EXPECT_LT(regionMean(output, "1.95", "100:100:110:70"), 50) << output.toStdString();
+    EXPECT_GT(regionMean(output, "2.05", "100:100:110:70"), 200) << output.toStdString();
+    const std::vector<float> sound = monoSound(output, "aresample=async=1:first_pts=0");
+    const auto tone = std::find_if(sound.begin(), sound.end(), [](float sample) { return std::abs(sample) > 0.1F; });
+    EXPECT_NEAR(double(tone - sound.begin()) / 48000, 2.0, 0.04) << output.toStdString() << ": the tone starts with the white";
+  }
 }
 
 TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
