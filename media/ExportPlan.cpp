@@ -117,6 +117,7 @@ std::string whyNotShown(const MovieFacts& movie, const ExportPreset& preset) {
   if (picture.transfer != Transfer::Sdr) return "it is HDR";
   if (!movie.timestampsTrusted) return "the file's times cannot be trusted";
   if (!movie.coded.squarePixels && !preset.playsPixelAspect) return "its pixels are not square";
+  if (!movie.coded.oneShape) return "its file and its picture state different pixel shapes";
   if (picture.rotation != 0 && !preset.playsDisplayMatrix) return "it must be turned upright";
   return {};
 }

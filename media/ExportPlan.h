@@ -54,6 +54,9 @@ struct CodedPicture {
   bool bFrames = true;       // unknown counts as having them
   double frameRate = 0;      // frames a second; 0 when unknown
   bool squarePixels = false;
+  // The file and the picture's own headers do not state two pixel shapes:
+  // a device may follow either.
+  bool oneShape = true;
   // Bits in the busiest second of the picture's packets; 0 when unknown.
   // Reads the whole stream, so it is asked for last, only when all else fits.
   std::function<int64_t()> peakBitRate;

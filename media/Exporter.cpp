@@ -330,7 +330,12 @@ Error Transcoder::addStream(Stream& stream, int index, bool copy) {
     if (rc < 0) return failure(QStringLiteral("cannot copy stream parameters"), rc);
     stream.out->codecpar->codec_tag = 0;
     stream.out->time_base = stream.in->time_base;
-    stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
+    // The file's pixel shape, where it states one, over the picture's own
+    // headers (as the plan reads it): the muxer refuses the two differing.
+    if (stream.in->sample_aspect_ratio.num) {
+      stream.out->sample_aspect_ratio = stream.in->sample_aspect_ratio;
+      stream.out->codecpar->sample_aspect_ratio = stream.in->sample_aspect_ratio;
+    }
   }
   return std::nullopt;
 }

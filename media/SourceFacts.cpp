@@ -234,6 +234,8 @@ CodedPicture codedPictureOf(const AVFormatContext* input, int index,
   coded.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
   const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
   coded.squarePixels = sar.num == 0 || sar.num == sar.den;
+  coded.oneShape = !stream->sample_aspect_ratio.num || !par->sample_aspect_ratio.num ||
+                   av_cmp_q(stream->sample_aspect_ratio, par->sample_aspect_ratio) == 0;
   coded.peakBitRate = [tally] { return tally().picturePeak; };
   return coded;
 }

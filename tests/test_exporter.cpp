@@ -764,6 +764,20 @@ TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
   const QString flash = clip("flash.flv", withCodecs(test::standardClipArguments(2), {"-c:v", "flv1", "-ar", "44100"}));
   probed = exportAndCheck(flash, media::kTypeCodeMovie, path("flash_QT.mov"));
   EXPECT_EQ(test::firstStream(probed, "video").value("codec_name").toString(), "h264");
+
+  // A Matroska file that states wider pixels than its H.264 headers do, as a
+  // remux with a new aspect leaves it: the copy shows the file's 16:9; a
+  // device, which may follow either, gets a conversion that shows it too.
+  const QString square = clip("square.mp4", {"-f", "lavfi", "-i", "testsrc2=size=480x360:rate=30:duration=2", "-c:v",
+                                             "libx264", "-profile:v", "main", "-pix_fmt", "yuv420p"});
+  const QString stretched = clip("stretched.mkv", {"-i", square, "-c", "copy", "-aspect", "16:9"});
+  probed = exportAndCheck(stretched, media::kTypeCodeMovie, path("stretched_QT.mov"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("display_aspect_ratio").toString(), "16:9");
+  const auto device = run(stretched, media::kTypeCodeiPhone, path("stretched_iPhone.m4v"));
+  EXPECT_EQ(device.status, ExportResult::Finished) << device.reason.toStdString();
+  EXPECT_FALSE(device.pictureCopied);
+  probed = test::probe(path("stretched_iPhone.m4v"));
+  EXPECT_EQ(test::firstStream(probed, "video").value("display_aspect_ratio").toString(), "16:9");
 }
 
 // The MD5 of the packets of a file's first picture or sound track, as they are stored.

@@ -224,7 +224,7 @@ TEST(ExportPlan, CopiesWhatTheDevicePlays) {
     movie.picture = 0;
     movie.pictureFacts.width = 640;
     movie.pictureFacts.height = 360;
-    movie.coded = {true, H264Profile::Main, 30, true, true, 30, true, [&peakReads, peak] { ++peakReads; return peak; }};
+    movie.coded = {true, H264Profile::Main, 30, true, true, 30, true, true, [&peakReads, peak] { ++peakReads; return peak; }};
     return movie;
   };
   struct Row {
@@ -257,6 +257,8 @@ TEST(ExportPlan, CopiesWhatTheDevicePlays) {
        "converted (60 frames a second is above 30)"},
       {"interlaced", [](auto& m) { m.pictureFacts.interlaced = true; }, media::kTypeCodeAppleTV, "converted (it is interlaced)"},
       {"HDR", [](auto& m) { m.pictureFacts.transfer = media::Transfer::Hlg; }, media::kTypeCodeAppleTV, "converted (it is HDR)"},
+      {"two pixel shapes", [](auto& m) { m.coded.oneShape = false; }, media::kTypeCodeAppleTV,
+       "converted (its file and its picture state different pixel shapes)"},
       {"times not to be trusted", [](auto& m) { m.timestampsTrusted = false; }, media::kTypeCodeAppleTV,
        "converted (the file's times cannot be trusted)"},
       {"a matrix the iPod cannot turn",
