@@ -329,6 +329,13 @@ TEST_F(ExporterTest, HardPicturesAreTurnedUprightDeinterlacedToneMappedAndSubtit
   EXPECT_TRUE(video.value("side_data_list").toArray().isEmpty()) << "no matrix left to turn it again";
   EXPECT_GT(regionMean(path("phone_iPhone.m4v"), "0", "40:40:10:110"), 200) << "bottom left";
   EXPECT_LT(regionMean(path("phone_iPhone.m4v"), "0", "40:40:70:10"), 160) << "top right";
+  // That clip is too short for its rate to be measured over a second; two
+  // seconds of it the iPhone plays as they are, and turns by the matrix.
+  const QString plainer = clip("plain2.mp4", {"-i", plain, "-i", plain, "-filter_complex", "[0][1]concat", "-c:v", "libx264",
+                                              "-pix_fmt", "yuv420p"});
+  const QString longer = clip("phone2.mov", {"-i", plainer, "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+  EXPECT_TRUE(run(longer, media::kTypeCodeiPhone, path("phone2_iPhone.m4v")).pictureCopied);
+  EXPECT_GT(regionMean(path("phone2_iPhone.m4v"), "0", "40:40:10:110"), 200) << "bottom left, as the matrix turns it";
 
   // Interlaced fields in motion: the export is progressive and shows no combing.
   const QString interlaced = clip("interlaced.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=50:duration=2",
