@@ -308,7 +308,7 @@ Error Transcoder::openOutput() {
   if (rc < 0) return failure(QStringLiteral("cannot set up the output"), rc);
   output_.reset(raw);
   copyMovieTags(input_.get(), output_.get());
-  if (!copyChapters(input_.get(), output_.get())) return QStringLiteral("out of memory");
+  if (!copyChapters(input_.get(), output_.get(), movieStartUs(input_.get()))) return QStringLiteral("out of memory");
   // The muxer lays out the chapter track with the header: chapters (and
   // subtitles) are fitted to where the movie really ends, whatever the
   // source's header says.

@@ -40,7 +40,7 @@ void copyMovieTags(const AVFormatContext* source, AVFormatContext* output) {
   }
 }
 
-bool copyChapters(const AVFormatContext* source, AVFormatContext* output) {
+bool copyChapters(const AVFormatContext* source, AVFormatContext* output, int64_t startUs) {
   if (source->nb_chapters == 0) return true;
   auto** chapters = static_cast<AVChapter**>(av_calloc(source->nb_chapters, sizeof(AVChapter*)));
   if (!chapters) return false;
@@ -48,12 +48,15 @@ bool copyChapters(const AVFormatContext* source, AVFormatContext* output) {
   output->chapters = chapters;
   for (unsigned i = 0; i < source->nb_chapters; ++i) {
     const AVChapter* from = source->chapters[i];
+    if (from->time_base.num <= 0 || from->time_base.den <= 0) continue;
+    const int64_t start = av_rescale_q(startUs, AV_TIME_BASE_Q, from->time_base);
+    if (av_sat_sub64(from->end, start) <= 0) continue;
     auto* to = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
     if (!to) return false;
     to->id = from->id;
     to->time_base = from->time_base;
-    to->start = from->start;
-    to->end = from->end;
+    to->start = std::max<int64_t>(0, av_sat_sub64(from->start, start));
+    to->end = av_sat_sub64(from->end, start);
     av_dict_copy(&to->metadata, from->metadata, 0);
     output->chapters[output->nb_chapters++] = to;
   }

@@ -12,8 +12,10 @@ namespace tovix::media {
 // Copies the tags a player shows from the source to the output.
 void copyMovieTags(const AVFormatContext* source, AVFormatContext* output);
 
-// Copies every chapter with its name and times; false when out of memory.
-bool copyChapters(const AVFormatContext* source, AVFormatContext* output);
+// Copies every chapter with its name and times, taken from the movie's
+// start at startUs as the export's other times are; a chapter that ends
+// before that start goes. False when out of memory.
+bool copyChapters(const AVFormatContext* source, AVFormatContext* output, int64_t startUs);
 
 // Fits the output's chapters into a movie that ends at endUs (microseconds):
 // chapters beginning at or after the end go, the last one kept ends there.

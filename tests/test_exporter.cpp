@@ -852,7 +852,8 @@ TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
 
   // A broadcast whose sound begins half a second after its picture: 2 s in,
   // the picture turns white as a tone starts, in the iPhone's copy of the
-  // picture as in the iPod's conversion.
+  // picture as in the iPod's conversion. Kept in Matroska with the
+  // broadcast's times, a chapter marks the white: it comes 2 s in too.
   const QString late = clip("late_sound.ts", {"-f", "lavfi", "-i",
                                               "color=c=black:size=320x240:rate=30:duration=4,"
                                               "drawbox=w=iw:h=ih:color=white:t=fill:enable='gte(t,2)'",
@@ -860,15 +861,29 @@ TEST_F(ExporterTest, DeviceReadyPicturesGoInBitForBit) {
                                               "aevalsrc=if(gte(t\\,1.5)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:d=3.5",
                                               "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", "main", "-level", "3.0",
                                               "-c:a", "mp2"});
-  for (const auto& [target, output, copied] : {std::tuple{media::kTypeCodeiPhone, path("late_sound_iPhone.m4v"), true},
-                                               std::tuple{media::kTypeCodeiPod, path("late_sound_iPod.m4v"), false}}) {
-    ASSERT_EQ(run(late, target, output).pictureCopied, copied) << output.toStdString();
+  const QString lateStart = test::firstStream(test::probe(late), "video").value("start_time").toString();
+  test::writeFile(path("late.txt"), QString(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000000\nSTART=0\nEND=%1\ntitle=Dark\n"
+                                            "[CHAPTER]\nTIMEBASE=1/1000000\nSTART=%1\nEND=%2\ntitle=White\n")
+                                        .arg(std::llround((lateStart.toDouble() + 2) * 1e6))
+                                        .arg(std::llround((lateStart.toDouble() + 4) * 1e6))
+                                        .toUtf8());
+  const QString kept = clip("late_sound.mkv", {"-copyts", "-i", late, "-i", path("late.txt"), "-map", "0", "-map_chapters", "1", "-c", "copy"});
+  for (const auto& [source, target, output, copied] :
+       {std::tuple{late, media::kTypeCodeiPhone, path("late_sound_iPhone.m4v"), true},
+        std::tuple{late, media::kTypeCodeiPod, path("late_sound_iPod.m4v"), false},
+        std::tuple{kept, media::kTypeCodeAppleTV, path("late_sound_ATV.m4v"), true}}) {
+    ASSERT_EQ(run(source, target, output).pictureCopied, copied) << output.toStdString();
     EXPECT_LT(regionMean(output, "1.95", "100:100:110:70"), 50) << output.toStdString();
     EXPECT_GT(regionMean(output, "2.05", "100:100:110:70"), 200) << output.toStdString();
     const std::vector<float> sound = monoSound(output, "aresample=async=1:first_pts=0");
     const auto tone = std::find_if(sound.begin(), sound.end(), [](float sample) { return std::abs(sample) > 0.1F; });
     EXPECT_NEAR(double(tone - sound.begin()) / 48000, 2.0, 0.04) << output.toStdString() << ": the tone starts with the white";
   }
+  QByteArray shown;
+  test::runProgram("ffprobe", {"-v", "error", "-show_chapters", "-of", "json", path("late_sound_ATV.m4v")}, &shown);
+  const QJsonArray marks = QJsonDocument::fromJson(shown).object().value("chapters").toArray();
+  ASSERT_EQ(marks.size(), 2);
+  EXPECT_NEAR(marks.at(1).toObject().value("start_time").toString().toDouble(), 2.0, 0.01) << "the chapter marks the white";
 }
 
 TEST_F(ExporterTest, CancellingLeavesNothingBehind) {
