@@ -234,8 +234,11 @@ CodedPicture codedPictureOf(const AVFormatContext* input, int index,
   coded.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
   const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
   coded.squarePixels = sar.num == 0 || sar.num == sar.den;
+  // A file that rounds its display size to whole pixels (853 × 480 for
+  // 32:27 pixels) states the picture's own shape.
+  const auto sameShape = [](AVRational a, AVRational b) { return std::abs(av_q2d(a) - av_q2d(b)) <= 0.01 * av_q2d(a); };
   coded.oneShape = !stream->sample_aspect_ratio.num || !par->sample_aspect_ratio.num ||
-                   av_cmp_q(stream->sample_aspect_ratio, par->sample_aspect_ratio) == 0;
+                   sameShape(stream->sample_aspect_ratio, par->sample_aspect_ratio);
   coded.peakBitRate = [tally] { return tally().picturePeak; };
   return coded;
 }

@@ -785,6 +785,9 @@ TEST_F(ExporterTest, QuickTimeCopiesCompatibleStreamsAndConvertsTheRest) {
   EXPECT_FALSE(device.pictureCopied);
   probed = test::probe(path("stretched_iPhone.m4v"));
   EXPECT_EQ(test::firstStream(probed, "video").value("display_aspect_ratio").toString(), "16:9");
+  // A display size rounded to whole pixels states the same shape: copied.
+  const QString rounded = clip("rounded.mkv", {"-i", square, "-c", "copy", "-aspect", "480:359"});
+  EXPECT_TRUE(run(rounded, media::kTypeCodeiPhone, path("rounded_iPhone.m4v")).pictureCopied);
 }
 
 // The MD5 of the packets of a file's first picture or sound track, as they are stored.
