@@ -99,10 +99,6 @@ void copyDisplayMatrix(const AVStream* from, AVStream* to) {
     std::memcpy(copy, matrix, size);
 }
 
-Error failure(const QString& what, int code) {
-  return QStringLiteral("%1: %2").arg(what, errorText(code));
-}
-
 class Transcoder {
  public:
   Transcoder(const ExportJob& job, const ExportPreset& preset, std::optional<PictureSample> sample = std::nullopt)

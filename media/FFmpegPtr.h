@@ -11,6 +11,7 @@ extern "C" {
 #include <QString>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace tovix::media {
@@ -57,6 +58,11 @@ inline QString errorText(int code) {
   char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, buffer, sizeof buffer);
   return QString::fromUtf8(buffer);
+}
+
+// A failure as the log reads it: what could not be done, and FFmpeg's words for why.
+inline std::optional<QString> failure(const QString& what, int code) {
+  return QStringLiteral("%1: %2").arg(what, errorText(code));
 }
 
 // FFmpeg reads and writes through its "file:" protocol so that no part of a

@@ -26,8 +26,6 @@ int mixFirstChannels(SwrContext* resampler, const AVFrame* in, const AVFrame* ou
   return rc < 0 ? rc : swr_init(resampler);
 }
 
-SoundEncoder::Error failure(const QString& what, int code) { return QStringLiteral("%1: %2").arg(what, errorText(code)); }
-
 }  // namespace
 
 std::unique_ptr<SoundEncoder> SoundEncoder::create(const AVStream* in, int64_t startOffset, const SoundOutput& settings,
